@@ -1,0 +1,243 @@
+/*
+ * libWEXO: client library for networked WEXO I/O units.
+ *
+ * Every function returns a plain int: 1 for success and 0 for failure, or a
+ * device index / count and -1 for failure (search and connect calls). After
+ * any call, ZuWexoGetLastError() gives the reason of the last failure: a
+ * library code (WEXO_ERR_*, 1 to 13) or an operating-system error number plus
+ * WEXO_ERR_SYSTEM_BASE (10000). Outputs are written through the caller's
+ * pointers only on success unless a function says otherwise.
+ *
+ * Units are addressed by a device index (0 to 255) into the library's device
+ * table. The table itself and the other global data are declared in
+ * <wexo_data.h>, kept apart from this header because one of them is named
+ * `error`, which clashes with glibc's <error.h>.
+ *
+ * Calls are synchronous and not thread safe per unit: do not run two calls on
+ * one unit at the same time, nor use the table while a search runs.
+ */
+#ifndef WEXO_H
+#define WEXO_H
+
+#include <netinet/in.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#if defined(WEXO_BUILDING_LIBRARY)
+#define WEXO_API __attribute__((visibility("default")))
+#else
+#define WEXO_API
+#endif
+
+/* ------------------------------------------------------------------ codes */
+
+#define WEXO_OK                  0  /* no error */
+#define WEXO_ERR_NOT_INITIALIZED 1  /* ZuWexoInit has not been called */
+#define WEXO_ERR_NOT_FOUND       2  /* a search found no unit */
+#define WEXO_ERR_INDEX_RANGE     3  /* device index not below the number of records */
+#define WEXO_ERR_NO_MATCH        4  /* no unit matches, or a directly addressed unit did not answer */
+#define WEXO_ERR_NOT_CONNECTED   5  /* the unit's command channel is not open */
+#define WEXO_ERR_NOT_POSSIBLE    6  /* operation not offered, or a parameter out of range */
+#define WEXO_ERR_ALREADY         7  /* already connected; or a found unit's configuration failed */
+#define WEXO_ERR_TABLE_FULL      8  /* the device table is full */
+#define WEXO_ERR_BAD_REPLY       9  /* unexpected, malformed or overlong reply */
+#define WEXO_ERR_PARAMETER       10 /* reserved */
+#define WEXO_ERR_SETTING         11 /* reserved */
+#define WEXO_ERR_RESTART         12 /* reserved */
+#define WEXO_ERR_NETMASK         13 /* reserved */
+#define WEXO_ERR_SYSTEM_BASE     10000 /* codes >= this are errno + 10000 */
+#define WEXO_ERR_CONNECT_TIMEOUT 10110 /* a TCP connect did not complete in time */
+
+/* Log levels for ZuWexoSetLogLevel (bit mask; lines go to standard output). */
+#define WEXO_LOG_ENTRY  1 /* the function's name on entry */
+#define WEXO_LOG_RESULT 2 /* name and results on success */
+#define WEXO_LOG_TRACE  4 /* bytes exchanged with a unit */
+#define WEXO_LOG_ERROR  8 /* low-level send, receive and check failures */
+
+#define WEXO_MAX_DEVICES 256
+#define WEXO_MODEL_COUNT 48
+#define WEXO_MODEL_COLUMNS 11
+
+/* ------------------------------------------------------------------ types */
+
+/* One device record of the table. The layout is fixed: applications read the
+ * table directly through `xportset` (see <wexo_data.h>). */
+typedef struct wexo_device {
+    int32_t connected;          /* nonzero while the command channel is open */
+    int32_t sock;               /* command channel descriptor (stale after close) */
+    struct sockaddr_in unit_addr; /* the unit's address */
+    uint8_t mac_address[6];     /* MAC address of the network module */
+    char ip_text[16];           /* dotted-decimal address, NUL-terminated */
+    uint16_t data_port;         /* TCP port of the command channel */
+    uint16_t cp_port;           /* TCP port of the configurable pins */
+    int32_t cp_mode[3];         /* function codes of CP1, CP2, CP3 */
+    int32_t cp_flag;            /* 1 when byte 129 of cp_block is nonzero */
+    uint8_t cp_block[130];      /* raw configurable-pin configuration block */
+    uint8_t serial_flags;       /* bit 2: 8 data bits; bits 4,5: parity; bit 7: 2 stop bits */
+    uint8_t baud_code;          /* module baud-rate code, 0 to 12 */
+    uint8_t flow_control;       /* flow-control byte */
+    uint8_t firm_major;         /* module firmware major version, 0 to 15 */
+    uint8_t firm_minor;         /* module firmware minor version, 0 to 15 */
+    char firm_type[2];          /* module firmware type letters, no NUL */
+    uint8_t board_id;           /* 0 to 15; 255 while unknown */
+    int32_t model_code;         /* row of the model table; -1 while unknown */
+    int32_t timeout_ms;         /* time-out of the unit's TCP connections */
+    int32_t unit_kind;          /* protocol variant: 0, 3, 4, 5 or 6 */
+} wexo_device;
+
+/* ------------------------------------------------ library, errors, logging */
+
+/* Starts the library: clears the counters, enables automatic identification
+ * for data port 10003, sets the log mask to 0. Returns 1. May be called again. */
+WEXO_API int ZuWexoInit(void);
+/* Closes every open command channel and ends the library. Returns 1. */
+WEXO_API int ZuWexoEnd(void);
+/* Returns the last-error code (0 to 13, or errno + 10000); does not clear it. */
+WEXO_API int ZuWexoGetLastError(void);
+/* Copies the last error's message (UTF-8 Japanese text, or "err:<code>" for
+ * system codes) into buffer, which must hold at least 106 bytes. Returns 1. */
+WEXO_API int ZuWexoGetLastErrorMessage(char *buffer);
+/* Returns the library version, 130 for 1.3.0. */
+WEXO_API int ZuWexoGetDllVersion(void);
+/* Sets the log mask (WEXO_LOG_* bits). Returns 1. */
+WEXO_API int ZuWexoSetLogLevel(unsigned int mask);
+/* Enables (nonzero) or disables automatic identification during a search of
+ * units whose data port equals port; disabling keeps the port. Returns 1, or
+ * 0 with code 1 when not initialised. */
+WEXO_API int ZuWexoSetAutoRequestIdModel(int enable, unsigned int port);
+
+/* ---------------------------------------------------- device record access */
+/* Each returns 1, or 0 with code 1 (not initialised), 6 (index above 255) or
+ * 3 (index not below the number of records). No connection is needed. */
+
+/* Copies the 16-byte dotted-decimal address (with its NUL) into text. */
+WEXO_API int ZuWexoGetIpAddress(int index, char *text);
+/* Copies the 6-byte MAC address into mac. */
+WEXO_API int ZuWexoGetMacAddress(int index, unsigned char *mac);
+/* Module firmware version as major*100 + minor*10 (6.1 gives 610). */
+WEXO_API int ZuWexoGetFirmVersion(int index, int *version);
+/* Stores a pointer to the record's two firmware-type letters (no NUL). */
+WEXO_API int ZuWexoGetFirmType(int index, char **type);
+/* The two firmware-type letters as one value, first letter in the low byte. */
+WEXO_API int ZuWexoGetFirmType2(int index, unsigned short *type);
+/* Board ID, 0 to 15, or 255 while unknown. */
+WEXO_API int ZuWexoGetId(int index, int *id);
+/* Model code, or -1 while unknown. */
+WEXO_API int ZuWexoGetModel(int index, int *model);
+/* Function codes of the configurable pins CP1..CP3 and the block flag. */
+WEXO_API int ZuWexoGetCPMode(int index, int *cp1, int *cp2, int *cp3, int *flag);
+/* Serial settings of the module: baud rate, data bits, parity (0 none,
+ * 1, 2), stop bits, flow-control byte and the data port. */
+WEXO_API int ZuWexoGetSerialParameter(int index, int *baud, int *databits, int *parity,
+                                      int *stopbits, int *flow, int *port);
+/* Sets the time-out of the unit's TCP connections; takes effect on the next
+ * connection. Any value is accepted. */
+WEXO_API int ZuWexoSetTimeOut(int index, int ms);
+/* Sets the model code (for boards that identification cannot name). */
+WEXO_API int ZuWexoSetModel(int index, int model);
+
+/* ------------------------------------------------------ discovery, sessions */
+
+/* Broadcasts a discovery query, waits timeout_ms for replies and rebuilds the
+ * device table (closing every open channel first). Returns the number of
+ * units, or -1. Code 2 when none answered; 7 when a unit's configuration
+ * failed (that unit is dropped). */
+WEXO_API int ZuWexoSearch(int timeout_ms);
+
+/* Opens the command channel of record index (identifying the board first if
+ * its model is unknown). Returns the index, or -1 (codes 1, 6, 3, 7,
+ * identification codes, errno + 10000, 10110). */
+WEXO_API int ZuWexoConnect(int index);
+/* As ZuWexoConnect, for the first record with this board ID and model code;
+ * code 4 when none matches. */
+WEXO_API int ZuWexoConnectByIdModel(int id, int model);
+/* As ZuWexoConnect, for the first record whose address text equals text. */
+WEXO_API int ZuWexoConnectByIpAddress(const char *text);
+/* As ZuWexoConnect, for the first record with this 6-byte MAC address. */
+WEXO_API int ZuWexoConnectByMacAddress(const unsigned char *mac);
+/* Adds a record for a unit addressed by host name or IPv4 text through its
+ * module's UDP port udp_port, then connects it. data_port 0 keeps the port
+ * the unit reports. Returns the device index, or -1 (code 8 when the table is
+ * full, 4 when the unit does not answer). */
+WEXO_API int ZuWexoConnectOverIPMasquerade(const char *host, int timeout_ms, int data_port,
+                                           int cp_port, int udp_port);
+/* ZuWexoConnectOverIPMasquerade(host, timeout_ms, 0, 30704, 30718). */
+WEXO_API int ZuWexoConnectDirect(const char *host, int timeout_ms);
+/* Adds a record for host and connects its data_port directly, with no module
+ * exchange (configurable pins are then unavailable). Returns the index or -1. */
+WEXO_API int ZuWexoConnectDirect2(const char *host, int timeout_ms, int data_port);
+
+/* Closes the unit's command channel. Returns 1, or 0 (code 0 when the unit
+ * was not connected). */
+WEXO_API int ZuWexoClose(int index);
+/* Binds every socket created afterwards to the local IPv4 address text; a
+ * null pointer clears the selection. Returns 1, or 0 for invalid text. */
+WEXO_API int ZuWexoSelectNetworkDevice(const char *text);
+
+/* Asks the board for its board ID and model code and stores them in the
+ * record and through id and model. Works on unconnected units (a temporary
+ * connection is opened and closed). Returns 1, or 0 (codes 9, errno + 10000). */
+WEXO_API int ZuWexoRequestIdModel(int index, int *id, int *model);
+
+/* Sends length raw bytes on the command channel (input waiting unread is
+ * discarded first). Returns the count sent, or 0 (code 5 when unconnected). */
+WEXO_API int ZuWexoSendSerialData(int index, const unsigned char *data, int length);
+/* Receives at most size raw bytes within the unit's time-out. Returns the
+ * count, or 0 (EAGAIN + 10000 on time-out; code 0 when the unit closed). */
+WEXO_API int ZuWexoReceiveSerialData(int index, unsigned char *buffer, int size);
+
+/* ------------------------------------------------------ configurable pins */
+
+/* Reads the levels (0 or 1) of the module's pins CP1..CP3 over a short TCP
+ * connection to the unit's cp_port. No command channel needed. */
+WEXO_API int ZuWexoInCP(int index, int *cp1, int *cp2, int *cp3);
+/* Sets the pins CP1..CP3 (nonzero = high). */
+WEXO_API int ZuWexoOutCP(int index, int cp1, int cp2, int cp3);
+
+/* ------------------------------------------------------------- digital I/O */
+/* All need a connected, identified unit (codes 1, 5, 6 otherwise); channel
+ * numbers outside the model's range fail with code 6 before anything is sent.
+ * A reply that does not check out fails with code 9. */
+
+/* Reads one input; the value is 0 for off, nonzero for on (ASCII boards give
+ * 1, 2, 4 or 8 by the channel's place in its group of four). */
+WEXO_API int ZuWexoInPio(int index, int channel, int *value);
+/* Reads all inputs; bit i is input i. 0 is stored first, so a failure after
+ * validation leaves 0. */
+WEXO_API int ZuWexoInPioAll(int index, unsigned int *bits);
+/* Sets one output (value 0 off, nonzero on). */
+WEXO_API int ZuWexoOutPio(int index, int channel, int value);
+/* Sets all outputs; bit i is output i, bits at and above the count ignored. */
+WEXO_API int ZuWexoOutPioAll(int index, unsigned int bits);
+/* Reads back one output (0 off; nonzero on, as ZuWexoInPio). */
+WEXO_API int ZuWexoGetOut(int index, int channel, int *value);
+/* Reads back all outputs; bit i is output i. */
+WEXO_API int ZuWexoGetOutAll(int index, unsigned int *bits);
+
+/* ----------------------------------------------------------- auto switching */
+/* Boards switch outputs on their own timetable. Code 6 where the model has
+ * no auto switching. Binary boards have one time for all outputs; ASCII
+ * boards two durations per output in 100 ms steps. */
+
+WEXO_API int ZuWexoSetAutoSwitchingActive(int index, int flag);
+WEXO_API int ZuWexoGetAutoSwitchingActive(int index, int *flag);
+/* Selects the outputs that take part (bit i = output i). */
+WEXO_API int ZuWexoSetAutoSwitchingPio(int index, int mask);
+WEXO_API int ZuWexoGetAutoSwitchingPio(int index, unsigned int *mask);
+/* Binary boards: rounds up to the next of 33 fixed times (100 ms to 15 s).
+ * ASCII boards: 1 to 25500 ms, sent in whole 100 ms steps to every output. */
+WEXO_API int ZuWexoSetAutoSwitchingTime(int index, int ms);
+WEXO_API int ZuWexoGetAutoSwitchingTime(int index, int *ms);
+/* ASCII boards only: the two durations of one output, 100 to 25599 ms each. */
+WEXO_API int ZuWexoSetAutoSwitchingChannel(int index, int output, int first_ms, int second_ms);
+WEXO_API int ZuWexoGetAutoSwitchingChannel(int index, int output, unsigned int *first_ms,
+                                           unsigned int *second_ms);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* WEXO_H */

@@ -1,0 +1,201 @@
+// Global state, start and end of the library, last-error messages, logging.
+#include <pthread.h>
+#include <unistd.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include "core/state.hpp"
+
+extern "C" {
+wexo_device xportset[WEXO_MAX_DEVICES];
+int32_t xportcount = 0;
+int32_t xportsearchcount = 0;
+int32_t initialized = 0;
+uint32_t error = 0;
+uint32_t output_loglevel = 0;
+int32_t auto_requestid = 0;
+uint32_t auto_requestid_port = 0;
+uint32_t g_lanaddr = 0;
+int32_t g_fSet_addr = 0;
+pthread_mutex_t mutex;
+char logfile[260] = "ZuWexoLog.csv";
+}
+
+namespace wexo {
+namespace {
+
+constexpr int kDllVersion = 130;
+
+// Indexed by code 0..13; returned as stored (UTF-8).
+constexpr const char* kErrorMessages[] = {
+    "",
+    "初期化されていません。ZuWexoInitを実行してください。",
+    "検索した結果、WEXOが発見できませんでした。",
+    "検索で発見したWEXOより多い値を指定しました。",
+    "指定された条件のWEXOを発見できませんでした。",
+    "WEXOと接続していません。ZuWexoConnectを実行してください。",
+    "指定された操作は実行できません。",
+    "すでに接続しています。",
+    "接続最大数を超過しました",
+    "不正な戻り値が返りました。（設定した数値が異常である可能性があります）",
+    "パラメータが誤っています。",
+    "設定に失敗しました。",
+    "再起動に失敗しました。",
+    "ネットマスクの範囲外にWEXOがあります。",
+};
+constexpr uint32_t kMessageCount = sizeof(kErrorMessages) / sizeof(kErrorMessages[0]);
+
+// Whether `mutex` currently holds an initialised mutex: a second Init must
+// not initialise a live mutex again, and End must not destroy a dead one.
+bool mutex_live = false;
+
+}  // namespace
+
+int output_log(unsigned level, const char* format, ...) {
+    if ((level & output_loglevel) == 0) return 1;
+    char line[4096];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(line, sizeof(line), format, args);
+    va_end(args);
+    std::puts(line);
+    return 1;
+}
+
+int check_common(int index, int need_connected) {
+    set_error(kOk);
+    if (initialized == 0) {
+        set_error(kNotInitialized);
+        return 0;
+    }
+    if (static_cast<unsigned>(index) > 255) {
+        set_error(kNotPossible);
+        return 0;
+    }
+    if (need_connected == 0) {
+        if (index < xportcount) return 1;
+        set_error(kIndexRange);
+        return 0;
+    }
+    const wexo_device& d = record(index);
+    if (d.connected == 0) {
+        set_error(kNotConnected);
+        return 0;
+    }
+    if (d.model_code == -1) {
+        set_error(kNotPossible);
+        return 0;
+    }
+    return 1;
+}
+
+const int32_t* model_row(int index) {
+    const int32_t model = record(index).model_code;
+    if (model < 0 || model >= WEXO_MODEL_COUNT) {
+        set_error(kNotPossible);
+        return nullptr;
+    }
+    return MODEL_spec[model];
+}
+
+void Sleep(int ms) {
+    if (ms <= 0) return;
+    timespec ts{};
+    ts.tv_sec = ms / 1000;
+    ts.tv_nsec = static_cast<long>(ms % 1000) * 1000000L;
+    nanosleep(&ts, nullptr);
+}
+
+int closesocket(int fd) { return close(fd); }
+
+}  // namespace wexo
+
+using namespace wexo;
+
+extern "C" WEXO_API int ZuWexoInit(void) {
+    entry_line("ZuWexoInit");
+    xportcount = 0;
+    xportsearchcount = 0;
+    initialized = 1;
+    auto_requestid = 1;
+    auto_requestid_port = 10003;
+    set_error(kOk);
+    output_loglevel = 0;
+    output_log(kLogResult, "ZuWexoInit:%d", 1);
+    if (!mutex_live) {
+        pthread_mutex_init(&mutex, nullptr);
+        mutex_live = true;
+    }
+    g_lanaddr = 0;
+    g_fSet_addr = 0;
+    return 1;
+}
+
+extern "C" WEXO_API int ZuWexoEnd(void) {
+    entry_line("ZuWexoEnd");
+    for (int i = 0; i < xportcount; ++i) {
+        if (record(i).connected != 0) ZuWexoClose(i);
+    }
+    xportcount = 0;
+    initialized = 0;
+    output_log(kLogResult, "ZuWexoEnd:%d", 1);
+    if (mutex_live) {
+        pthread_mutex_destroy(&mutex);
+        mutex_live = false;
+    }
+    return 1;
+}
+
+extern "C" WEXO_API int ZuWexoGetLastError(void) {
+    entry_line("ZuWexoGetLastError");
+    output_log(kLogResult, "ZuWexoGetLastError:%d", static_cast<int>(error));
+    return static_cast<int>(error);
+}
+
+extern "C" WEXO_API int ZuWexoGetLastErrorMessage(char* buffer) {
+    entry_line("ZuWexoGetLastErrorMessage");
+    if (buffer == nullptr) return 1;
+    const uint32_t code = error;
+    if (code < WEXO_ERR_SYSTEM_BASE) {
+        // Codes 14..9999 are never stored; an empty text is the safe answer.
+        const char* text = code < kMessageCount ? kErrorMessages[code] : "";
+        std::memcpy(buffer, text, std::strlen(text) + 1);
+    } else {
+        std::snprintf(buffer, 106, "err:%d", static_cast<int>(code));
+    }
+    output_log(kLogResult, "ZuWexoGetLastErrorMessage:%s", buffer);
+    return 1;
+}
+
+extern "C" WEXO_API int ZuWexoGetDllVersion(void) {
+    entry_line("ZuWexoGetDllVersion");
+    output_log(kLogResult, "ZuWexoGetDllVersion:%d", kDllVersion);
+    return kDllVersion;
+}
+
+extern "C" WEXO_API int ZuWexoSetLogLevel(unsigned int mask) {
+    entry_line("ZuWexoSetLogLevel");
+    output_loglevel = mask;
+    output_log(kLogResult, "ZuWexoSetLogLevel:%d", static_cast<int>(mask));
+    return 1;
+}
+
+extern "C" WEXO_API int ZuWexoSetAutoRequestIdModel(int enable, unsigned int port) {
+    entry_line("ZuWexoSetAutoRequestIdModel");
+    set_error(kOk);
+    if (initialized == 0) {
+        set_error(kNotInitialized);
+        return 0;
+    }
+    if (enable != 0) {
+        auto_requestid_port = port;
+        auto_requestid = 1;
+    } else {
+        auto_requestid = 0;
+    }
+    output_log(kLogResult, "ZuWexoSetAutoRequestIdModel:%d:%d", enable, static_cast<int>(port));
+    return 1;
+}

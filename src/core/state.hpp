@@ -1,0 +1,93 @@
+// Library-wide state, error reporting, logging and the validation that opens
+// every per-unit call.
+#pragma once
+
+#include <cerrno>
+#include <cstdint>
+#include <new>
+
+#include "wexo.h"
+#include "wexo_data.h"
+
+namespace wexo {
+
+enum LogLevel : unsigned {
+    kLogEntry = WEXO_LOG_ENTRY,
+    kLogResult = WEXO_LOG_RESULT,
+    kLogTrace = WEXO_LOG_TRACE,
+    kLogError = WEXO_LOG_ERROR,
+};
+
+enum ErrorCode : uint32_t {
+    kOk = WEXO_OK,
+    kNotInitialized = WEXO_ERR_NOT_INITIALIZED,
+    kNotFound = WEXO_ERR_NOT_FOUND,
+    kIndexRange = WEXO_ERR_INDEX_RANGE,
+    kNoMatch = WEXO_ERR_NO_MATCH,
+    kNotConnected = WEXO_ERR_NOT_CONNECTED,
+    kNotPossible = WEXO_ERR_NOT_POSSIBLE,
+    kAlready = WEXO_ERR_ALREADY,
+    kTableFull = WEXO_ERR_TABLE_FULL,
+    kBadReply = WEXO_ERR_BAD_REPLY,
+    kConnectTimeout = WEXO_ERR_CONNECT_TIMEOUT,
+};
+
+inline void set_error(uint32_t code) { ::error = code; }
+// Stores an operating-system error number the way every socket failure is reported.
+inline void set_system_error(int err) { ::error = static_cast<uint32_t>(err) + WEXO_ERR_SYSTEM_BASE; }
+
+// Writes one log line to standard output when level is enabled in the mask.
+// Always returns 1.
+int output_log(unsigned level, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+// The entry line every exported call writes first.
+inline void entry_line(const char* function) { output_log(kLogEntry, "%s", function); }
+
+// Common validation: 1 when the call may go on, else 0 with the code set.
+// need_connected = 0: the index must name a record of the table;
+// otherwise the unit must be connected with a known model code.
+int check_common(int index, int need_connected);
+
+// The model capability row of a connected unit's model code, or nullptr with
+// code 6 when the code has no row (unknown or outside the table).
+const int32_t* model_row(int index);
+
+enum ModelColumn : int {
+    kColOutputs = 0,
+    kColInputs = 1,
+    kColAutoSwitch = 2,
+    kColPulse = 3,
+    kColDisconnectTime = 4,
+    kColNoticeTime = 5,
+    kColResendWait = 6,
+    kColDetectTime = 7,
+    kColMailLogic = 8,
+    kColAnalogOutputs = 9,
+    kColAnalogInputs = 10,
+};
+
+inline wexo_device& record(int index) { return xportset[index]; }
+
+// Serial rate in bit/s of a module baud code; 0 for codes without an entry.
+int baud_rate_of(uint8_t baud_code);
+
+// Suspends the caller for ms milliseconds (one nanosleep, not resumed).
+void Sleep(int ms);
+// Closes a descriptor; returns the result of close().
+int closesocket(int fd);
+
+// Runs the body of an exported call so that no exception ever reaches a C
+// caller: an allocation failure becomes ENOMEM + 10000 and the failure value.
+template <typename Body>
+int guarded(int failure_value, Body&& body) noexcept {
+    try {
+        return body();
+    } catch (const std::bad_alloc&) {
+        set_system_error(ENOMEM);
+    } catch (...) {
+        set_system_error(EIO);
+    }
+    return failure_value;
+}
+
+}  // namespace wexo

@@ -1,0 +1,85 @@
+// Requests and replies on a unit's command channel: binary frames of fixed
+// reply length, ASCII frames ending in 0xC8, the drain of stale input, and the
+// hex text fields inside ASCII frames.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <initializer_list>
+#include <span>
+
+namespace wexo {
+
+constexpr uint8_t kTerminator = 0xC8;
+// Longest ASCII reply accepted by every command but the EEPROM write.
+constexpr int kMaxAsciiReply = 256;
+
+// Reads exactly n bytes; returns n, or 0 (code errno + 10000 on a failed
+// receive; ECONNRESET + 10000 when the unit closed the connection).
+int receivedata(int sock, uint8_t* buffer, int n);
+
+// Reads one ASCII reply of unit index answering request's two letters into
+// buffer (at most max bytes, terminator included). Frames answering other
+// letters are skipped. Returns the frame's length or 0 (code 9 for a frame of
+// max bytes without terminator, errno + 10000 after eleven failed receives,
+// ECONNRESET + 10000 at end of stream).
+int receive_until_0xc8(int index, uint8_t* buffer, int max, const uint8_t* request);
+
+// Discards input already waiting on sock, spending at most about 1 ms.
+void ClearReceiveBuffer(int sock);
+
+// Hex text fields. VAL2HEX returns a static buffer valid until the next call.
+const char* VAL2HEX(uint32_t value, int width);
+uint32_t HEX2VAL(const char* text, int width);
+// Writes the low width (1..8) hex digits of value, upper case, into out.
+void write_hex(uint8_t* out, uint32_t value, int width);
+
+// A request frame under construction (requests are short).
+class Frame {
+public:
+    Frame() = default;
+    Frame(std::initializer_list<uint8_t> bytes) {
+        for (uint8_t b : bytes) push(b);
+    }
+    // An ASCII request: the two command letters.
+    static Frame ascii(char first, char second) {
+        return Frame{static_cast<uint8_t>(first), static_cast<uint8_t>(second)};
+    }
+    Frame& push(uint8_t byte) {
+        if (size_ < bytes_.size()) bytes_[size_++] = byte;
+        return *this;
+    }
+    // A small number sent as value + 0x20.
+    Frame& push_small(int value) { return push(static_cast<uint8_t>(value + 0x20)); }
+    Frame& push_hex(uint32_t value, int width);
+    Frame& terminate() { return push(kTerminator); }
+
+    const uint8_t* data() const { return bytes_.data(); }
+    std::size_t size() const { return size_; }
+    std::span<const uint8_t> bytes() const { return {bytes_.data(), size_}; }
+    uint8_t operator[](std::size_t i) const { return bytes_[i]; }
+
+private:
+    std::array<uint8_t, 64> bytes_{};
+    std::size_t size_ = 0;
+};
+
+// Whether an exchange discards stale input before sending.
+enum class Drain { kNo, kYes };
+
+// Sends request on the unit's command channel. On failure: code errno +
+// 10000 and, when name is given, the error line "<name> send error.".
+bool send_request(int index, std::span<const uint8_t> request, const char* name);
+
+// One binary exchange: optional drain, send, read exactly reply.size() bytes.
+// Error lines "<name> send error." / "<name> recv error." when name is given.
+bool binary_exchange(int index, std::span<const uint8_t> request, std::span<uint8_t> reply,
+                     const char* name, Drain drain);
+
+// One ASCII exchange: optional drain, send, read the reply frame answering
+// the request's letters. Returns the reply length, or 0 with the reader's code.
+int ascii_exchange(int index, std::span<const uint8_t> request, uint8_t* reply, int max,
+                   const char* name, Drain drain);
+
+}  // namespace wexo

@@ -1,0 +1,178 @@
+// TCP connections to a unit, the local interface selection, and closing a
+// unit's command channel.
+#include "net/unit_socket.hpp"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+
+#include "core/state.hpp"
+
+namespace wexo {
+
+void Socket::reset() {
+    if (fd_ >= 0) closesocket(fd_);
+    fd_ = -1;
+}
+
+void bind_local_interface(int fd) {
+    if (g_fSet_addr == 0) return;
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_port = 0;
+    local.sin_addr.s_addr = g_lanaddr;
+    (void)bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof(local));
+}
+
+int set_socket_timeout(int fd, int option, int ms) {
+    // A zero time-out would mean "wait for ever"; a unit given 0 or less
+    // still fails fast instead of hanging its caller.
+    if (ms <= 0) ms = 1;
+    timeval tv{};
+    tv.tv_sec = ms / 1000;
+    tv.tv_usec = static_cast<suseconds_t>(ms % 1000) * 1000;
+    return setsockopt(fd, SOL_SOCKET, option, &tv, sizeof(tv));
+}
+
+namespace {
+
+bool set_blocking(int fd, bool blocking) {
+    const int flags = fcntl(fd, F_GETFL, 0);
+    if (flags < 0) return false;
+    const int wanted = blocking ? (flags & ~O_NONBLOCK) : (flags | O_NONBLOCK);
+    return wanted == flags || fcntl(fd, F_SETFL, wanted) == 0;
+}
+
+// Waits until fd is writable or the deadline passes. Returns 1 when writable,
+// 0 at the deadline, or -1 with errno when the wait itself failed. An
+// interrupted wait resumes with what is left of the time.
+int wait_writable(int fd, std::chrono::steady_clock::time_point deadline) {
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        pollfd p{fd, POLLOUT, 0};
+        const int rc = poll(&p, 1, left.count() > 0 ? static_cast<int>(left.count()) : 0);
+        if (rc > 0) return 1;
+        if (rc == 0) return 0;
+        if (errno != EINTR) return -1;
+    }
+}
+
+}  // namespace
+
+uint32_t connect2(int sock, const sockaddr_in& address, int timeout_ms) {
+    if (!set_blocking(sock, false)) return static_cast<uint32_t>(errno) + WEXO_ERR_SYSTEM_BASE;
+    uint32_t result = 0;
+    if (connect(sock, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0) {
+        if (errno != EINPROGRESS) {
+            result = static_cast<uint32_t>(errno) + WEXO_ERR_SYSTEM_BASE;
+        } else {
+            const auto deadline =
+                std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms > 0 ? timeout_ms : 0);
+            const int ready = wait_writable(sock, deadline);
+            if (ready == 0) {
+                result = kConnectTimeout;
+            } else if (ready < 0) {
+                result = static_cast<uint32_t>(errno) + WEXO_ERR_SYSTEM_BASE;
+            } else {
+                int pending = 0;
+                socklen_t len = sizeof(pending);
+                if (getsockopt(sock, SOL_SOCKET, SO_ERROR, &pending, &len) != 0) {
+                    result = kConnectTimeout;
+                } else if (pending != 0) {
+                    result = static_cast<uint32_t>(pending) + WEXO_ERR_SYSTEM_BASE;
+                }
+            }
+        }
+    }
+    set_blocking(sock, true);
+    return result;
+}
+
+int socketconnect(int* sock, int index, uint16_t port) {
+    const wexo_device& d = record(index);
+    sockaddr_in target = d.unit_addr;
+    target.sin_family = AF_INET;
+    target.sin_port = htons(port);
+
+    Socket s(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (!s.valid()) {
+        set_system_error(errno);
+        return 0;
+    }
+    *sock = s.get();
+    bind_local_interface(s.get());
+    const uint32_t code = connect2(s.get(), target, d.timeout_ms);
+    if (code != 0) {
+        set_error(code);
+        return 0;
+    }
+    if (set_socket_timeout(s.get(), SO_SNDTIMEO, d.timeout_ms) != 0 ||
+        set_socket_timeout(s.get(), SO_RCVTIMEO, d.timeout_ms) != 0) {
+        set_system_error(errno);
+        return 0;
+    }
+    s.release();
+    return 1;
+}
+
+Socket open_unit_connection(int index, uint16_t port) {
+    int fd = -1;
+    if (!socketconnect(&fd, index, port)) return Socket();
+    return Socket(fd);
+}
+
+}  // namespace wexo
+
+using namespace wexo;
+
+extern "C" WEXO_API int ZuWexoClose(int index) {
+    entry_line("ZuWexoClose");
+    set_error(kOk);
+    if (initialized == 0) {
+        set_error(kNotInitialized);
+        return 0;
+    }
+    if (static_cast<unsigned>(index) > 255) {
+        set_error(kNotPossible);
+        return 0;
+    }
+    wexo_device& d = record(index);
+    if (d.connected == 0) return 0;
+    if (shutdown(d.sock, SHUT_RDWR) != 0) set_system_error(errno);
+    // One close only: on Linux the descriptor is released even when close
+    // reports an error, and a second close could hit an unrelated descriptor
+    // that reused the number.
+    const int rc = closesocket(d.sock);
+    const int close_errno = errno;
+    d.connected = 0;
+    if (rc != 0 && close_errno != EINTR && close_errno != EINPROGRESS) {
+        set_system_error(close_errno);
+        return 0;
+    }
+    set_error(kOk);
+    output_log(kLogResult, "ZuWexoClose:%d", index);
+    return 1;
+}
+
+extern "C" WEXO_API int ZuWexoSelectNetworkDevice(const char* text) {
+    entry_line("ZuWexoSelectNetworkDevice");
+    if (text == nullptr) {
+        g_fSet_addr = 0;
+        g_lanaddr = 0;
+        return 1;
+    }
+    // inet_addr's "none" value also stands for 255.255.255.255, which is
+    // refused alike.
+    const in_addr_t address = inet_addr(text);
+    if (address == INADDR_NONE) return 0;
+    g_lanaddr = address;
+    g_fSet_addr = 1;
+    return 1;
+}

@@ -1,0 +1,60 @@
+// Opening TCP connections to a unit and binding sockets to the selected
+// local interface.
+#pragma once
+
+#include <netinet/in.h>
+
+#include <cstdint>
+#include <utility>
+
+namespace wexo {
+
+// Owns one descriptor and closes it on every path.
+class Socket {
+public:
+    Socket() = default;
+    explicit Socket(int fd) : fd_(fd) {}
+    Socket(const Socket&) = delete;
+    Socket& operator=(const Socket&) = delete;
+    Socket(Socket&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    Socket& operator=(Socket&& other) noexcept {
+        if (this != &other) {
+            reset();
+            fd_ = std::exchange(other.fd_, -1);
+        }
+        return *this;
+    }
+    ~Socket() { reset(); }
+
+    int get() const { return fd_; }
+    bool valid() const { return fd_ >= 0; }
+    int release() { return std::exchange(fd_, -1); }
+    void reset();
+
+private:
+    int fd_ = -1;
+};
+
+// Binds fd to the selected local interface (port 0) when one is selected;
+// a failed bind is ignored, as the unit may still be reachable.
+void bind_local_interface(int fd);
+
+// Non-blocking connect bounded by timeout_ms. Returns 0, or a last-error
+// code (errno + 10000; 10110 when the connection did not complete in time).
+uint32_t connect2(int sock, const sockaddr_in& address, int timeout_ms);
+
+// Opens one TCP connection to the unit of record index at port, with the
+// record's time-out for the connect and as send and receive time-outs. The
+// descriptor is stored through sock. Returns 1, or 0 with the code set and
+// no descriptor left open.
+int socketconnect(int* sock, int index, uint16_t port);
+
+// Sets SO_RCVTIMEO or SO_SNDTIMEO to ms; returns 0 or -1 with errno.
+int set_socket_timeout(int fd, int option, int ms);
+
+// Opens a short connection to the unit's port, owned by the returned Socket
+// (invalid, with the code set, on failure). For exchanges that open and close
+// their own connection (pins, setup menu).
+Socket open_unit_connection(int index, uint16_t port);
+
+}  // namespace wexo
