@@ -24,4 +24,9 @@ done
 ip link set wxh up
 ip link set wxu up
 ip route add default dev wxh
+# Name servers of the host are unreachable from here: say so at once, so that
+# name look-ups fail fast instead of waiting for a server that cannot answer.
+for ns in $(awk '/^nameserver[ \t]+[0-9.]+$/ { print $2 }' /etc/resolv.conf 2>/dev/null); do
+  ip route replace unreachable "$ns/32" 2>/dev/null || true
+done
 exec "$@"

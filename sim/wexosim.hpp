@@ -1,0 +1,259 @@
+// wexosim: a simulated WEXO I/O unit (XPort network module + PIC I/O board).
+//
+// One Simulator hosts one or more units, each on its own IPv4 address, and
+// serves all their sockets from one background thread. start() returns only
+// after every socket is bound and listening, so callers never need to sleep.
+// Every public member is thread-safe.
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace wexosim {
+
+using Bytes = std::vector<std::uint8_t>;
+using Millis = std::chrono::milliseconds;
+
+// ---------------------------------------------------------------- models
+
+// What a board of one model code offers (the counts the library's model
+// table holds). Codes without a row (11..15, 48 and above) are all zero.
+struct ModelSpec {
+    int outputs = 0;
+    int inputs = 0;
+    int auto_switching = 0;  // 1 binary, 2 binary (kind 3 only), 3 ASCII, else none
+};
+ModelSpec model_spec(int model_code);
+
+// How the board tells its board ID and model.
+enum class IdentForm {
+    Auto,            // from the model code: 0..6 and 11..15 plain, 7..10 extended,
+                     // 16..31 MI extended, 32..47 MI basic
+    BinaryPlain,     // 0x55 0x55 -> (model << 4) | ~id, inputs in bit 7 and byte 1
+    BinaryExtended,  // 0x55 0x55 -> model pattern in bits 4..6, byte 1 = 0x7X
+    MiBasic,         // "MI" -> 'm' 'i' ~id model 0xC8 (5 bytes)
+    MiExtended,      // "MI" -> 'm' 'i' ~id 0x0F model 0xC8 (6 bytes)
+};
+
+// ---------------------------------------------------------------- endpoints
+
+enum class Endpoint {
+    Data,     // TCP data port: the board's command channel
+    Udp,      // UDP 30718: discovery and module configuration
+    Pins,     // TCP 30704: configurable pins
+    PinMode,  // TCP 30718: pin mode block write (listener only, see docs)
+    Setup,    // TCP 9999: setup menu (listener only, see docs)
+};
+const char* endpoint_name(Endpoint ep);
+std::optional<Endpoint> endpoint_from_name(const std::string& name);
+
+// What a TCP listener does with new connections.
+enum class ConnectMode {
+    Accept,  // normal
+    Refuse,  // no listener: connects are refused at once
+    Stall,   // listener whose accept queue is full: connects time out
+};
+
+// Serial settings as the module's setup record holds them.
+struct SerialSettings {
+    std::uint8_t flags = 0x4C;  // 8 data bits, no parity, 1 stop bit
+    std::uint8_t baud = 2;      // 9600
+    std::uint8_t flow = 0;
+    std::uint16_t port = 0;     // data port written into the record; 0: the unit's data port
+};
+
+struct UnitConfig {
+    // ---- board
+    std::string ip = "127.0.0.2";
+    int model = 17;
+    int board_id = 0;                 // 0..15
+    IdentForm ident = IdentForm::Auto;
+    int outputs = -1;                 // channel counts; -1: from the model table
+    int inputs = -1;
+    std::uint16_t data_port = 10003;  // 0: ephemeral (see Simulator::port)
+    bool answer_ident = true;         // false: neither 0x55 0x55 nor "MI" is answered
+    std::optional<Bytes> status_reply{};  // exact answer to 0x55 0x55, also on MI boards
+                                        // (which stay silent to it otherwise)
+    std::uint32_t initial_inputs = 0;
+    std::uint32_t initial_outputs = 0;
+
+    // ---- network module
+    bool module = false;              // serve UDP and the pins port
+    std::uint16_t udp_port = 30718;   // 0: ephemeral, no broadcast reception
+    std::uint16_t pins_port = 30704;  // 0: ephemeral
+    bool pinmode_listener = false;    // TCP PinMode endpoint
+    std::uint16_t pinmode_port = 30718;
+    bool setup_listener = false;      // TCP Setup endpoint
+    std::uint16_t setup_port = 9999;
+    bool ignore_discovery = false;    // neither the query nor the probe is answered
+    bool answer_query = true;         // 00 00 00 F6
+    bool answer_probe = false;        // "WX" (a unit answering both is found twice)
+    bool answer_setup_query = true;   // 00 00 00 F8
+    bool answer_ident_text = true;    // 00 00 00 F4
+    bool answer_cp_query = true;      // 00 00 00 E7
+    std::string firm_type = "X6";     // two letters
+    int firm_major = 6;               // 0..15
+    int firm_minor = 1;               // 0..15; major*100+minor*10 < 150: short pin form
+    std::optional<std::array<std::uint8_t, 6>> mac{};  // default 00:20:4A:00:<ip octets 3,4>
+    std::string ident_text = "GC-WEXO";  // up to 15 characters
+    SerialSettings serial{};                // first layout (offsets 20..25)
+    std::optional<SerialSettings> serial2{};  // second layout (68..73); default: as serial
+    std::optional<std::array<std::uint8_t, 3>> cp_modes{};  // default: model 1 {5,7,9}, else {0,2,1}
+    std::uint8_t cp_flag = 0;             // CP block byte 129
+    std::optional<Bytes> setup_record{};    // exact 124-byte reply to 0xF8
+    std::optional<Bytes> cp_block{};        // exact 130-byte reply to 0xE7
+    Bytes pins_greeting = {0x00, 0x00, 0x00, 0x00};  // sent on connect in the short form
+    std::uint8_t initial_pins = 0;        // bits 0..2: CP1..CP3
+};
+
+// Parses "ip=10.200.0.2,model=17,id=3,port=10003,module=on,..." (the
+// executable's --unit syntax, documented in docs/simulator.md). Throws
+// std::invalid_argument naming the bad key or value.
+UnitConfig parse_unit_spec(const std::string& spec);
+
+// ---------------------------------------------------------------- auto switching
+
+struct AutoSwitching {
+    bool active = false;
+    std::uint32_t mask = 0;                 // outputs taking part
+    std::uint8_t time_index = 0;            // binary commands: one time for all outputs
+    std::array<std::uint8_t, 16> first{};   // ASCII commands: per output, 100 ms steps
+    std::array<std::uint8_t, 16> second{};
+};
+
+// ---------------------------------------------------------------- faults
+
+enum class FaultKind {
+    None,           // normal reply (with `delay`, a plain delayed reply)
+    Silence,        // no reply at all
+    Split,          // reply in pieces of `piece` bytes, `pause` apart
+    Stale,          // `bytes` (default 5 junk bytes) sent just before the reply
+    Foreign,        // `bytes` (default "ai" 0x20 0x20 0xC8) sent just before the reply
+    Overlong,       // `length` (default 300) bytes without 0xC8 instead of the reply
+    Garbage,        // `bytes` (default: reply-sized junk without 0xC8) instead of the reply
+    CloseMidReply,  // first `length` bytes (default half) then the connection closes
+    Truncate,       // only the first `length` bytes (default all but the last)
+    WrongEcho,      // ASCII: first letter of the reply +1; binary: byte 0 XOR 0x01
+    Raw,            // exactly `bytes` instead of the reply
+};
+const char* fault_name(FaultKind kind);
+std::optional<FaultKind> fault_from_name(const std::string& name);
+
+inline constexpr int kForever = -1;
+
+struct Fault {
+    FaultKind kind = FaultKind::None;
+    int count = 1;                // replies affected; kForever: until cleared
+    Millis delay{0};              // wait before anything of the reply is sent
+    std::size_t piece = 1;        // Split
+    Millis pause{20};             // Split
+    std::size_t length = 0;       // Overlong, CloseMidReply, Truncate (0: default)
+    Bytes bytes{};                // Stale, Foreign, Garbage, Raw
+    // Only requests starting with these bytes are affected (others pass and
+    // do not use up the count). With a match the fault also applies to
+    // requests the unit would not answer, so Raw can stand in for commands
+    // the simulator does not know.
+    Bytes match{};
+};
+
+// ---------------------------------------------------------------- extension
+
+// Answers one request frame; nullopt means no reply. Called on the
+// simulator thread with its lock held: must not call back into Simulator.
+using Handler = std::function<std::optional<Bytes>(const Bytes& request)>;
+
+// ---------------------------------------------------------------- simulator
+
+struct UnitState {
+    std::uint32_t inputs = 0;   // as the board reports them (model 2: bits 5,6 = CP1,CP2)
+    std::uint32_t outputs = 0;  // model 1: the pins
+    std::uint8_t pins = 0;      // bits 0..2: CP1..CP3
+    AutoSwitching auto_switching{};
+    int board_id = 0;
+    int model = 0;
+};
+
+class Simulator {
+public:
+    Simulator();
+    explicit Simulator(std::vector<UnitConfig> units);  // adds the units and starts
+    ~Simulator();                                        // stops
+    Simulator(const Simulator&) = delete;
+    Simulator& operator=(const Simulator&) = delete;
+
+    int add_unit(UnitConfig config);  // before start(); returns the unit's number
+    void start();                     // binds everything; throws std::runtime_error
+    void stop();                      // closes every socket and joins the thread
+    bool running() const;
+
+    int unit_count() const;
+    UnitConfig config(int unit) const;
+    std::string ip(int unit) const;
+    std::uint16_t port(int unit, Endpoint ep) const;  // bound port, 0 if not served
+
+    // ---- board and pin state
+    UnitState state(int unit) const;
+    void set_inputs(int unit, std::uint32_t bits);
+    void set_input(int unit, int channel, bool on);
+    std::uint32_t inputs(int unit) const;
+    void set_outputs(int unit, std::uint32_t bits);
+    std::uint32_t outputs(int unit) const;
+    void set_pins(int unit, std::uint8_t bits);
+    std::uint8_t pins(int unit) const;
+    void set_auto_switching(int unit, const AutoSwitching& as);
+    AutoSwitching auto_switching(int unit) const;
+    void set_board_id(int unit, int id);
+    void set_model(int unit, int model);   // also the identification form, if Auto
+
+    // ---- module state
+    std::array<std::uint8_t, 3> cp_modes(int unit) const;
+    void set_cp_modes(int unit, std::array<std::uint8_t, 3> modes);
+    void set_answer_ident(int unit, bool answer);
+    void set_ignore_discovery(int unit, bool ignore);
+    void set_answer_setup_query(int unit, bool answer);
+
+    // ---- faults and connection behaviour
+    void inject(int unit, Endpoint ep, Fault fault);  // queued behind earlier faults
+    void clear_faults(int unit, Endpoint ep);
+    void clear_faults(int unit);
+    std::size_t pending_faults(int unit, Endpoint ep) const;
+    void set_connect_mode(int unit, Endpoint ep, ConnectMode mode);
+    void close_connections(int unit, Endpoint ep);
+    void send_unsolicited(int unit, Endpoint ep, Bytes bytes);  // to every open connection
+
+    // ---- extension: add or replace a command of the board
+    void set_ascii_command(int unit, const std::string& letters, Handler handler);
+    void set_binary_command(int unit, std::uint8_t first, std::size_t length, Handler handler);
+
+    // ---- observation
+    std::vector<Bytes> frames(int unit, Endpoint ep) const;  // requests received, in order
+    bool wait_frames(int unit, Endpoint ep, std::size_t n, Millis timeout = Millis{2000}) const;
+    void clear_log(int unit);
+    void clear_log(int unit, Endpoint ep);
+    int accepted(int unit, Endpoint ep) const;           // TCP connections accepted
+    int open_connections(int unit, Endpoint ep) const;
+    bool wait_accepted(int unit, Endpoint ep, int n, Millis timeout = Millis{2000}) const;
+
+    struct Impl;
+
+private:
+    std::unique_ptr<Impl> impl_;
+};
+
+// Runs one control command line (the executable's control language,
+// documented in docs/simulator.md) and returns its reply line(s), without
+// the final newline: "ok ..." or "error ...".
+std::string control_command(Simulator& sim, const std::string& line);
+
+// Hex text helpers used by the control language: "E0 05" <-> bytes.
+std::string to_hex(const Bytes& bytes);
+Bytes from_hex(const std::string& text);  // throws std::invalid_argument
+
+}  // namespace wexosim

@@ -1,0 +1,382 @@
+#include "dio/auto_switching.hpp"
+
+#include "core/state.hpp"
+#include "dio/channel_groups.hpp"
+#include "dio/unit_call.hpp"
+
+// Binary auto-switching times in ms, by the index the board stores: 100 ms
+// steps up to 2 s, then whole seconds up to 15 s.
+extern "C" const int32_t autoswitchtime[wexo::dio::kSwitchTimes] = {
+    100,  200,  300,  400,  500,  600,  700,  800,  900,  1000, 1100,
+    1200, 1300, 1400, 1500, 1600, 1700, 1800, 1900, 2000, 3000, 4000,
+    5000, 6000, 7000, 8000, 9000, 10000, 11000, 12000, 13000, 14000, 15000,
+};
+
+namespace wexo::dio {
+
+namespace {
+
+// One binary setting: its set command (command, value; the 2-byte reply is
+// not inspected) and its get command (reply byte 1 is the value).
+struct BinarySetting {
+    uint8_t set;
+    uint8_t get;
+};
+constexpr BinarySetting kActive{0xF1, 0xE1};
+constexpr BinarySetting kOutputs{0xF3, 0xE3};
+constexpr BinarySetting kTime{0xF2, 0xE2};
+
+// The binary set command carries outputs 0 to 4.
+constexpr uint32_t kBinaryOutputMask = 0x1F;
+// ASCII flags byte: bit 3 is the active flag.
+constexpr int kActiveFlag = 0x08;
+// ASCII durations: 1 to 255 steps of 100 ms.
+constexpr int kStepMs = 100;
+constexpr int kMaxSteps = 255;
+constexpr int kMaxAsciiTime = kMaxSteps * kStepMs;
+
+struct Board {
+    SwitchVariant variant = SwitchVariant::kUnsupported;
+    int outputs = 0;
+};
+
+// The unit's variant and output count; code 6 when it has no auto switching.
+bool switching_board(int index, Board& board) {
+    const int32_t* row = model_row(index);
+    if (row == nullptr) return false;
+    board.variant = switch_variant(row[kColAutoSwitch], record(index).unit_kind);
+    board.outputs = row[kColOutputs];
+    if (board.variant == SwitchVariant::kUnsupported) {
+        set_error(kNotPossible);
+        return false;
+    }
+    return true;
+}
+
+// The per-output calls exist only on ASCII boards.
+bool ascii_board(int index, int output, Board& board) {
+    if (!switching_board(index, board)) return false;
+    if (board.variant != SwitchVariant::kAscii || output < 0 || output >= board.outputs) {
+        set_error(kNotPossible);
+        return false;
+    }
+    return true;
+}
+
+// None of the auto-switching exchanges drains or writes log lines.
+int binary_set(int index, uint8_t command, uint8_t value) {
+    const uint8_t request[] = {command, value};
+    uint8_t reply[2] = {};
+    return binary_exchange(index, request, reply, nullptr, Drain::kNo) ? 1 : 0;
+}
+
+int binary_get(int index, uint8_t command, uint8_t& value) {
+    const uint8_t request[] = {command};
+    uint8_t reply[2] = {};
+    if (!binary_exchange(index, request, reply, nullptr, Drain::kNo)) return 0;
+    value = reply[1];
+    return 1;
+}
+
+// One ASCII exchange; the reply length, or 0.
+int ascii_call(int index, const Frame& request, uint8_t (&reply)[kMaxAsciiReply]) {
+    return ascii_exchange(index, request.bytes(), reply, kMaxAsciiReply, nullptr, Drain::kNo);
+}
+
+int ascii_outputs(int index, uint32_t& mask) {
+    uint8_t reply[kMaxAsciiReply] = {};
+    const int length = ascii_call(index, Frame::ascii('O', 'H').terminate(), reply);
+    if (length == 0) return 0;
+    mask = group_bits(reply, length);  // a reply without mask bytes reads as 0
+    return 1;
+}
+
+// Durations of one output in steps.
+int ascii_durations(int index, int output, int& first_steps, int& second_steps) {
+    uint8_t reply[kMaxAsciiReply] = {};
+    const int length = ascii_call(index, oi_request(output), reply);
+    if (length == 0) return 0;
+    if (!decode_oi(reply, length, first_steps, second_steps)) {
+        set_error(kBadReply);
+        return 0;
+    }
+    return 1;
+}
+
+int ascii_set_durations(int index, int output, int first_steps, int second_steps) {
+    uint8_t reply[kMaxAsciiReply] = {};
+    return ascii_call(index, ot_request(output, first_steps, second_steps), reply) != 0 ? 1 : 0;
+}
+
+}  // namespace
+
+SwitchVariant switch_variant(int column, int unit_kind) {
+    switch (column) {
+        case 1: return SwitchVariant::kBinary;
+        case 2: return unit_kind == 3 ? SwitchVariant::kBinary : SwitchVariant::kUnsupported;
+        case 3: return SwitchVariant::kAscii;
+        default: return SwitchVariant::kUnsupported;
+    }
+}
+
+int autoswitch_index(int ms) {
+    if (ms <= autoswitchtime[0]) return 0;
+    for (int i = 1; i < kSwitchTimes; ++i) {
+        if (autoswitchtime[i] >= ms) return i;
+    }
+    return -1;
+}
+
+Frame ol_request(bool active) {
+    return Frame::ascii('O', 'L').push_small(active ? kActiveFlag : 0).terminate();
+}
+
+Frame oc_request(int outputs, uint32_t mask) {
+    Frame frame = Frame::ascii('O', 'C');
+    return push_groups(frame, mask, group_count(outputs)).terminate();
+}
+
+Frame ot_request(int output, int first_steps, int second_steps) {
+    return Frame::ascii('O', 'T')
+        .push_small(output)
+        .push_hex(static_cast<uint32_t>(first_steps), 2)
+        .push_hex(static_cast<uint32_t>(second_steps), 2)
+        .terminate();
+}
+
+Frame oi_request(int output) { return Frame::ascii('O', 'I').push_small(output).terminate(); }
+
+int lowest_output(uint32_t mask, int outputs) {
+    for (int i = 0; i < outputs && i < 32; ++i) {
+        if (mask & (1u << i)) return i;
+    }
+    return -1;
+}
+
+bool decode_oi(const uint8_t* reply, int length, int& first_steps, int& second_steps) {
+    // "oi", output, 4 hex digits, terminator
+    if (length < 8) return false;
+    first_steps = static_cast<int>(HEX2VAL(reinterpret_cast<const char*>(reply + 3), 2));
+    second_steps = static_cast<int>(HEX2VAL(reinterpret_cast<const char*>(reply + 5), 2));
+    return true;
+}
+
+int set_switching_active(int index, int flag) {
+    Board board;
+    if (!switching_board(index, board)) return 0;
+    if (board.variant == SwitchVariant::kBinary) return binary_set(index, kActive.set, flag != 0);
+    uint8_t reply[kMaxAsciiReply] = {};
+    return ascii_call(index, ol_request(flag != 0), reply) != 0 ? 1 : 0;
+}
+
+int get_switching_active(int index, int32_t& flag) {
+    Board board;
+    if (!switching_board(index, board)) return 0;
+    if (board.variant == SwitchVariant::kBinary) {
+        uint8_t value = 0;
+        if (!binary_get(index, kActive.get, value)) return 0;
+        flag = value;
+        return 1;
+    }
+    uint8_t reply[kMaxAsciiReply] = {};
+    const int length = ascii_call(index, Frame::ascii('O', 'J').terminate(), reply);
+    if (length == 0) return 0;
+    if (length < 4) {  // "oj", flags byte, terminator
+        set_error(kBadReply);
+        return 0;
+    }
+    flag = (reply[2] & kActiveFlag) != 0 ? 1 : 0;
+    return 1;
+}
+
+int set_switching_outputs(int index, uint32_t mask) {
+    Board board;
+    if (!switching_board(index, board)) return 0;
+    if (board.variant == SwitchVariant::kBinary) {
+        return binary_set(index, kOutputs.set, static_cast<uint8_t>(mask & kBinaryOutputMask));
+    }
+    uint8_t reply[kMaxAsciiReply] = {};
+    return ascii_call(index, oc_request(board.outputs, mask), reply) != 0 ? 1 : 0;
+}
+
+int get_switching_outputs(int index, uint32_t& mask) {
+    Board board;
+    if (!switching_board(index, board)) return 0;
+    if (board.variant == SwitchVariant::kBinary) {
+        uint8_t value = 0;
+        if (!binary_get(index, kOutputs.get, value)) return 0;
+        mask = value;
+        return 1;
+    }
+    mask = 0;
+    return ascii_outputs(index, mask);
+}
+
+int set_switching_time(int index, int ms, int& shown) {
+    Board board;
+    if (!switching_board(index, board)) return 0;
+    if (board.variant == SwitchVariant::kBinary) {
+        // The board has no time above 15 s; sending the longest instead would
+        // quietly shorten what the caller asked for, so such a time is refused.
+        const int time_index = autoswitch_index(ms);
+        if (time_index < 0) {
+            set_error(kNotPossible);
+            return 0;
+        }
+        if (!binary_set(index, kTime.set, static_cast<uint8_t>(time_index))) return 0;
+        shown = ms;
+        return 1;
+    }
+    if (ms < 1 || ms > kMaxAsciiTime) {
+        set_error(kNotPossible);
+        return 0;
+    }
+    const int steps = ms / kStepMs;
+    // One frame per output; a failure leaves the outputs before it changed.
+    for (int output = 0; output < board.outputs; ++output) {
+        if (!ascii_set_durations(index, output, steps, steps)) return 0;
+    }
+    shown = steps;
+    return 1;
+}
+
+int get_switching_time(int index, int32_t& ms) {
+    Board board;
+    if (!switching_board(index, board)) return 0;
+    if (board.variant == SwitchVariant::kBinary) {
+        uint8_t time_index = 0;
+        if (!binary_get(index, kTime.get, time_index)) return 0;
+        if (time_index >= kSwitchTimes) {
+            set_error(kBadReply);
+            return 0;
+        }
+        ms = autoswitchtime[time_index];
+        return 1;
+    }
+    // All outputs share the time that the set call wrote; ask the first one
+    // taking part.
+    uint32_t mask = 0;
+    if (!ascii_outputs(index, mask)) return 0;
+    const int output = lowest_output(mask, board.outputs);
+    if (output < 0) {
+        set_error(kBadReply);
+        return 0;
+    }
+    int first_steps = 0;
+    int second_steps = 0;
+    if (!ascii_durations(index, output, first_steps, second_steps)) return 0;
+    ms = first_steps * kStepMs;
+    return 1;
+}
+
+int set_switching_channel(int index, int output, int first_ms, int second_ms, int& first_steps,
+                          int& second_steps) {
+    Board board;
+    if (!ascii_board(index, output, board)) return 0;
+    const int first = first_ms / kStepMs;
+    const int second = second_ms / kStepMs;
+    if (first < 1 || first > kMaxSteps || second < 1 || second > kMaxSteps) {
+        set_error(kNotPossible);
+        return 0;
+    }
+    if (!ascii_set_durations(index, output, first, second)) return 0;
+    first_steps = first;
+    second_steps = second;
+    return 1;
+}
+
+int get_switching_channel(int index, int output, uint32_t& first_ms, uint32_t& second_ms) {
+    Board board;
+    if (!ascii_board(index, output, board)) return 0;
+    first_ms = 0;
+    second_ms = 0;
+    int first_steps = 0;
+    int second_steps = 0;
+    if (!ascii_durations(index, output, first_steps, second_steps)) return 0;
+    first_ms = static_cast<uint32_t>(first_steps * kStepMs);
+    second_ms = static_cast<uint32_t>(second_steps * kStepMs);
+    return 1;
+}
+
+}  // namespace wexo::dio
+
+using namespace wexo;
+
+extern "C" int ZuWexoSetAutoSwitchingActive(int index, int flag) {
+    return dio::unit_call("ZuWexoSetAutoSwitchingActive", index, [&] {
+        if (!dio::set_switching_active(index, flag)) return 0;
+        output_log(kLogResult, "ZuWexoSetAutoSwitchingActive:%d:%d", index, flag);
+        return 1;
+    });
+}
+
+extern "C" int ZuWexoGetAutoSwitchingActive(int index, int* flag) {
+    return dio::unit_call("ZuWexoGetAutoSwitchingActive", index, [&] {
+        int32_t result = 0;
+        if (!dio::have_output(flag) || !dio::get_switching_active(index, result)) return 0;
+        *flag = result;
+        output_log(kLogResult, "ZuWexoGetAutoSwitchingActive:%d:%d", index, result);
+        return 1;
+    });
+}
+
+extern "C" int ZuWexoSetAutoSwitchingPio(int index, int mask) {
+    return dio::unit_call("ZuWexoSetAutoSwitchingPio", index, [&] {
+        if (!dio::set_switching_outputs(index, static_cast<uint32_t>(mask))) return 0;
+        output_log(kLogResult, "ZuWexoSetAutoSwitchingPio:%d:%d", index, mask);
+        return 1;
+    });
+}
+
+extern "C" int ZuWexoGetAutoSwitchingPio(int index, unsigned int* mask) {
+    return dio::unit_call("ZuWexoGetAutoSwitchingPio", index, [&] {
+        if (!dio::have_output(mask) || !dio::get_switching_outputs(index, *mask)) return 0;
+        output_log(kLogResult, "ZuWexoGetAutoSwitchingPio:%d:%d", index, static_cast<int>(*mask));
+        return 1;
+    });
+}
+
+extern "C" int ZuWexoSetAutoSwitchingTime(int index, int ms) {
+    return dio::unit_call("ZuWexoSetAutoSwitchingTime", index, [&] {
+        int shown = 0;
+        if (!dio::set_switching_time(index, ms, shown)) return 0;
+        output_log(kLogResult, "ZuWexoSetAutoSwitchingTime:%d:%d", index, shown);
+        return 1;
+    });
+}
+
+extern "C" int ZuWexoGetAutoSwitchingTime(int index, int* ms) {
+    return dio::unit_call("ZuWexoGetAutoSwitchingTime", index, [&] {
+        int32_t result = 0;
+        if (!dio::have_output(ms) || !dio::get_switching_time(index, result)) return 0;
+        *ms = result;
+        output_log(kLogResult, "ZuWexoGetAutoSwitchingTime:%d:%d", index, result);
+        return 1;
+    });
+}
+
+extern "C" int ZuWexoSetAutoSwitchingChannel(int index, int output, int first_ms, int second_ms) {
+    return dio::unit_call("ZuWexoSetAutoSwitchingChannel", index, [&] {
+        int first = 0;
+        int second = 0;
+        if (!dio::set_switching_channel(index, output, first_ms, second_ms, first, second)) {
+            return 0;
+        }
+        output_log(kLogResult, "ZuWexoSetAutoSwitchingChannel:%d:%d:%d:%d", index, output, first,
+                   second);
+        return 1;
+    });
+}
+
+extern "C" int ZuWexoGetAutoSwitchingChannel(int index, int output, unsigned int* first_ms,
+                                             unsigned int* second_ms) {
+    return dio::unit_call("ZuWexoGetAutoSwitchingChannel", index, [&] {
+        if (!dio::have_output(first_ms) || !dio::have_output(second_ms) ||
+            !dio::get_switching_channel(index, output, *first_ms, *second_ms)) {
+            return 0;
+        }
+        output_log(kLogResult, "ZuWexoGetAutoSwitchingChannel:%d:%d:%d:%d", index, output,
+                   static_cast<int>(*first_ms), static_cast<int>(*second_ms));
+        return 1;
+    });
+}

@@ -1,0 +1,47 @@
+// Driving and reading back digital outputs: the variants by board, the
+// request builders, and the exchanges get_do_E0, set_do_F0, get_do_DY,
+// set_do_DO and set_do_DK.
+#pragma once
+
+#include <cstdint>
+
+#include "dio/channel_groups.hpp"
+#include "wexo.h"
+
+namespace wexo::dio {
+
+enum class OutputVariant {
+    kAsciiMasked,  // kinds 4 and 5: "DK" changes one output, "DY" then "DO" all
+    kAscii,        // kind 6: "DY" then "DO", also for one output
+    kPins,         // model 1 outside kind 3: the outputs are CP1..CP3
+    kBinary,       // 0xE0 then 0xF0
+};
+
+OutputVariant output_variant(int unit_kind, int model_code);
+
+// 0xF0 and the output byte: bit k set when values[k] is not 0, k = 0 to 4.
+Frame f0_request(const Values& values);
+// "DO" with the group bytes of the first `outputs` values.
+Frame do_request(int outputs, const Values& values);
+// "DK": one (state, change mask) pair per group; only `channel` changes.
+Frame dk_request(int outputs, int channel, bool on);
+
+// Model 1: whether the pin behind output `channel` is configured as an
+// output (function codes CP1 5, CP2 7, CP3 9).
+bool pin_is_output(const wexo_device& device, int channel);
+
+// The exchanges, on a validated and connected unit. 1, or 0 with the code set.
+int get_do_E0(int index, Values& values);
+int set_do_F0(int index, const Values& values);
+int get_do_DY(int index, Values& values);
+int set_do_DO(int index, const Values& values);
+int set_do_DK(int index, int channel, int value);
+
+// The work of the four exported output calls after validation.
+int write_output(int index, int channel, int value);
+int write_all_outputs(int index, uint32_t bits);
+int read_output(int index, int channel, int32_t& value);
+// Stores 0 into bits before the first exchange.
+int read_all_outputs(int index, uint32_t& bits);
+
+}  // namespace wexo::dio

@@ -1,0 +1,305 @@
+// Device discovery (ZuWexoSearch) and the XPort configuration queries.
+#include "net/discovery.hpp"
+
+#include <arpa/inet.h>
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+#include "core/state.hpp"
+#include "net/identification.hpp"
+#include "net/unit_socket.hpp"
+
+namespace wexo {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Milliseconds left until deadline, rounded up so that a wait never ends
+// before it, and never negative (poll would take that as "forever").
+int remaining_ms(Clock::time_point deadline) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+    return static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0));
+}
+
+// Copies a datagram into a zeroed buffer of the size its layout needs, so
+// that offsets past the end of a short datagram read as zero.
+template <std::size_t N>
+std::array<uint8_t, N> padded(std::span<const uint8_t> datagram) {
+    std::array<uint8_t, N> bytes{};
+    std::copy_n(datagram.begin(), std::min(datagram.size(), N), bytes.begin());
+    return bytes;
+}
+
+uint16_t little_endian16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+
+// One query to the record's module and its reply. The reply's source becomes
+// the record's address, as the module may answer from another port.
+bool config_exchange(int fd, wexo_device& rec, std::span<const uint8_t> query,
+                     std::span<uint8_t> reply, int timeout_ms) {
+    if (int err = send_datagram(fd, query, rec.unit_addr)) {
+        set_system_error(err);
+        return false;
+    }
+    sockaddr_in from{};
+    if (receive_datagram(fd, reply, &from, timeout_ms) < 0) {
+        set_system_error(errno);
+        return false;
+    }
+    rec.unit_addr = from;
+    return true;
+}
+
+// The record's state as a search leaves it before any unit has answered.
+void reset_for_search(int index) {
+    wexo_device& rec = record(index);
+    if (rec.connected) {
+        ZuWexoClose(index);
+        rec.connected = 0;
+    }
+    rec.board_id = 255;
+    rec.model_code = -1;
+    rec.timeout_ms = 1000;
+    rec.unit_kind = 0;
+}
+
+// Drops record index, moving every following record of the table down one place.
+void remove_record(int index) {
+    std::memmove(&xportset[index], &xportset[index + 1],
+                 sizeof(wexo_device) * static_cast<std::size_t>(WEXO_MAX_DEVICES - 1 - index));
+    --xportcount;
+}
+
+}  // namespace
+
+DiscoveryReply decode_discovery_reply(std::span<const uint8_t> datagram) {
+    const auto bytes = padded<kDiscoveryReplySize>(datagram);
+    DiscoveryReply reply;
+    std::copy_n(bytes.begin() + 24, reply.mac.size(), reply.mac.begin());
+    reply.firm_major = static_cast<uint8_t>(bytes[5] >> 4);
+    reply.firm_minor = static_cast<uint8_t>(bytes[6] >> 4);
+    reply.firm_type = {static_cast<char>(bytes[8]), static_cast<char>(bytes[9])};
+    return reply;
+}
+
+SerialSetup decode_setup_record(std::span<const uint8_t> record_bytes, SetupLayout layout) {
+    const auto bytes = padded<kSetupRecordSize>(record_bytes);
+    const std::size_t base = layout == SetupLayout::kFirst ? 20 : 68;
+    SerialSetup setup;
+    setup.serial_flags = bytes[base];
+    setup.baud_code = bytes[base + 1];
+    setup.flow_control = bytes[base + 2];
+    setup.data_port = little_endian16(&bytes[base + 4]);
+    return setup;
+}
+
+uint16_t setup_record_data_port(std::span<const uint8_t> record_bytes) {
+    return decode_setup_record(record_bytes, SetupLayout::kFirst).data_port;
+}
+
+bool id_text_has_gc(std::span<const uint8_t> reply) {
+    const auto bytes = padded<kIdTextReplySize>(reply);
+    // The text is at most 16 bytes with its NUL; a module that fills all 16
+    // is read no further than byte 31.
+    const auto begin = bytes.begin() + 16;
+    const auto end = std::find(begin, begin + 16, uint8_t{0});
+    const uint8_t gc[] = {'G', 'C'};
+    return std::search(begin, end, std::begin(gc), std::end(gc)) != end;
+}
+
+CpConfig decode_cp_block(std::span<const uint8_t> datagram) {
+    CpConfig config;
+    config.block = padded<kCpBlockSize>(datagram);
+    config.modes = {config.block[4], config.block[5], config.block[6]};
+    config.flag = config.block[129] != 0 ? 1 : 0;
+    return config;
+}
+
+int send_datagram(int fd, std::span<const uint8_t> bytes, const sockaddr_in& to) {
+    const ssize_t sent = ::sendto(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL,
+                                  reinterpret_cast<const sockaddr*>(&to), sizeof(to));
+    return sent < 0 ? errno : 0;
+}
+
+int wait_readable(int fd, int timeout_ms) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(std::max(timeout_ms, 0));
+    for (;;) {
+        pollfd p{fd, POLLIN, 0};
+        const int ready = ::poll(&p, 1, remaining_ms(deadline));
+        if (ready > 0) return 1;
+        if (ready == 0) return 0;
+        // An interrupted wait resumes with what is left of the same deadline.
+        if (errno != EINTR) return -1;
+    }
+}
+
+long receive_datagram(int fd, std::span<uint8_t> buffer, sockaddr_in* from, int timeout_ms) {
+    std::fill(buffer.begin(), buffer.end(), uint8_t{0});
+    const int ready = wait_readable(fd, timeout_ms);
+    if (ready <= 0) {
+        if (ready == 0) errno = EAGAIN;
+        return -1;
+    }
+    sockaddr_in source{};
+    socklen_t length = sizeof(source);
+    const ssize_t received = ::recvfrom(fd, buffer.data(), buffer.size(), MSG_DONTWAIT,
+                                        reinterpret_cast<sockaddr*>(&source), &length);
+    if (received < 0) return -1;
+    if (from) *from = source;
+    return static_cast<long>(received);
+}
+
+int send_discovery(int fd, const sockaddr_in& to) {
+    if (int err = send_datagram(fd, kDiscoveryQuery, to)) return err;
+    Sleep(10);
+    if (int err = send_datagram(fd, kDiscoveryProbe, to)) return err;
+    Sleep(10);
+    return 0;
+}
+
+int get_xport_information(int socket, sockaddr_in* address, int index) {
+    std::array<uint8_t, kDiscoveryReplySize> datagram{};
+    sockaddr_in from{};
+    // Called once the socket is readable: the reply is already waiting.
+    const long received = receive_datagram(socket, datagram, &from, 0);
+    if (received < 0) return 0;
+    if (address) *address = from;
+
+    const DiscoveryReply reply =
+        decode_discovery_reply(std::span<const uint8_t>(datagram.data(), received));
+    wexo_device& rec = record(index);
+    rec.unit_addr = from;
+    std::copy(reply.mac.begin(), reply.mac.end(), rec.mac_address);
+    std::memset(rec.ip_text, 0, sizeof(rec.ip_text));
+    inet_ntop(AF_INET, &from.sin_addr, rec.ip_text, sizeof(rec.ip_text));
+    rec.firm_major = reply.firm_major;
+    rec.firm_minor = reply.firm_minor;
+    rec.firm_type[0] = reply.firm_type[0];
+    rec.firm_type[1] = reply.firm_type[1];
+    return 1;
+}
+
+int get_xport_information2(int socket, int index, int timeout_ms) {
+    wexo_device& rec = record(index);
+    std::array<uint8_t, kSetupRecordSize> setup{};
+    if (!config_exchange(socket, rec, kSetupQuery, setup, timeout_ms)) return 0;
+
+    const char type0 = rec.firm_type[0];
+    const char type1 = rec.firm_type[1];
+    // '_' 'L' and '_' 'W' modules report only their data port and have no
+    // configurable pins to ask for.
+    if (type0 == '_' && (type1 == 'L' || type1 == 'W')) {
+        rec.data_port = setup_record_data_port(setup);
+        rec.unit_kind = type1 == 'L' ? 3 : 5;
+        return 1;
+    }
+
+    SetupLayout layout = SetupLayout::kFirst;
+    if (type0 == 'X' && type1 == '6') {
+        std::array<uint8_t, kIdTextReplySize> text{};
+        if (!config_exchange(socket, rec, kIdTextQuery, text, timeout_ms)) return 0;
+        layout = x6_layout(text);
+    }
+    const SerialSetup serial = decode_setup_record(setup, layout);
+    rec.serial_flags = serial.serial_flags;
+    rec.baud_code = serial.baud_code;
+    rec.flow_control = serial.flow_control;
+    rec.data_port = serial.data_port;
+
+    std::array<uint8_t, kCpBlockSize> block{};
+    if (!config_exchange(socket, rec, kCpQuery, block, timeout_ms)) return 0;
+    const CpConfig cp = decode_cp_block(block);
+    std::copy(cp.block.begin(), cp.block.end(), rec.cp_block);
+    std::copy(cp.modes.begin(), cp.modes.end(), rec.cp_mode);
+    rec.cp_flag = cp.flag;
+    return 1;
+}
+
+int search(int timeout_ms) {
+    TableLock lock;
+    for (int i = 0; i < WEXO_MAX_DEVICES; ++i) reset_for_search(i);
+    xportcount = 0;
+
+    Socket udp(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    if (!udp.valid()) {
+        set_system_error(errno);
+        return -1;
+    }
+    const int fd = udp.get();
+    bind_local_interface(fd);
+    const int on = 1;
+    if (::setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof(on)) < 0 ||
+        set_socket_timeout(fd, SO_RCVTIMEO, timeout_ms) < 0) {
+        set_system_error(errno);
+        return -1;
+    }
+
+    sockaddr_in broadcast{};
+    broadcast.sin_family = AF_INET;
+    broadcast.sin_port = htons(kConfigPort);
+    broadcast.sin_addr.s_addr = htonl(INADDR_BROADCAST);
+    if (int err = send_discovery(fd, broadcast)) {
+        set_system_error(err);
+        return -1;
+    }
+
+    // One window for all replies: every wait gets what is left of it.
+    const auto deadline =
+        Clock::now() + std::chrono::milliseconds(std::max(timeout_ms, 0));
+    for (;;) {
+        const int ready = wait_readable(fd, remaining_ms(deadline));
+        if (ready < 0) {
+            set_system_error(errno);
+            return -1;
+        }
+        if (ready == 0) break;
+        sockaddr_in from{};
+        if (xportcount < WEXO_MAX_DEVICES) {
+            if (get_xport_information(fd, &from, xportcount)) ++xportcount;
+        } else {
+            // The table is full: later replies are read only to empty the socket.
+            std::array<uint8_t, kDiscoveryReplySize> ignored{};
+            receive_datagram(fd, ignored, &from, 0);
+        }
+    }
+
+    for (int i = 0; i < xportcount;) {
+        if (!get_xport_information2(fd, i, timeout_ms)) {
+            remove_record(i);
+            set_error(kAlready);
+            continue;
+        }
+        const wexo_device& rec = record(i);
+        if (auto_requestid && rec.data_port == auto_requestid_port) {
+            int id = 0;
+            int model = 0;
+            ZuWexoRequestIdModel(i, &id, &model);
+        }
+        ++i;
+    }
+
+    udp.reset();
+    if (xportcount == 0 && ::error == kOk) set_error(kNotFound);
+    xportsearchcount = xportcount;
+    output_log(kLogResult, "ZuWexoSearch:%d", xportcount);
+    return xportcount;
+}
+
+}  // namespace wexo
+
+extern "C" WEXO_API int ZuWexoSearch(int timeout_ms) {
+    return wexo::guarded(-1, [&] {
+        wexo::entry_line("ZuWexoSearch");
+        wexo::set_error(wexo::kOk);
+        if (!initialized) {
+            wexo::set_error(wexo::kNotInitialized);
+            return -1;
+        }
+        return wexo::search(timeout_ms);
+    });
+}

@@ -1,0 +1,107 @@
+// Finding units by UDP broadcast and reading their XPort configuration
+// (ZuWexoSearch), and the datagram exchanges on the module's configuration
+// port that the direct connections and the module configuration reuse.
+#pragma once
+
+#include <netinet/in.h>
+#include <pthread.h>
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "wexo_data.h"
+
+namespace wexo {
+
+constexpr uint16_t kConfigPort = 30718;
+
+// Queries on the configuration port; the last byte names the query.
+constexpr std::array<uint8_t, 4> kDiscoveryQuery{0x00, 0x00, 0x00, 0xF6};
+constexpr std::array<uint8_t, 2> kDiscoveryProbe{'W', 'X'};
+constexpr std::array<uint8_t, 4> kSetupQuery{0x00, 0x00, 0x00, 0xF8};
+constexpr std::array<uint8_t, 4> kIdTextQuery{0x00, 0x00, 0x00, 0xF4};
+constexpr std::array<uint8_t, 4> kCpQuery{0x00, 0x00, 0x00, 0xE7};
+
+// Receive sizes of the replies.
+constexpr std::size_t kDiscoveryReplySize = 30;
+constexpr std::size_t kSetupRecordSize = 124;
+constexpr std::size_t kIdTextReplySize = 33;
+constexpr std::size_t kCpBlockSize = 130;
+
+// What a discovery reply tells about the module. Bytes beyond the end of a
+// short datagram read as zero.
+struct DiscoveryReply {
+    std::array<uint8_t, 6> mac{};
+    uint8_t firm_major = 0;
+    uint8_t firm_minor = 0;
+    std::array<char, 2> firm_type{};
+};
+DiscoveryReply decode_discovery_reply(std::span<const uint8_t> datagram);
+
+// The serial settings and data port of a setup record. Modules keep them at
+// offset 20 (first layout) or, in some 'X' '6' firmware, at offset 68.
+enum class SetupLayout { kFirst, kSecond };
+struct SerialSetup {
+    uint8_t serial_flags = 0;
+    uint8_t baud_code = 0;
+    uint8_t flow_control = 0;
+    uint16_t data_port = 0;
+};
+SerialSetup decode_setup_record(std::span<const uint8_t> record, SetupLayout layout);
+// The data port alone (offset 24), which is all '_' 'L' and '_' 'W' modules give.
+uint16_t setup_record_data_port(std::span<const uint8_t> record);
+
+// Whether the text at bytes 16..31 of the identification text reply holds "GC".
+bool id_text_has_gc(std::span<const uint8_t> reply);
+// Layout of the setup record of an 'X' '6' module, from its identification text.
+inline SetupLayout x6_layout(std::span<const uint8_t> id_text_reply) {
+    return id_text_has_gc(id_text_reply) ? SetupLayout::kFirst : SetupLayout::kSecond;
+}
+
+// The CP configuration block as the record keeps it.
+struct CpConfig {
+    std::array<uint8_t, kCpBlockSize> block{};
+    std::array<int32_t, 3> modes{};
+    int32_t flag = 0;
+};
+CpConfig decode_cp_block(std::span<const uint8_t> datagram);
+
+// Sends one datagram (MSG_NOSIGNAL). Returns 0 or the errno of the failure.
+int send_datagram(int fd, std::span<const uint8_t> bytes, const sockaddr_in& to);
+
+// Receives one datagram within timeout_ms into buffer, which is zero-filled
+// first so that a short datagram leaves no stale bytes behind. Returns the
+// datagram's length, or -1 with errno set (EAGAIN when nothing came in time).
+long receive_datagram(int fd, std::span<uint8_t> buffer, sockaddr_in* from, int timeout_ms);
+
+// Waits until fd is readable: 1 readable, 0 expired, -1 failed (errno set).
+int wait_readable(int fd, int timeout_ms);
+
+// The discovery query and, 10 ms later, the probe, followed by a 10 ms pause.
+// Returns 0 or the errno of the first failed send.
+int send_discovery(int fd, const sockaddr_in& to);
+
+// Receives one waiting discovery reply into record index; address receives
+// its source. Returns 1, or 0 when the receive fails (no code set).
+int get_xport_information(int socket, sockaddr_in* address, int index);
+
+// Reads the setup record (and, by firmware type, the identification text and
+// the CP block) of record index over socket, each reply awaited at most
+// timeout_ms. Returns 1, or 0 with code errno + 10000.
+int get_xport_information2(int socket, int index, int timeout_ms);
+
+// Body of ZuWexoSearch after the initialised check.
+int search(int timeout_ms);
+
+// Holds the library mutex that serialises the search and the connect calls.
+class TableLock {
+public:
+    TableLock() { pthread_mutex_lock(&::mutex); }
+    ~TableLock() { pthread_mutex_unlock(&::mutex); }
+    TableLock(const TableLock&) = delete;
+    TableLock& operator=(const TableLock&) = delete;
+};
+
+}  // namespace wexo

@@ -1,0 +1,145 @@
+// Board identification (ZuWexoRequestIdModel).
+#include "net/identification.hpp"
+
+#include <array>
+
+#include "core/state.hpp"
+#include "net/command_channel.hpp"
+#include "net/unit_socket.hpp"
+
+namespace wexo {
+
+namespace {
+
+// The board ID travels inverted in the low nibble.
+constexpr uint8_t inverted_id(uint8_t byte) { return static_cast<uint8_t>(~byte & 0x0F); }
+
+constexpr uint8_t kIdRequest = 0x55;
+
+}  // namespace
+
+int32_t binary_model_code(uint8_t byte0, uint8_t byte1) {
+    const int pattern = (byte0 >> 4) & 0x07;
+    if (!binary_reply_extended(byte1)) return pattern;
+    switch (pattern) {
+        case 4: return 7;
+        case 5: return 8;
+        case 2: return 9;
+        case 3: return 10;
+        default: return -1;
+    }
+}
+
+BinaryId decode_binary_id(uint8_t byte0, uint8_t byte1) {
+    BinaryId id{};
+    id.model_code = binary_model_code(byte0, byte1);
+    if (!binary_reply_extended(byte1) || (byte0 & 0x40) != 0) id.board_id = inverted_id(byte0);
+    return id;
+}
+
+std::optional<MiId> decode_mi_id(std::span<const uint8_t> reply) {
+    if (reply.size() < kMiBasicLength) return std::nullopt;
+    const int length = mi_reply_length(reply[3]);
+    if (reply.size() < static_cast<std::size_t>(length)) return std::nullopt;
+    if (reply[0] != 'm' || reply[1] != 'i' || reply[length - 1] != kTerminator) return std::nullopt;
+
+    MiId id{};
+    id.board_id = inverted_id(reply[2]);
+    if (length == kMiExtendedLength) {
+        id.model_code = 0x10 | (reply[4] & 0x0F);
+        id.unit_kind = (reply[4] & 0x08) != 0 ? 5 : 4;
+    } else {
+        id.model_code = 0x20 | (reply[3] & 0x0F);
+        id.unit_kind = 6;
+    }
+    return id;
+}
+
+int RequestIdModel_MI(int index) {
+    wexo_device& rec = record(index);
+    const int sock = rec.sock;
+    ClearReceiveBuffer(sock);
+
+    const Frame request = Frame::ascii('M', 'I').terminate();
+    if (!send_request(index, request.bytes(), "requestid MI")) return 0;
+
+    std::array<uint8_t, kMiExtendedLength> reply{};
+    if (receivedata(sock, reply.data(), kMiBasicLength) != kMiBasicLength) {
+        output_log(kLogError, "requestid MI receive error 1.");
+        return 0;
+    }
+    const int length = mi_reply_length(reply[3]);
+    if (length == kMiExtendedLength && receivedata(sock, reply.data() + kMiBasicLength, 1) != 1) {
+        output_log(kLogError, "requestid MI receive error 2.");
+        return 0;
+    }
+
+    const auto id = decode_mi_id(std::span<const uint8_t>(reply.data(), length));
+    if (!id) {
+        output_log(kLogError, "requestid MI check error.%02x %02x %02x", reply[0], reply[1],
+                   reply[length - 1]);
+        set_error(kBadReply);
+        return 0;
+    }
+
+    rec.board_id = id->board_id;
+    rec.model_code = id->model_code;
+    rec.unit_kind = id->unit_kind;
+    if (length == kMiExtendedLength) {
+        output_log(kLogTrace, "requestid %02x%02x -> %d -> %02x%02x%02x%02x%02x", request[0],
+                   request[1], index, reply[0], reply[1], reply[2], reply[3], reply[4]);
+    } else {
+        output_log(kLogTrace, "requestid %02x%02x -> %d -> %02x%02x%02x%02x", request[0],
+                   request[1], index, reply[0], reply[1], reply[2], reply[3]);
+    }
+    return 1;
+}
+
+int request_id_model(int index, int* id, int* model) {
+    wexo_device& rec = record(index);
+    Sleep(100);
+
+    // An unconnected unit is asked over a connection of its own, kept in the
+    // record's sock field for the exchanges and closed on every way out.
+    Socket temporary;
+    if (!rec.connected) {
+        if (!socketconnect(&rec.sock, index, rec.data_port)) return 0;
+        temporary = Socket(rec.sock);
+    }
+    const int sock = rec.sock;
+    ClearReceiveBuffer(sock);
+
+    const Frame request{kIdRequest, kIdRequest};
+    if (!send_request(index, request.bytes(), "requestid")) return 0;
+
+    std::array<uint8_t, 2> reply{};
+    if (receivedata(sock, reply.data(), 2) == 2) {
+        output_log(kLogTrace, "requestid %02x%02x -> %d -> %02x%02x", request[0], request[1],
+                   index, reply[0], reply[1]);
+        const BinaryId decoded = decode_binary_id(reply[0], reply[1]);
+        rec.board_id = decoded.board_id;
+        rec.model_code = decoded.model_code;
+    } else {
+        // Boards of the ASCII generation do not answer 0x55 0x55; their
+        // silence is expected and is not what the caller should see.
+        set_error(kOk);
+        Sleep(50);
+        if (!RequestIdModel_MI(index)) return 0;
+    }
+    if (id) *id = rec.board_id;
+    if (model) *model = rec.model_code;
+
+    temporary.reset();
+    output_log(kLogResult, "ZuWexoRequestIdModel:%d:%d:%d", index, rec.board_id, rec.model_code);
+    return 1;
+}
+
+}  // namespace wexo
+
+extern "C" WEXO_API int ZuWexoRequestIdModel(int index, int* id, int* model) {
+    return wexo::guarded(0, [&] {
+        wexo::entry_line("ZuWexoRequestIdModel");
+        if (!wexo::check_common(index, 0)) return 0;
+        return wexo::request_id_model(index, id, model);
+    });
+}

@@ -1,0 +1,110 @@
+// Serial pass-through: raw bytes on a unit's command channel
+// (ZuWexoSendSerialData, ZuWexoReceiveSerialData).
+#include "net/serial_data.hpp"
+
+#include <sys/socket.h>
+#include <sys/time.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+
+#include "core/state.hpp"
+#include "net/command_channel.hpp"
+#include "net/discovery.hpp"
+
+namespace wexo {
+
+namespace {
+
+// Up to the first four bytes as hex for the trace lines; fewer when fewer
+// were sent or received, so the line never shows bytes that are not there.
+struct TraceBytes {
+    char text[9] = {};
+    TraceBytes(const uint8_t* bytes, long count) {
+        const long shown = std::clamp(count, 0L, 4L);
+        for (long i = 0; i < shown; ++i) {
+            std::snprintf(text + 2 * i, sizeof(text) - static_cast<std::size_t>(2 * i), "%02x",
+                          bytes[i]);
+        }
+    }
+};
+
+// The serial calls need the unit's own open channel: a closed record's sock
+// is stale and may by now be another descriptor of the process.
+bool check_serial_call(int index, const void* bytes, int count) {
+    if (!check_common(index, 0)) return false;
+    if (!record(index).connected) {
+        set_error(kNotConnected);
+        return false;
+    }
+    if (count < 0 || (count > 0 && bytes == nullptr)) {
+        set_error(kNotPossible);
+        return false;
+    }
+    return true;
+}
+
+// The receive time-out the channel was opened with; the record's current
+// value only if the socket has none (a wait must never be unbounded).
+int channel_receive_timeout(int sock, int fallback_ms) {
+    timeval tv{};
+    socklen_t length = sizeof(tv);
+    if (::getsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &tv, &length) == 0 &&
+        (tv.tv_sec != 0 || tv.tv_usec != 0)) {
+        return static_cast<int>(tv.tv_sec * 1000 + (tv.tv_usec + 999) / 1000);
+    }
+    return std::max(fallback_ms, 0);
+}
+
+}  // namespace
+
+int send_serial_data(int index, const uint8_t* data, int length) {
+    const int sock = record(index).sock;
+    ClearReceiveBuffer(sock);
+    const ssize_t sent = ::send(sock, data, static_cast<std::size_t>(length), MSG_NOSIGNAL);
+    if (sent < 0) {
+        set_system_error(errno);
+        return 0;
+    }
+    output_log(kLogTrace, "sendserial %d:%s... -> %d", length, TraceBytes(data, sent).text,
+               index);
+    return static_cast<int>(sent);
+}
+
+int receive_serial_data(int index, uint8_t* buffer, int size) {
+    const wexo_device& rec = record(index);
+    const int sock = rec.sock;
+    const int ready = wait_readable(sock, channel_receive_timeout(sock, rec.timeout_ms));
+    if (ready <= 0) {
+        set_system_error(ready == 0 ? EAGAIN : errno);
+        return 0;
+    }
+    const ssize_t received = ::recv(sock, buffer, static_cast<std::size_t>(size), MSG_DONTWAIT);
+    if (received < 0) {
+        set_system_error(errno);
+        return 0;
+    }
+    // received == 0: the unit closed the connection, which is no error.
+    output_log(kLogTrace, "recvserial %d -> %d:%s...", index, size,
+               TraceBytes(buffer, received).text);
+    return static_cast<int>(received);
+}
+
+}  // namespace wexo
+
+extern "C" WEXO_API int ZuWexoSendSerialData(int index, const unsigned char* data, int length) {
+    return wexo::guarded(0, [&] {
+        wexo::entry_line("ZuWexoSendSerialData");
+        if (!wexo::check_serial_call(index, data, length)) return 0;
+        return wexo::send_serial_data(index, data, length);
+    });
+}
+
+extern "C" WEXO_API int ZuWexoReceiveSerialData(int index, unsigned char* buffer, int size) {
+    return wexo::guarded(0, [&] {
+        wexo::entry_line("ZuWexoReceiveSerialData");
+        if (!wexo::check_serial_call(index, buffer, size)) return 0;
+        return wexo::receive_serial_data(index, buffer, size);
+    });
+}

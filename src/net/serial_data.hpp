@@ -1,0 +1,13 @@
+// Serial pass-through: the caller's raw bytes on a unit's command channel.
+#pragma once
+
+#include <cstdint>
+
+namespace wexo {
+
+// Bodies of ZuWexoSendSerialData and ZuWexoReceiveSerialData once the unit is
+// known to hold an open channel. Each returns the byte count or 0.
+int send_serial_data(int index, const uint8_t* data, int length);
+int receive_serial_data(int index, uint8_t* buffer, int size);
+
+}  // namespace wexo

@@ -1,0 +1,129 @@
+#include "xport/configurable_pins.hpp"
+
+#include <sys/socket.h>
+
+#include <cerrno>
+#include <cstdio>
+
+#include "core/state.hpp"
+#include "net/unit_socket.hpp"
+
+namespace wexo {
+
+namespace {
+
+constexpr uint8_t kShortRead = 0x03;
+constexpr uint8_t kShortWrite = 0x02;
+constexpr uint8_t kLongRead = 0x13;
+constexpr uint8_t kLongWrite = 0x1B;
+// The module's greeting in the short form is at most this long.
+constexpr int kGreetingMax = 7;
+
+// Two lower-case hex digits per byte, no separators, as the trace lines show them.
+void hex_text(const uint8_t* bytes, std::size_t count, char* out) {
+    for (std::size_t i = 0; i < count; ++i) std::snprintf(out + 2 * i, 3, "%02x", bytes[i]);
+    out[2 * count] = '\0';
+}
+
+// One pin exchange on a connection of its own: greeting (short form),
+// request, fixed-length reply, trace line "<name> <request> -> <index> -> <reply>".
+bool pin_exchange(int index, bool long_form, const Frame& request, uint8_t* reply,
+                  const char* name) {
+    const int reply_length = cp_reply_length(long_form);
+
+    Socket sock = open_unit_connection(index, record(index).cp_port);
+    if (!sock.valid()) return false;
+
+    if (!long_form) {
+        uint8_t greeting[kGreetingMax];
+        const ssize_t got = ::recv(sock.get(), greeting, sizeof greeting, 0);
+        if (got <= 0) {
+            // A module that hangs up before greeting will not answer a request either.
+            set_system_error(got < 0 ? errno : ECONNRESET);
+            return false;
+        }
+    }
+
+    const ssize_t sent = ::send(sock.get(), request.data(), request.size(), MSG_NOSIGNAL);
+    if (sent != static_cast<ssize_t>(request.size())) {
+        set_system_error(sent < 0 ? errno : EIO);
+        output_log(kLogError, "%s send error.", name);
+        return false;
+    }
+
+    if (receivedata(sock.get(), reply, reply_length) != reply_length) {
+        // receivedata leaves the code alone when it gives up on a reply that
+        // keeps trickling in; report that as a time-out.
+        if (::error == kOk) set_system_error(ETIMEDOUT);
+        output_log(kLogError, "%s recv error.", name);
+        return false;
+    }
+
+    char sent_text[2 * 9 + 1];
+    char reply_text[2 * 5 + 1];
+    hex_text(request.data(), request.size(), sent_text);
+    hex_text(reply, static_cast<std::size_t>(reply_length), reply_text);
+    output_log(kLogTrace, "%s %s -> %d -> %s", name, sent_text, index, reply_text);
+    return true;
+}
+
+}  // namespace
+
+bool cp_long_form(const wexo_device& device) {
+    return device.firm_major * 100 + device.firm_minor * 10 >= 150;
+}
+
+Frame cp_read_request(bool long_form) {
+    if (!long_form) return Frame{kShortRead};
+    return Frame{kLongRead, 0, 0, 0, 0, 0, 0, 0, 0};
+}
+
+Frame cp_write_request(bool long_form, uint8_t state) {
+    if (!long_form) return Frame{kShortWrite, state};
+    // Mask 7 (all three pins), then the value, both 32-bit little-endian.
+    return Frame{kLongWrite, 0x07, 0, 0, 0, state, 0, 0, 0};
+}
+
+int cp_reply_length(bool long_form) { return long_form ? 5 : 4; }
+
+uint8_t cp_state(int cp1, int cp2, int cp3) {
+    return static_cast<uint8_t>((cp1 != 0 ? 1 : 0) | (cp2 != 0 ? 2 : 0) | (cp3 != 0 ? 4 : 0));
+}
+
+int getcp(int index, int* cp1, int* cp2, int* cp3) {
+    const bool long_form = cp_long_form(record(index));
+    uint8_t reply[5] = {};
+    if (!pin_exchange(index, long_form, cp_read_request(long_form), reply, "getcp")) return 0;
+    *cp1 = reply[1] & 1;
+    *cp2 = (reply[1] >> 1) & 1;
+    *cp3 = (reply[1] >> 2) & 1;
+    return 1;
+}
+
+int setcp(int index, int cp1, int cp2, int cp3) {
+    const bool long_form = cp_long_form(record(index));
+    const Frame request = cp_write_request(long_form, cp_state(cp1, cp2, cp3));
+    uint8_t reply[5] = {};
+    return pin_exchange(index, long_form, request, reply, "setcp") ? 1 : 0;
+}
+
+}  // namespace wexo
+
+using namespace wexo;
+
+extern "C" int ZuWexoInCP(int index, int* cp1, int* cp2, int* cp3) {
+    entry_line("ZuWexoInCP");
+    return guarded(0, [&] {
+        if (!check_common(index, 0)) return 0;
+        if (cp1 == nullptr || cp2 == nullptr || cp3 == nullptr) {
+            set_error(kNotPossible);
+            return 0;
+        }
+        return getcp(index, cp1, cp2, cp3);
+    });
+}
+
+extern "C" int ZuWexoOutCP(int index, int cp1, int cp2, int cp3) {
+    entry_line("ZuWexoOutCP");
+    return guarded(0, [&] { return check_common(index, 0) ? setcp(index, cp1, cp2, cp3) : 0; });
+}

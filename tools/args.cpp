@@ -1,0 +1,160 @@
+// Command-line tokenising and value parsing.
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+
+#include "cli.hpp"
+
+namespace wexo::cli {
+
+const std::vector<OptionInfo>& option_table() {
+    static const std::vector<OptionInfo> table = {
+        // global
+        {"timeout", "MS", "search window and unit time-out in milliseconds (default 1000)"},
+        {"interface", "ADDR", "bind every socket to this local IPv4 address"},
+        {"log-level", "MASK", "library log mask: 1 entry, 2 result, 4 trace, 8 error (lines go to stdout)"},
+        {"json", nullptr, "machine-readable output"},
+        {"no-auto-id", nullptr, "do not identify boards during the search"},
+        {"help", nullptr, "show help and exit"},
+        {"version", nullptr, "show the tool and library versions"},
+        // unit selection
+        {"index", "N", "the N-th unit of the search (same as #N)"},
+        {"host", "NAME", "address a unit directly by host name or IPv4 address, without broadcast"},
+        {"data-port", "P", "with --host: connect this TCP data port directly, no module exchange"},
+        // commands
+        {"identify", nullptr, "identify boards whose model is still unknown"},
+        {"text", "STR", "send these characters (escapes \\r \\n \\t \\\\ \\xHH) instead of hex bytes"},
+        {"recv", nullptr, "after sending, wait for one reply and dump it"},
+        {"size", "N", "receive at most N bytes (default 256)"},
+        {"watch", nullptr, "poll the inputs and print every change"},
+        {"interval", "MS", "with --watch: poll period in milliseconds (default 500)"},
+        {"count", "N", "with --watch: stop after N polls (default: until interrupted)"},
+        {"all", "MASK", "set all outputs at once, bit i = output i"},
+        {"get", "CHANNEL", "read back one output"},
+        {"active", "0|1", "switch auto switching off or on"},
+        {"mask", "M", "outputs that take part, bit i = output i"},
+        {"time", "MS", "switching time of all outputs"},
+        {"channel", "N", "output whose own durations --first and --second set"},
+        {"first", "MS", "first duration of --channel"},
+        {"second", "MS", "second duration of --channel"},
+    };
+    return table;
+}
+
+const std::vector<std::string> global_options = {"timeout", "interface", "log-level", "json",
+                                                 "no-auto-id", "help", "version"};
+const std::vector<std::string> unit_options = {"index", "host", "data-port"};
+
+const OptionInfo* find_option(const std::string& name) {
+    for (const auto& option : option_table())
+        if (name == option.name) return &option;
+    return nullptr;
+}
+
+const std::string* Args::value(const std::string& name) const {
+    const auto it = options.find(name);
+    return it == options.end() ? nullptr : &it->second;
+}
+
+Args tokenize(int argc, char** argv) {
+    Args args;
+    bool options_done = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string word = argv[i];
+        if (options_done || word.size() < 2 || word[0] != '-') {
+            args.positional.push_back(word);
+            continue;
+        }
+        if (word == "--") {
+            options_done = true;
+            continue;
+        }
+        if (word == "-h") {
+            args.options["help"] = "";
+            continue;
+        }
+        if (word.rfind("--", 0) != 0) {
+            // A negative number is a value, not an option.
+            if (word.find_first_not_of("0123456789", 1) == std::string::npos) {
+                args.positional.push_back(word);
+                continue;
+            }
+            fail_usage("unknown option '" + word + "'");
+        }
+        const auto equals = word.find('=');
+        const std::string name = word.substr(2, equals == std::string::npos ? std::string::npos
+                                                                            : equals - 2);
+        const OptionInfo* info = find_option(name);
+        if (info == nullptr) fail_usage("unknown option '--" + name + "'");
+        if (args.has(name)) fail_usage("option '--" + name + "' given twice");
+        if (info->value_name == nullptr) {
+            if (equals != std::string::npos) fail_usage("option '--" + name + "' takes no value");
+            args.options[name] = "";
+        } else if (equals != std::string::npos) {
+            args.options[name] = word.substr(equals + 1);
+        } else {
+            if (i + 1 >= argc)
+                fail_usage("option '--" + name + "' needs a value (" + info->value_name + ")");
+            args.options[name] = argv[++i];
+        }
+    }
+    return args;
+}
+
+long long parse_number(const std::string& text, const std::string& what, long long min,
+                       long long max) {
+    std::string digits = text;
+    bool negative = false;
+    if (!digits.empty() && (digits[0] == '-' || digits[0] == '+')) {
+        negative = digits[0] == '-';
+        digits.erase(0, 1);
+    }
+    int base = 10;
+    if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
+        base = 16;
+        digits.erase(0, 2);
+    } else if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'b' || digits[1] == 'B')) {
+        base = 2;
+        digits.erase(0, 2);
+    }
+    // strtoull accepts its own sign and spaces; refuse them here.
+    if (digits.empty() || !std::isxdigit(static_cast<unsigned char>(digits[0])))
+        fail_usage(what + ": '" + text + "' is not a number");
+    errno = 0;
+    char* end = nullptr;
+    const unsigned long long magnitude = std::strtoull(digits.c_str(), &end, base);
+    if (*end != '\0') fail_usage(what + ": '" + text + "' is not a number");
+    const bool too_big = errno == ERANGE || magnitude > 0x7fffffffffffffffULL;
+    const long long number =
+        too_big ? 0 : (negative ? -static_cast<long long>(magnitude) : static_cast<long long>(magnitude));
+    if (too_big || number < min || number > max)
+        fail_usage(what + ": " + text + " is out of range (" + std::to_string(min) + " to " +
+                   std::to_string(max) + ")");
+    return number;
+}
+
+void check_arity(const Args& args, std::size_t min, std::size_t max, const std::string& command) {
+    const std::size_t n = args.positional.size();
+    if (n > max) fail_usage(command + ": unexpected argument '" + args.positional[max] + "'");
+    if (n < min) fail_usage(command + ": missing argument");
+}
+
+bool parse_switch(const std::string& text, const std::string& what) {
+    if (text == "1" || text == "on" || text == "true" || text == "high") return true;
+    if (text == "0" || text == "off" || text == "false" || text == "low") return false;
+    fail_usage(what + ": '" + text + "' is not on/off, 1/0, true/false or high/low");
+}
+
+Globals read_globals(const Args& args) {
+    Globals g;
+    if (const auto* v = args.value("timeout"))
+        g.timeout_ms = static_cast<int>(parse_number(*v, "--timeout", 1, 600000));
+    if (const auto* v = args.value("interface")) g.interface = *v;
+    if (const auto* v = args.value("log-level"))
+        g.log_mask = static_cast<unsigned>(parse_number(*v, "--log-level", 0, 0xffffffffLL));
+    g.json = args.has("json");
+    g.auto_id = !args.has("no-auto-id");
+    return g;
+}
+
+} // namespace wexo::cli

@@ -1,0 +1,117 @@
+// Shared declarations of the wexo command-line tool: parsed arguments, the
+// command table, failures and their exit statuses.
+#pragma once
+
+#include <cstddef>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace wexo::cli {
+
+// Exit statuses; scripts tell these apart.
+enum ExitStatus : int {
+    exit_ok = 0,
+    exit_library = 1,   // the library or the unit reported a failure
+    exit_usage = 2,     // bad command line
+    exit_not_found = 3, // no unit found, or none matches the selection
+};
+
+// A failure that ends the command. Library failures carry the last-error
+// code and message read right after the failing call.
+struct Failure {
+    int status = exit_library;
+    std::string text;        // our own sentence: what was being done
+    std::string call;        // library function that failed, if any
+    int code = 0;            // its last-error code
+    std::string message;     // its last-error message, as the library gave it
+};
+
+[[noreturn]] void fail_usage(const std::string& text);
+[[noreturn]] void fail_not_found(const std::string& text);
+[[noreturn]] void fail_unit(const std::string& text);
+// Reads the library's last error and throws; `text` says what was being done.
+[[noreturn]] void fail_library(const char* call, const std::string& text);
+
+// Options that apply to every command.
+struct Globals {
+    int timeout_ms = 1000;
+    std::optional<std::string> interface;
+    unsigned log_mask = 0;
+    bool json = false;
+    bool auto_id = true;
+};
+
+// The command line after tokenising: positional words that follow the
+// command's name, and the options given (flags map to "").
+struct Args {
+    std::vector<std::string> positional;
+    std::map<std::string, std::string> options;
+
+    bool has(const std::string& name) const { return options.count(name) != 0; }
+    const std::string* value(const std::string& name) const;
+};
+
+struct Context {
+    Args args;
+    Globals globals;
+};
+
+using Handler = int (*)(Context&);
+
+struct Command {
+    const char* name;      // "di", "serial send", ...
+    const char* synopsis;  // arguments after the name
+    const char* summary;   // one line for the overview
+    const char* details;   // paragraph(s) for `wexo <cmd> --help`
+    std::vector<std::string> options; // command options accepted (long names)
+    bool takes_unit;       // accepts UNIT / --index / --host / --data-port
+    Handler run;
+};
+
+const std::vector<Command>& command_table();
+const Command* find_command(const std::string& name);
+
+// Every long option the tool knows, with the name of its value (nullptr for
+// a flag). One option means the same thing wherever it appears.
+struct OptionInfo {
+    const char* name;
+    const char* value_name;
+    const char* help;
+};
+const std::vector<OptionInfo>& option_table();
+const OptionInfo* find_option(const std::string& name);
+extern const std::vector<std::string> global_options;
+extern const std::vector<std::string> unit_options;
+
+// Splits argv into words and options; options may stand anywhere, "--"
+// ends them. `-h` is taken as --help. Throws a usage failure.
+Args tokenize(int argc, char** argv);
+// Reads --timeout, --interface, --log-level, --json, --no-auto-id.
+Globals read_globals(const Args& args);
+
+// Number parsing: decimal, or 0x / 0b prefixed. Throws a usage failure
+// naming `what` when the text is not a number within [min, max].
+long long parse_number(const std::string& text, const std::string& what, long long min,
+                       long long max);
+// Fails with a usage message unless the positional words left number
+// between min and max.
+void check_arity(const Args& args, std::size_t min, std::size_t max, const std::string& command);
+// on/off, 1/0, true/false, high/low.
+bool parse_switch(const std::string& text, const std::string& what);
+
+// Handlers, one family per file.
+int cmd_search(Context& ctx);          // cmd_search.cpp
+int cmd_info(Context& ctx);            // cmd_unit.cpp
+int cmd_identify(Context& ctx);
+int cmd_connect(Context& ctx);
+int cmd_serial_send(Context& ctx);     // cmd_serial.cpp
+int cmd_serial_recv(Context& ctx);
+int cmd_di(Context& ctx);              // cmd_dio.cpp
+int cmd_do(Context& ctx);
+int cmd_cp(Context& ctx);              // cmd_cp.cpp
+int cmd_autoswitch(Context& ctx);      // cmd_autoswitch.cpp
+int cmd_version(Context& ctx);         // main.cpp
+
+} // namespace wexo::cli

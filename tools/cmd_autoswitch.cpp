@@ -1,0 +1,126 @@
+// wexo autoswitch: the board's own output timetable.
+#include <climits>
+#include <cstdio>
+#include <optional>
+#include <vector>
+
+#include "output.hpp"
+#include "unit_record.hpp"
+#include "unit_select.hpp"
+#include "wexo.h"
+
+namespace wexo::cli {
+
+namespace {
+
+struct Durations {
+    int channel;
+    unsigned first_ms;
+    unsigned second_ms;
+};
+
+struct State {
+    bool active = false;
+    unsigned mask = 0;
+    std::optional<int> time_ms;      // none when no output is selected
+    std::vector<Durations> channels; // ASCII boards only
+};
+
+State read_state(const Unit& unit) {
+    const std::string where = " of " + unit.label;
+    State s;
+    int active = 0;
+    if (ZuWexoGetAutoSwitchingActive(unit.index, &active) != 1)
+        fail_library("ZuWexoGetAutoSwitchingActive", "cannot read auto switching" + where);
+    s.active = active != 0;
+    if (ZuWexoGetAutoSwitchingPio(unit.index, &s.mask) != 1)
+        fail_library("ZuWexoGetAutoSwitchingPio", "cannot read the auto-switching outputs" + where);
+    int time = 0;
+    if (ZuWexoGetAutoSwitchingTime(unit.index, &time) == 1) {
+        s.time_ms = time;
+    } else if (ZuWexoGetLastError() != WEXO_ERR_BAD_REPLY || s.mask != 0) {
+        // ASCII boards read the time of the first selected output, so an
+        // empty mask leaves no time to show; anything else is a failure.
+        fail_library("ZuWexoGetAutoSwitchingTime", "cannot read the switching time" + where);
+    }
+    int model = -1;
+    ZuWexoGetModel(unit.index, &model);
+    const auto caps = capabilities(model);
+    if (caps && caps->auto_switching == 3) {
+        for (int i = 0; i < caps->outputs; ++i) {
+            Durations d{i, 0, 0};
+            if (ZuWexoGetAutoSwitchingChannel(unit.index, i, &d.first_ms, &d.second_ms) != 1)
+                fail_library("ZuWexoGetAutoSwitchingChannel",
+                             "cannot read the durations of output " + std::to_string(i) + where);
+            s.channels.push_back(d);
+        }
+    }
+    return s;
+}
+
+void print_state(const State& s, bool json) {
+    if (json) {
+        Json j;
+        j.begin_object().field("active", s.active).field("mask", s.mask).key("time_ms");
+        if (s.time_ms) j.value(*s.time_ms); else j.null();
+        j.key("channels").begin_array();
+        for (const auto& d : s.channels)
+            j.begin_object().field("channel", d.channel).field("first_ms", d.first_ms)
+                .field("second_ms", d.second_ms).end_object();
+        j.end_array().end_object();
+        print_line(j.text());
+        return;
+    }
+    char mask[16];
+    std::snprintf(mask, sizeof mask, "0x%02x", s.mask);
+    std::vector<std::vector<std::string>> rows = {
+        {"active", s.active ? "on" : "off"},
+        {"mask", mask},
+        {"time", s.time_ms ? std::to_string(*s.time_ms) + " ms" : "- (no output selected)"},
+    };
+    for (const auto& d : s.channels)
+        rows.push_back({"DO" + std::to_string(d.channel),
+                        std::to_string(d.first_ms) + " ms / " + std::to_string(d.second_ms) + " ms"});
+    print_text(format_table(rows));
+}
+
+} // namespace
+
+int cmd_autoswitch(Context& ctx) {
+    const Args& args = ctx.args;
+    const UnitSelector selector = take_unit(ctx);
+    check_arity(args, 0, 0, "autoswitch");
+    const bool per_channel = args.has("channel") || args.has("first") || args.has("second");
+    if (per_channel && !(args.has("channel") && args.has("first") && args.has("second")))
+        fail_usage("autoswitch: --channel, --first and --second go together");
+    std::optional<bool> active;
+    std::optional<long long> mask, time, channel, first, second;
+    if (const auto* v = args.value("active")) active = parse_switch(*v, "--active");
+    if (const auto* v = args.value("mask")) mask = parse_number(*v, "--mask", 0, 0xffffffffLL);
+    if (const auto* v = args.value("time")) time = parse_number(*v, "--time", 0, INT_MAX);
+    if (per_channel) {
+        channel = parse_number(*args.value("channel"), "--channel", 0, 255);
+        first = parse_number(*args.value("first"), "--first", 0, INT_MAX);
+        second = parse_number(*args.value("second"), "--second", 0, INT_MAX);
+    }
+
+    const Unit unit = open_unit(ctx, selector, true);
+    const std::string where = " of " + unit.label;
+    // The mask travels as a plain int; bit 31 keeps its place.
+    if (mask && ZuWexoSetAutoSwitchingPio(unit.index, static_cast<int>(static_cast<unsigned>(*mask))) != 1)
+        fail_library("ZuWexoSetAutoSwitchingPio", "cannot set the auto-switching outputs" + where);
+    if (time && ZuWexoSetAutoSwitchingTime(unit.index, static_cast<int>(*time)) != 1)
+        fail_library("ZuWexoSetAutoSwitchingTime", "cannot set the switching time" + where);
+    // The per-output durations go after the common time so that they win.
+    if (per_channel &&
+        ZuWexoSetAutoSwitchingChannel(unit.index, static_cast<int>(*channel), static_cast<int>(*first),
+                                      static_cast<int>(*second)) != 1)
+        fail_library("ZuWexoSetAutoSwitchingChannel", "cannot set the durations" + where);
+    // The switch last: the board starts with its new timetable.
+    if (active && ZuWexoSetAutoSwitchingActive(unit.index, *active ? 1 : 0) != 1)
+        fail_library("ZuWexoSetAutoSwitchingActive", "cannot switch auto switching" + where);
+    print_state(read_state(unit), ctx.globals.json);
+    return exit_ok;
+}
+
+} // namespace wexo::cli

@@ -1,0 +1,196 @@
+// wexo di / do: digital inputs (with a watch mode) and outputs.
+#include <poll.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+
+#include "output.hpp"
+#include "unit_record.hpp"
+#include "unit_select.hpp"
+#include "wexo.h"
+
+namespace wexo::cli {
+
+namespace {
+
+std::string mask_text(unsigned bits) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "0x%02x", bits);
+    return buf;
+}
+
+// Channels the unit's model has; the mask alone is printed when the model
+// table has no row for it.
+int channel_count(const Unit& unit, bool outputs) {
+    int model = -1;
+    ZuWexoGetModel(unit.index, &model);
+    const auto caps = capabilities(model);
+    if (!caps) return 0;
+    return outputs ? caps->outputs : caps->inputs;
+}
+
+int parse_channel(const std::string& text) {
+    return static_cast<int>(parse_number(text, "channel", 0, 255));
+}
+
+void print_one(const char* prefix, int channel, int value, bool json) {
+    if (json) {
+        Json j;
+        j.begin_object().field("channel", channel).field("on", value != 0).field("value", value).end_object();
+        print_line(j.text());
+        return;
+    }
+    // ASCII boards report an input that is on as 1, 2, 4 or 8.
+    std::string line = prefix + std::to_string(channel) + "  " + (value != 0 ? "on" : "off");
+    if (value != 0 && value != 1) line += "  (value " + std::to_string(value) + ")";
+    print_line(line);
+}
+
+void print_all(const char* prefix, unsigned bits, int count, bool json) {
+    if (json) {
+        Json j;
+        j.begin_object().field("mask", bits).key("channels").begin_array();
+        for (int i = 0; i < count; ++i) j.value(((bits >> i) & 1U) != 0);
+        j.end_array().end_object();
+        print_line(j.text());
+        return;
+    }
+    for (int i = 0; i < count; ++i)
+        print_line(prefix + std::to_string(i) + "  " + (((bits >> i) & 1U) ? "on" : "off"));
+    print_line("mask " + mask_text(bits));
+}
+
+unsigned read_inputs(const Unit& unit) {
+    unsigned bits = 0;
+    if (ZuWexoInPioAll(unit.index, &bits) != 1)
+        fail_library("ZuWexoInPioAll", "cannot read the inputs of " + unit.label);
+    return bits;
+}
+
+volatile std::sig_atomic_t stop_watch = 0;
+
+extern "C" void on_stop_signal(int) { stop_watch = 1; }
+
+// Polls the inputs and prints the first state and then every change, until
+// `count` polls were made (0: until SIGINT or SIGTERM).
+void watch_inputs(const Unit& unit, int interval_ms, long long count, bool json) {
+    struct sigaction action {};
+    action.sa_handler = on_stop_signal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr); // no SA_RESTART: the pause below ends at once
+    sigaction(SIGTERM, &action, nullptr);
+
+    const int channels = channel_count(unit, false);
+    const auto start = std::chrono::steady_clock::now();
+    auto elapsed_ms = [&] {
+        return static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                          std::chrono::steady_clock::now() - start).count());
+    };
+    auto report = [&](long long t, int channel, unsigned bits) {
+        if (json) {
+            Json j;
+            j.begin_object().field("t_ms", t);
+            if (channel >= 0) j.field("channel", channel).field("on", ((bits >> channel) & 1U) != 0);
+            j.field("mask", bits).end_object();
+            print_line(j.text());
+        } else if (channel < 0) {
+            print_line("+" + std::to_string(t) + " ms  inputs " + mask_text(bits));
+        } else {
+            const bool on = ((bits >> channel) & 1U) != 0;
+            print_line("+" + std::to_string(t) + " ms  DI" + std::to_string(channel) + " " +
+                       (on ? "off -> on" : "on -> off") + "  (inputs " + mask_text(bits) + ")");
+        }
+    };
+
+    unsigned last = read_inputs(unit);
+    report(elapsed_ms(), -1, last);
+    for (long long polls = 1; !stop_watch && (count == 0 || polls < count); ++polls) {
+        poll(nullptr, 0, interval_ms);
+        if (stop_watch) break;
+        const unsigned bits = read_inputs(unit);
+        const unsigned changed = bits ^ last;
+        const long long t = elapsed_ms();
+        const int width = channels > 0 ? channels : 32;
+        for (int i = 0; i < width; ++i)
+            if ((changed >> i) & 1U) report(t, i, bits);
+        last = bits;
+    }
+}
+
+} // namespace
+
+int cmd_di(Context& ctx) {
+    const Args& args = ctx.args;
+    const UnitSelector selector = take_unit(ctx);
+    const bool watch = args.has("watch");
+    check_arity(args, 0, watch ? 0 : 1, "di");
+    if (!watch && (args.has("interval") || args.has("count")))
+        fail_usage("di: --interval and --count need --watch");
+    const int channel = args.positional.empty() ? -1 : parse_channel(args.positional[0]);
+    const auto* interval = args.value("interval");
+    const auto* count = args.value("count");
+    const int interval_ms = interval ? static_cast<int>(parse_number(*interval, "--interval", 1, 3600000)) : 500;
+    const long long polls = count ? parse_number(*count, "--count", 1, 1LL << 40) : 0;
+
+    const Unit unit = open_unit(ctx, selector, true);
+    if (watch) {
+        watch_inputs(unit, interval_ms, polls, ctx.globals.json);
+    } else if (channel >= 0) {
+        int value = 0;
+        if (ZuWexoInPio(unit.index, channel, &value) != 1)
+            fail_library("ZuWexoInPio", "cannot read input " + std::to_string(channel) + " of " + unit.label);
+        print_one("DI", channel, value, ctx.globals.json);
+    } else {
+        print_all("DI", read_inputs(unit), channel_count(unit, false), ctx.globals.json);
+    }
+    return exit_ok;
+}
+
+int cmd_do(Context& ctx) {
+    const Args& args = ctx.args;
+    const UnitSelector selector = take_unit(ctx);
+    const bool set_all = args.has("all");
+    const bool get_one = args.has("get");
+    if (set_all && get_one) fail_usage("do: give either --all or --get, not both");
+    if (set_all || get_one) check_arity(args, 0, 0, "do");
+    else if (args.positional.size() == 1) fail_usage("do: CHANNEL needs a VALUE (on or off)");
+    else check_arity(args, 0, 2, "do");
+    const bool set_one = args.positional.size() == 2;
+    int channel = -1;
+    bool on = false;
+    unsigned mask = 0;
+    if (set_one) {
+        channel = parse_channel(args.positional[0]);
+        on = parse_switch(args.positional[1], "do VALUE");
+    } else if (get_one) {
+        channel = parse_channel(*args.value("get"));
+    } else if (set_all) {
+        mask = static_cast<unsigned>(parse_number(*args.value("all"), "--all", 0, 0xffffffffLL));
+    }
+
+    const Unit unit = open_unit(ctx, selector, true);
+    const std::string where = " of " + unit.label;
+    if (set_one) {
+        if (ZuWexoOutPio(unit.index, channel, on ? 1 : 0) != 1)
+            fail_library("ZuWexoOutPio", "cannot set output " + std::to_string(channel) + where);
+        print_one("DO", channel, on ? 1 : 0, ctx.globals.json);
+    } else if (set_all) {
+        if (ZuWexoOutPioAll(unit.index, mask) != 1)
+            fail_library("ZuWexoOutPioAll", "cannot set the outputs" + where);
+        print_all("DO", mask, channel_count(unit, true), ctx.globals.json);
+    } else if (get_one) {
+        int value = 0;
+        if (ZuWexoGetOut(unit.index, channel, &value) != 1)
+            fail_library("ZuWexoGetOut", "cannot read back output " + std::to_string(channel) + where);
+        print_one("DO", channel, value, ctx.globals.json);
+    } else {
+        unsigned bits = 0;
+        if (ZuWexoGetOutAll(unit.index, &bits) != 1)
+            fail_library("ZuWexoGetOutAll", "cannot read back the outputs" + where);
+        print_all("DO", bits, channel_count(unit, true), ctx.globals.json);
+    }
+    return exit_ok;
+}
+
+} // namespace wexo::cli

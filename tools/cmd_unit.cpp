@@ -1,0 +1,109 @@
+// wexo info / identify / connect: one unit's record and its session.
+#include "output.hpp"
+#include "unit_record.hpp"
+#include "unit_select.hpp"
+#include "wexo.h"
+
+namespace wexo::cli {
+
+namespace {
+
+std::string serial_text(const UnitRecord& r) {
+    char flow[8];
+    std::snprintf(flow, sizeof flow, "0x%02x", static_cast<unsigned>(r.flow));
+    return std::to_string(r.baud) + " baud, " + std::to_string(r.data_bits) + " data bits, parity " +
+           (r.parity == 0 ? std::string("none") : std::to_string(r.parity)) + ", " +
+           std::to_string(r.stop_bits) + " stop bit" + (r.stop_bits == 1 ? "" : "s") +
+           ", flow control " + flow;
+}
+
+std::string capabilities_text(int model) {
+    const auto caps = capabilities(model);
+    if (!caps) return "unknown (model not identified)";
+    return std::to_string(caps->outputs) + " DO, " + std::to_string(caps->inputs) + " DI, " +
+           std::to_string(caps->analog_outputs) + " AO, " + std::to_string(caps->analog_inputs) +
+           " AI, auto switching " + auto_switching_name(caps->auto_switching);
+}
+
+} // namespace
+
+int cmd_info(Context& ctx) {
+    const UnitSelector selector = take_unit(ctx);
+    check_arity(ctx.args, 0, 0, "info");
+    const Unit unit = open_unit(ctx, selector, false);
+    if (ctx.args.has("identify")) {
+        int id = 255, model = -1;
+        if (ZuWexoGetModel(unit.index, &model) == 1 && model < 0 &&
+            ZuWexoRequestIdModel(unit.index, &id, &model) != 1)
+            fail_library("ZuWexoRequestIdModel", "cannot identify " + unit.label);
+    }
+    const UnitRecord r = read_record(unit.index);
+    if (ctx.globals.json) {
+        Json json;
+        write_record(json, r, true);
+        print_line(json.text());
+        return exit_ok;
+    }
+    const std::string cp = "CP1 " + std::to_string(r.cp_mode[0]) + ", CP2 " +
+                           std::to_string(r.cp_mode[1]) + ", CP3 " + std::to_string(r.cp_mode[2]) +
+                           " (block flag " + std::to_string(r.cp_flag) + ")";
+    print_line("unit #" + std::to_string(r.index));
+    print_text(format_table({
+        {"  IP address", r.ip},
+        {"  MAC address", r.mac},
+        {"  firmware", firmware_text(r.firm_version) + " (type " + r.firm_type + ")"},
+        {"  board ID", id_text(r.id)},
+        {"  model", model_text(r.model)},
+        {"  capabilities", capabilities_text(r.model)},
+        {"  data port", std::to_string(r.data_port)},
+        {"  serial", serial_text(r)},
+        {"  CP modes", cp},
+    }));
+    return exit_ok;
+}
+
+int cmd_identify(Context& ctx) {
+    const UnitSelector selector = take_unit(ctx);
+    check_arity(ctx.args, 0, 0, "identify");
+    const Unit unit = open_unit(ctx, selector, false);
+    int id = 255, model = -1;
+    if (ZuWexoRequestIdModel(unit.index, &id, &model) != 1)
+        fail_library("ZuWexoRequestIdModel", "cannot identify " + unit.label);
+    if (ctx.globals.json) {
+        Json json;
+        json.begin_object().field("index", unit.index).field("id", id).field("model", model).end_object();
+        print_line(json.text());
+    } else {
+        print_line(unit.label + ": board ID " + std::to_string(id) + ", model " + std::to_string(model));
+    }
+    return exit_ok;
+}
+
+int cmd_connect(Context& ctx) {
+    const UnitSelector selector = take_unit(ctx);
+    check_arity(ctx.args, 0, 0, "connect");
+    const Unit unit = open_unit(ctx, selector, true);
+    int id = 255, model = -1;
+    ZuWexoGetId(unit.index, &id);
+    ZuWexoGetModel(unit.index, &model);
+    int baud = 0, bits = 0, parity = 0, stop = 0, flow = 0, port = 0;
+    ZuWexoGetSerialParameter(unit.index, &baud, &bits, &parity, &stop, &flow, &port);
+    if (ZuWexoClose(unit.index) != 1) fail_library("ZuWexoClose", "cannot close " + unit.label);
+    if (ctx.globals.json) {
+        Json json;
+        json.begin_object().field("index", unit.index).field("connected", true);
+        json.field("data_port", port);
+        json.key("id");
+        if (id == 255) json.null(); else json.value(id);
+        json.key("model");
+        if (model < 0) json.null(); else json.value(model);
+        json.end_object();
+        print_line(json.text());
+    } else {
+        print_line("connected " + unit.label + ": data port " + std::to_string(port) + ", board ID " +
+                   id_text(id) + ", model " + model_text(model) + "; closed again");
+    }
+    return exit_ok;
+}
+
+} // namespace wexo::cli

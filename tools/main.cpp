@@ -1,0 +1,244 @@
+// wexo: find, inspect and drive WEXO I/O units from a shell.
+#include <algorithm>
+#include <exception>
+#include <iostream>
+
+#include "output.hpp"
+#include "unit_select.hpp"
+#include "wexo.h"
+
+#ifndef WEXO_CLI_VERSION
+#define WEXO_CLI_VERSION "unknown"
+#endif
+
+namespace wexo::cli {
+
+const std::vector<Command>& command_table() {
+    static const std::vector<Command> table = {
+        {"search", "[--identify]", "list the units that answer a broadcast",
+         "Broadcasts a discovery query, waits --timeout ms for replies and prints one row per unit:\n"
+         "index, IP address, MAC address, firmware version and type, board ID, model code and data\n"
+         "port. Boards are identified during the search when their data port is 10003 (unless\n"
+         "--no-auto-id); --identify also asks every other board. Unknown values show as '-'\n"
+         "(null in JSON). With --json: an array of objects.",
+         {"identify"}, false, cmd_search},
+        {"info", "UNIT [--identify]", "everything known about one unit",
+         "Prints the unit's record: addresses, firmware, board ID, model and what the model offers,\n"
+         "data port, serial settings of the module and the configurable-pin modes. Nothing is sent\n"
+         "to the board unless --identify is given and the model is still unknown.",
+         {"identify"}, true, cmd_info},
+        {"identify", "UNIT", "ask the board for its board ID and model",
+         "Runs the identification exchange on the unit (over a temporary connection) and prints\n"
+         "the board ID and model code it reports.",
+         {}, true, cmd_identify},
+        {"connect", "UNIT", "open the command channel and report",
+         "Opens the unit's command channel (identifying the board first if needed), prints the\n"
+         "data port, board ID and model, and closes the channel again. A quick reachability test.",
+         {}, true, cmd_connect},
+        {"serial send", "UNIT HEXBYTES... [--recv [--size N]]\nUNIT --text STR [--recv [--size N]]",
+         "send raw bytes through the unit's serial channel",
+         "Sends bytes on the command channel as they are, without framing. HEXBYTES may be written\n"
+         "'41 42 0d', '41420d', '0x41,0x42' or '41:42'. --text sends characters with the escapes\n"
+         "\\r \\n \\t \\0 \\\\ \\xHH. With --recv, one reply is awaited (up to --timeout ms) and dumped.",
+         {"text", "recv", "size"}, true, cmd_serial_send},
+        {"serial recv", "UNIT [--size N]", "receive raw bytes from the unit's serial channel",
+         "Waits up to --timeout ms for bytes from the unit and prints a hex dump of what one\n"
+         "receive returned (at most --size bytes, default 256). Nothing arriving is a failure.",
+         {"size"}, true, cmd_serial_recv},
+        {"di", "UNIT [CHANNEL]\nUNIT --watch [--interval MS] [--count N]", "read digital inputs",
+         "Without CHANNEL, reads all inputs and prints one line per channel and the mask (bit i =\n"
+         "input i). With CHANNEL, reads that input. ASCII boards report an input that is on as 1,\n"
+         "2, 4 or 8 by its place in its group of four; this shows as 'on (value N)'.\n"
+         "--watch polls the inputs every --interval ms (default 500) and prints the first state and\n"
+         "then one line per change, until --count polls were made or SIGINT/SIGTERM arrives; with\n"
+         "--json one object per line.",
+         {"watch", "interval", "count"}, true, cmd_di},
+        {"do", "UNIT [CHANNEL on|off]\nUNIT --get CHANNEL\nUNIT --all MASK", "set or read back digital outputs",
+         "With no arguments, reads back all outputs. CHANNEL VALUE sets one output (VALUE on/off,\n"
+         "1/0, true/false, high/low). --all MASK sets all outputs at once (bit i = output i, 0x and\n"
+         "0b prefixes accepted). --get CHANNEL reads back one output.",
+         {"all", "get"}, true, cmd_do},
+        {"cp", "UNIT [CP1 CP2 CP3]", "read or set the module's configurable pins",
+         "Without levels, reads the pins CP1, CP2 and CP3 (0 or 1). With three levels (on/off or\n"
+         "1/0), sets them. The unit is connected first; units reached with --data-port have no pin\n"
+         "access.",
+         {}, true, cmd_cp},
+        {"autoswitch", "UNIT [--active 0|1] [--mask M] [--time MS] [--channel N --first MS --second MS]",
+         "show or change automatic output switching",
+         "Applies the given settings (durations, mask, time, then the on/off switch) and prints the\n"
+         "state: active, the outputs that take part, the switching time and, on ASCII boards, the\n"
+         "two durations of every output. Binary boards round --time up to one of their fixed times\n"
+         "(100 ms to 15 s); ASCII boards take 1 to 25500 ms in 100 ms steps, and 100 to 25599 ms\n"
+         "for --first and --second.",
+         {"active", "mask", "time", "channel", "first", "second"}, true, cmd_autoswitch},
+        {"version", "", "show the tool and library versions", "Prints the versions.", {}, false,
+         cmd_version},
+    };
+    return table;
+}
+
+const Command* find_command(const std::string& name) {
+    for (const auto& command : command_table())
+        if (name == command.name) return &command;
+    return nullptr;
+}
+
+int cmd_version(Context& ctx) {
+    check_arity(ctx.args, 0, 0, "version");
+    const int library = ZuWexoGetDllVersion();
+    if (ctx.globals.json) {
+        Json json;
+        json.begin_object().field("tool", WEXO_CLI_VERSION).field("library", library).end_object();
+        print_line(json.text());
+    } else {
+        print_line(std::string("wexo ") + WEXO_CLI_VERSION + ", libWEXO " + std::to_string(library / 100) +
+                   "." + std::to_string(library / 10 % 10) + "." + std::to_string(library % 10));
+    }
+    return exit_ok;
+}
+
+namespace {
+
+std::string option_lines(const std::vector<std::string>& names) {
+    std::vector<std::vector<std::string>> rows;
+    for (const auto& name : names) {
+        const OptionInfo* info = find_option(name);
+        std::string left = "  --" + name;
+        if (info->value_name) left += std::string(" ") + info->value_name;
+        rows.push_back({left, info->help});
+    }
+    return format_table(rows);
+}
+
+const char* unit_forms =
+    "UNIT is one of:\n"
+    "  #N, --index N                the N-th unit of the search, as 'wexo search' lists it\n"
+    "  A.B.C.D                      the unit with this IP address\n"
+    "  xx:xx:xx:xx:xx:xx            the unit with this MAC address\n"
+    "  id=N,model=M                 board ID and model code (either may be left out)\n"
+    "  --host NAME [--data-port P]  a unit addressed directly, without broadcast\n";
+
+const char* exit_statuses =
+    "Exit status: 0 success, 1 the library or the unit failed, 2 usage error,\n"
+    "3 no unit found or none matches.\n";
+
+void print_overview() {
+    std::string text =
+        "Usage: wexo [OPTIONS] COMMAND [ARGS...]\n"
+        "Find, inspect and drive WEXO I/O units. Options may stand anywhere.\n\nCommands:\n";
+    std::vector<std::vector<std::string>> rows;
+    for (const auto& command : command_table()) {
+        std::string synopsis = command.synopsis;
+        synopsis = synopsis.substr(0, synopsis.find('\n'));
+        // Long option lists stay in the command's own help.
+        if (synopsis.size() > 30 && synopsis.find(" [--") != std::string::npos)
+            synopsis = synopsis.substr(0, synopsis.find(" [--")) + " [OPTIONS]";
+        rows.push_back({std::string("  ") + command.name + (synopsis.empty() ? "" : " " + synopsis),
+                        command.summary});
+    }
+    rows.push_back({"  help [COMMAND]", "show help"});
+    text += format_table(rows) + "\n" + unit_forms + "\nGlobal options:\n" + option_lines(global_options) +
+            "\n" + exit_statuses;
+    print_text(text);
+}
+
+void print_command_help(const Command& command) {
+    std::string text;
+    std::string synopsis = command.synopsis;
+    const char* lead = "Usage: ";
+    for (std::size_t start = 0; start <= synopsis.size();) {
+        const std::size_t end = std::min(synopsis.find('\n', start), synopsis.size());
+        text += std::string(lead) + "wexo " + command.name + " " + synopsis.substr(start, end - start) + "\n";
+        lead = "       ";
+        start = end + 1;
+    }
+    text += "\n" + std::string(command.details) + "\n";
+    if (!command.options.empty()) text += "\nOptions:\n" + option_lines(command.options);
+    if (command.takes_unit) text += std::string("\n") + unit_forms;
+    text += "\nGlobal options (see 'wexo --help'):";
+    for (const auto& name : global_options) {
+        const OptionInfo* info = find_option(name);
+        text += " --" + name + (info->value_name ? std::string(" ") + info->value_name : std::string());
+    }
+    text += "\n" + std::string(exit_statuses);
+    print_text(text);
+}
+
+bool accepts(const Command& command, const std::string& option) {
+    auto in = [&](const std::vector<std::string>& list) {
+        return std::find(list.begin(), list.end(), option) != list.end();
+    };
+    return in(global_options) || (command.takes_unit && in(unit_options)) || in(command.options);
+}
+
+// Help for "serial": both of its subcommands.
+void print_family_help(const std::string& family) {
+    for (const auto& command : command_table())
+        if (std::string(command.name).rfind(family + " ", 0) == 0) print_command_help(command);
+}
+
+bool is_family(const std::string& name) { return name == "serial"; }
+
+int run(int argc, char** argv) {
+    Context ctx;
+    ctx.args = tokenize(argc, argv);
+    ctx.globals = read_globals(ctx.args);
+    auto& words = ctx.args.positional;
+    bool help = ctx.args.has("help");
+    if (ctx.args.has("version")) {
+        words.clear();
+        return cmd_version(ctx);
+    }
+    if (!words.empty() && words[0] == "help") {
+        words.erase(words.begin());
+        help = true;
+    }
+    if (words.empty()) {
+        if (!help) fail_usage("missing command");
+        print_overview();
+        return exit_ok;
+    }
+    std::string name = words[0];
+    std::size_t used = 1;
+    if (is_family(name)) {
+        if (words.size() < 2) {
+            if (!help) fail_usage(name + " needs 'send' or 'recv'");
+            print_family_help(name);
+            return exit_ok;
+        }
+        name += " " + words[1];
+        used = 2;
+    }
+    const Command* command = find_command(name);
+    if (command == nullptr) fail_usage("unknown command '" + name + "'");
+    if (help) {
+        print_command_help(*command);
+        return exit_ok;
+    }
+    for (const auto& entry : ctx.args.options)
+        if (!accepts(*command, entry.first))
+            fail_usage(name + ": option '--" + entry.first + "' does not apply");
+    words.erase(words.begin(), words.begin() + static_cast<std::ptrdiff_t>(used));
+    const Session session(ctx.globals);
+    return command->run(ctx);
+}
+
+} // namespace
+
+} // namespace wexo::cli
+
+int main(int argc, char** argv) {
+    using namespace wexo::cli;
+    bool json = false;
+    for (int i = 1; i < argc; ++i)
+        if (std::string(argv[i]) == "--json") json = true;
+    try {
+        return run(argc, argv);
+    } catch (const Failure& failure) {
+        report_failure(failure, json);
+        return failure.status;
+    } catch (const std::exception& e) {
+        report_failure(Failure{exit_library, std::string("internal error: ") + e.what(), {}, 0, {}}, json);
+        return exit_library;
+    }
+}

@@ -1,0 +1,232 @@
+#include "output.hpp"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+
+#include "wexo.h"
+
+namespace wexo::cli {
+
+// ------------------------------------------------------------------ JSON
+
+void Json::before_value() {
+    if (after_key_) {
+        after_key_ = false;
+        return;
+    }
+    if (!has_items_.empty()) {
+        if (has_items_.back()) out_ += ',';
+        has_items_.back() = true;
+    }
+}
+
+Json& Json::begin_object() {
+    before_value();
+    out_ += '{';
+    has_items_.push_back(false);
+    return *this;
+}
+
+Json& Json::end_object() {
+    out_ += '}';
+    has_items_.pop_back();
+    return *this;
+}
+
+Json& Json::begin_array() {
+    before_value();
+    out_ += '[';
+    has_items_.push_back(false);
+    return *this;
+}
+
+Json& Json::end_array() {
+    out_ += ']';
+    has_items_.pop_back();
+    return *this;
+}
+
+Json& Json::key(std::string_view name) {
+    before_value();
+    out_ += json_escape(name);
+    out_ += ':';
+    after_key_ = true;
+    return *this;
+}
+
+Json& Json::value(std::string_view text) {
+    before_value();
+    out_ += json_escape(text);
+    return *this;
+}
+
+Json& Json::value(long long number) {
+    before_value();
+    out_ += std::to_string(number);
+    return *this;
+}
+
+Json& Json::value(bool flag) {
+    before_value();
+    out_ += flag ? "true" : "false";
+    return *this;
+}
+
+Json& Json::null() {
+    before_value();
+    out_ += "null";
+    return *this;
+}
+
+std::string json_escape(std::string_view text) {
+    std::string out = "\"";
+    for (char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        switch (c) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        default:
+            if (u < 0x20) {
+                char buf[8];
+                std::snprintf(buf, sizeof buf, "\\u%04x", u);
+                out += buf;
+            } else {
+                out += c; // UTF-8 bytes go through unchanged
+            }
+        }
+    }
+    out += '"';
+    return out;
+}
+
+// ------------------------------------------------------------------ text
+
+std::string hex_dump(const std::uint8_t* data, std::size_t size) {
+    std::string out;
+    char buf[24];
+    for (std::size_t line = 0; line < size; line += 16) {
+        std::snprintf(buf, sizeof buf, "%04zx ", line);
+        out += buf;
+        std::string ascii;
+        for (std::size_t i = line; i < line + 16; ++i) {
+            if (i < size) {
+                std::snprintf(buf, sizeof buf, " %02x", data[i]);
+                out += buf;
+                ascii += (data[i] >= 0x20 && data[i] < 0x7f) ? static_cast<char>(data[i]) : '.';
+            } else {
+                out += "   ";
+            }
+        }
+        out += "  |" + ascii + "|\n";
+    }
+    return out;
+}
+
+std::string hex_string(const std::uint8_t* data, std::size_t size) {
+    std::string out;
+    char buf[4];
+    for (std::size_t i = 0; i < size; ++i) {
+        std::snprintf(buf, sizeof buf, "%02x", data[i]);
+        out += buf;
+    }
+    return out;
+}
+
+std::string mac_text(const unsigned char* mac) {
+    char buf[18];
+    std::snprintf(buf, sizeof buf, "%02x:%02x:%02x:%02x:%02x:%02x", mac[0], mac[1], mac[2],
+                  mac[3], mac[4], mac[5]);
+    return buf;
+}
+
+std::string format_table(const std::vector<std::vector<std::string>>& rows) {
+    std::vector<std::size_t> width;
+    for (const auto& row : rows) {
+        if (width.size() < row.size()) width.resize(row.size(), 0);
+        for (std::size_t c = 0; c < row.size(); ++c) width[c] = std::max(width[c], row[c].size());
+    }
+    std::string out;
+    for (const auto& row : rows) {
+        std::string line;
+        for (std::size_t c = 0; c < row.size(); ++c) {
+            line += row[c];
+            if (c + 1 < row.size()) line += std::string(width[c] - row[c].size() + 2, ' ');
+        }
+        out += line + '\n';
+    }
+    return out;
+}
+
+void print_line(const std::string& line) { std::cout << line << '\n' << std::flush; }
+
+void print_text(const std::string& text) { std::cout << text << std::flush; }
+
+// ------------------------------------------------------------------ errors
+
+std::string gloss(int code) {
+    switch (code) {
+    case WEXO_OK: return "no error code was left";
+    case WEXO_ERR_NOT_INITIALIZED: return "library not initialised";
+    case WEXO_ERR_NOT_FOUND: return "the search found no unit";
+    case WEXO_ERR_INDEX_RANGE: return "device index beyond the units found";
+    case WEXO_ERR_NO_MATCH: return "no unit matches, or the addressed unit did not answer";
+    case WEXO_ERR_NOT_CONNECTED: return "the unit's command channel is not open";
+    case WEXO_ERR_NOT_POSSIBLE:
+        return "operation not possible: not offered by this model, or a value out of range";
+    case WEXO_ERR_ALREADY: return "already connected, or a unit's configuration could not be read";
+    case WEXO_ERR_TABLE_FULL: return "the device table is full";
+    case WEXO_ERR_BAD_REPLY: return "unexpected or malformed reply from the unit";
+    case WEXO_ERR_PARAMETER: return "bad parameter";
+    case WEXO_ERR_SETTING: return "setting failed";
+    case WEXO_ERR_RESTART: return "restart failed";
+    case WEXO_ERR_NETMASK: return "the unit is outside the netmask";
+    case WEXO_ERR_CONNECT_TIMEOUT: return "connection timed out";
+    default: break;
+    }
+    if (code > WEXO_ERR_SYSTEM_BASE) {
+        const int number = code - WEXO_ERR_SYSTEM_BASE;
+        if (number == EAGAIN) return "no data within the time-out";
+        return std::string("system error: ") + std::strerror(number);
+    }
+    return "unknown code";
+}
+
+void report_failure(const Failure& failure, bool json) {
+    const bool library = !failure.call.empty();
+    std::string line;
+    if (json) {
+        Json j;
+        j.begin_object().key("error").begin_object();
+        j.field("status", failure.status).field("text", failure.text);
+        if (library) {
+            j.field("call", failure.call)
+                .field("code", failure.code)
+                .field("message", failure.message)
+                .field("gloss", gloss(failure.code));
+        }
+        j.end_object().end_object();
+        line = j.text();
+    } else {
+        line = "wexo: " + failure.text;
+        if (library) {
+            line += ": " + failure.call + " failed with error " + std::to_string(failure.code);
+            if (!failure.message.empty()) line += ": " + failure.message;
+            line += " (" + gloss(failure.code) + ")";
+        }
+    }
+    std::cout << std::flush; // keep whatever was printed before the failure in order
+    std::cerr << line << '\n';
+    if (failure.status == exit_usage && !json)
+        std::cerr << "Try 'wexo --help' or 'wexo <command> --help'.\n";
+    std::cerr << std::flush;
+}
+
+void warn(const std::string& text) { std::cerr << "wexo: warning: " << text << '\n' << std::flush; }
+
+} // namespace wexo::cli

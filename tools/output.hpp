@@ -1,0 +1,74 @@
+// Output helpers of the wexo tool: a small JSON writer, hex dumps, aligned
+// tables and the failure report on standard error.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "cli.hpp"
+
+namespace wexo::cli {
+
+// Writes compact JSON into a string. Commas and nesting are tracked, so
+// callers only say what comes next. Strings are escaped; UTF-8 passes as is.
+class Json {
+public:
+    Json& begin_object();
+    Json& end_object();
+    Json& begin_array();
+    Json& end_array();
+    Json& key(std::string_view name);
+    Json& value(std::string_view text);
+    Json& value(const char* text) { return value(std::string_view(text)); }
+    Json& value(const std::string& text) { return value(std::string_view(text)); }
+    Json& value(long long number);
+    Json& value(int number) { return value(static_cast<long long>(number)); }
+    Json& value(unsigned number) { return value(static_cast<long long>(number)); }
+    Json& value(bool flag);
+    Json& null();
+
+    template <typename T> Json& field(std::string_view name, const T& v) {
+        key(name);
+        return value(v);
+    }
+
+    const std::string& text() const { return out_; }
+
+private:
+    void before_value();
+
+    std::string out_;
+    std::vector<bool> has_items_; // one entry per open container
+    bool after_key_ = false;
+};
+
+std::string json_escape(std::string_view text);
+
+// "0000  41 42 0d 0a  |AB..|" lines, 16 bytes each.
+std::string hex_dump(const std::uint8_t* data, std::size_t size);
+// Plain lower-case hex without separators.
+std::string hex_string(const std::uint8_t* data, std::size_t size);
+// "00:20:4a:01:02:03".
+std::string mac_text(const unsigned char* mac);
+
+// Left-aligned columns separated by two spaces; the first row is the header.
+std::string format_table(const std::vector<std::vector<std::string>>& rows);
+
+// Writes a line (adds the newline) to standard output.
+void print_line(const std::string& line);
+// Writes text as it is to standard output.
+void print_text(const std::string& text);
+
+// Short English explanation of a last-error code.
+std::string gloss(int code);
+
+// Writes the failure to standard error: human text, or one JSON object
+// {"error": {...}} when json is set.
+void report_failure(const Failure& failure, bool json);
+// Writes a warning line to standard error.
+void warn(const std::string& text);
+
+} // namespace wexo::cli

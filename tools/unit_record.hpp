@@ -1,0 +1,48 @@
+// What the device table holds about one unit, read through the accessors,
+// and what its model offers.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "output.hpp"
+
+namespace wexo::cli {
+
+struct UnitRecord {
+    int index = -1;
+    std::string ip;
+    std::string mac;
+    int firm_version = 0;   // major*100 + minor*10
+    std::string firm_type;  // two letters, '?' for unprintable ones
+    int id = 255;           // 255 while unknown
+    int model = -1;         // -1 while unknown
+    int cp_mode[3] = {0, 0, 0};
+    int cp_flag = 0;
+    int baud = 0, data_bits = 0, parity = 0, stop_bits = 0, flow = 0, data_port = 0;
+};
+
+// Reads every accessor of record `index`; throws on a library failure.
+UnitRecord read_record(int index);
+
+// Operation counts of a model, from the library's model table.
+struct Capabilities {
+    int outputs = 0;
+    int inputs = 0;
+    int auto_switching = 0; // 1 binary, 2 binary on some units, 3 ascii, else none
+    int analog_outputs = 0;
+    int analog_inputs = 0;
+};
+// Empty for an unknown model code (-1 or beyond the table).
+std::optional<Capabilities> capabilities(int model);
+const char* auto_switching_name(int variant);
+
+std::string firmware_text(int version); // 610 -> "6.1"
+std::string id_text(int id);            // "-" while unknown
+std::string model_text(int model);      // "-" while unknown
+
+// Writes the record as one JSON object. `full` adds serial, CP and
+// capability details (info); without it the search columns only.
+void write_record(Json& json, const UnitRecord& record, bool full);
+
+} // namespace wexo::cli

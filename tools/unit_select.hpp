@@ -1,0 +1,57 @@
+// Starting the library and finding the unit a command names.
+#pragma once
+
+#include <array>
+#include <string>
+
+#include "cli.hpp"
+
+namespace wexo::cli {
+
+// Holds the library between ZuWexoInit and ZuWexoEnd and applies the global
+// options; ending it closes every command channel the command opened.
+class Session {
+public:
+    explicit Session(const Globals& globals);
+    ~Session();
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+};
+
+// A unit as the command line names it.
+struct UnitSelector {
+    enum class Kind { index, ip, mac, id_model, host };
+    Kind kind = Kind::index;
+    int index = -1;
+    std::string text;                   // IP text or host name
+    std::array<unsigned char, 6> mac{};
+    int id = -1;                        // -1: any
+    int model = -1;                     // -1: any
+    int data_port = 0;                  // host only; 0: ask the module
+
+    std::string describe() const;
+};
+
+// Parses "#3", "10.200.0.2", "00:20:4a:01:02:03" or "id=3,model=17".
+UnitSelector parse_unit(const std::string& text);
+
+// Broadcasts a search; returns the number of units (at least 1) or throws
+// a not-found failure. Warns when a unit had to be dropped.
+int search_units(const Globals& globals);
+
+struct Unit {
+    int index = -1;
+    std::string label;      // "unit #0 (10.200.0.2)" for messages
+    bool connected = false;
+};
+
+// Takes the unit from --index / --host or the first positional word
+// (removing it). Commands call it before checking their other arguments.
+UnitSelector take_unit(Context& ctx);
+
+// Finds the unit (searching unless it is addressed directly) and, when
+// `connect` is set, opens its command channel. Direct (--host) units are
+// always connected.
+Unit open_unit(const Context& ctx, const UnitSelector& selector, bool connect);
+
+} // namespace wexo::cli
