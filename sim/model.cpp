@@ -122,13 +122,13 @@ Bytes from_hex(const std::string& text) {
     return out;
 }
 
-UnitConfig parse_unit_spec(const std::string& spec) {
+UnitConfig parse_unit_spec(const std::string& text) {
     UnitConfig c;
     std::size_t start = 0;
-    while (start <= spec.size()) {
-        std::size_t end = spec.find(',', start);
-        if (end == std::string::npos) end = spec.size();
-        std::string item = spec.substr(start, end - start);
+    while (start <= text.size()) {
+        std::size_t end = text.find(',', start);
+        if (end == std::string::npos) end = text.size();
+        std::string item = text.substr(start, end - start);
         start = end + 1;
         if (item.empty()) continue;
         std::size_t eq = item.find('=');

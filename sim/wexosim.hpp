@@ -116,7 +116,7 @@ struct UnitConfig {
 // Parses "ip=10.200.0.2,model=17,id=3,port=10003,module=on,..." (the
 // executable's --unit syntax, documented in docs/simulator.md). Throws
 // std::invalid_argument naming the bad key or value.
-UnitConfig parse_unit_spec(const std::string& spec);
+UnitConfig parse_unit_spec(const std::string& text);
 
 // ---------------------------------------------------------------- auto switching
 

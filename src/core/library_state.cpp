@@ -65,16 +65,22 @@ int output_log(unsigned level, const char* format, ...) {
     return 1;
 }
 
-int check_common(int index, int need_connected) {
+int check_initialized_index(int index) {
     set_error(kOk);
     if (initialized == 0) {
         set_error(kNotInitialized);
         return 0;
     }
+    // Negative indices are caught here too, taken as unsigned.
     if (static_cast<unsigned>(index) > 255) {
         set_error(kNotPossible);
         return 0;
     }
+    return 1;
+}
+
+int check_common(int index, int need_connected) {
+    if (!check_initialized_index(index)) return 0;
     if (need_connected == 0) {
         if (index < xportcount) return 1;
         set_error(kIndexRange);

@@ -43,6 +43,10 @@ int output_log(unsigned level, const char* format, ...) __attribute__((format(pr
 // The entry line every exported call writes first.
 inline void entry_line(const char* function) { output_log(kLogEntry, "%s", function); }
 
+// The first checks of every per-unit call: clears the code, then 1 when the
+// library is initialised and index is at most 255, else 0 with code 1 or 6.
+int check_initialized_index(int index);
+
 // Common validation: 1 when the call may go on, else 0 with the code set.
 // need_connected = 0: the index must name a record of the table;
 // otherwise the unit must be connected with a known model code.

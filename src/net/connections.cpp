@@ -38,17 +38,9 @@ bool ip_text_equals(const wexo_device& rec, const char* text) {
 int connect_over_masquerade(const char* host, int timeout_ms, int data_port, int cp_port,
                             int udp_port) {
     TableLock lock;
-    Socket udp(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-    if (!udp.valid()) {
-        set_system_error(errno);
-        return -1;
-    }
+    Socket udp = open_config_socket(timeout_ms, Broadcast::kNo);
+    if (!udp.valid()) return -1;
     const int fd = udp.get();
-    bind_local_interface(fd);
-    if (set_socket_timeout(fd, SO_RCVTIMEO, timeout_ms) < 0) {
-        set_system_error(errno);
-        return -1;
-    }
 
     sockaddr_in module{};
     module.sin_family = AF_INET;

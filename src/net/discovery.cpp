@@ -120,6 +120,23 @@ CpConfig decode_cp_block(std::span<const uint8_t> datagram) {
     return config;
 }
 
+Socket open_config_socket(int timeout_ms, Broadcast broadcast) {
+    Socket udp(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    if (!udp.valid()) {
+        set_system_error(errno);
+        return udp;
+    }
+    bind_local_interface(udp.get());
+    const int on = 1;
+    if ((broadcast == Broadcast::kYes &&
+         ::setsockopt(udp.get(), SOL_SOCKET, SO_BROADCAST, &on, sizeof(on)) < 0) ||
+        set_socket_timeout(udp.get(), SO_RCVTIMEO, timeout_ms) < 0) {
+        set_system_error(errno);
+        udp.reset();
+    }
+    return udp;
+}
+
 int send_datagram(int fd, std::span<const uint8_t> bytes, const sockaddr_in& to) {
     const ssize_t sent = ::sendto(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL,
                                   reinterpret_cast<const sockaddr*>(&to), sizeof(to));
@@ -225,19 +242,9 @@ int search(int timeout_ms) {
     for (int i = 0; i < WEXO_MAX_DEVICES; ++i) reset_for_search(i);
     xportcount = 0;
 
-    Socket udp(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-    if (!udp.valid()) {
-        set_system_error(errno);
-        return -1;
-    }
+    Socket udp = open_config_socket(timeout_ms, Broadcast::kYes);
+    if (!udp.valid()) return -1;
     const int fd = udp.get();
-    bind_local_interface(fd);
-    const int on = 1;
-    if (::setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof(on)) < 0 ||
-        set_socket_timeout(fd, SO_RCVTIMEO, timeout_ms) < 0) {
-        set_system_error(errno);
-        return -1;
-    }
 
     sockaddr_in broadcast{};
     broadcast.sin_family = AF_INET;

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <span>
 
+#include "net/unit_socket.hpp"
 #include "wexo_data.h"
 
 namespace wexo {
@@ -69,6 +70,12 @@ struct CpConfig {
 CpConfig decode_cp_block(std::span<const uint8_t> datagram);
 
 // Sends one datagram (MSG_NOSIGNAL). Returns 0 or the errno of the failure.
+// A datagram socket for the module's configuration port: bound to the
+// selected local interface, with timeout_ms as its receive time-out, allowed
+// to broadcast when asked. Invalid, with the code set, on failure.
+enum class Broadcast { kNo, kYes };
+Socket open_config_socket(int timeout_ms, Broadcast broadcast);
+
 int send_datagram(int fd, std::span<const uint8_t> bytes, const sockaddr_in& to);
 
 // Receives one datagram within timeout_ms into buffer, which is zero-filled

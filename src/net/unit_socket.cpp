@@ -134,15 +134,7 @@ using namespace wexo;
 
 extern "C" WEXO_API int ZuWexoClose(int index) {
     entry_line("ZuWexoClose");
-    set_error(kOk);
-    if (initialized == 0) {
-        set_error(kNotInitialized);
-        return 0;
-    }
-    if (static_cast<unsigned>(index) > 255) {
-        set_error(kNotPossible);
-        return 0;
-    }
+    if (!check_initialized_index(index)) return 0;
     wexo_device& d = record(index);
     if (d.connected == 0) return 0;
     if (shutdown(d.sock, SHUT_RDWR) != 0) set_system_error(errno);
