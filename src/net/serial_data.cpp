@@ -3,7 +3,6 @@
 #include "net/serial_data.hpp"
 
 #include <sys/socket.h>
-#include <sys/time.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -11,7 +10,6 @@
 
 #include "core/state.hpp"
 #include "net/command_channel.hpp"
-#include "net/discovery.hpp"
 
 namespace wexo {
 
@@ -45,18 +43,6 @@ bool check_serial_call(int index, const void* bytes, int count) {
     return true;
 }
 
-// The receive time-out the channel was opened with; the record's current
-// value only if the socket has none (a wait must never be unbounded).
-int channel_receive_timeout(int sock, int fallback_ms) {
-    timeval tv{};
-    socklen_t length = sizeof(tv);
-    if (::getsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &tv, &length) == 0 &&
-        (tv.tv_sec != 0 || tv.tv_usec != 0)) {
-        return static_cast<int>(tv.tv_sec * 1000 + (tv.tv_usec + 999) / 1000);
-    }
-    return std::max(fallback_ms, 0);
-}
-
 }  // namespace
 
 int send_serial_data(int index, const uint8_t* data, int length) {
@@ -73,14 +59,10 @@ int send_serial_data(int index, const uint8_t* data, int length) {
 }
 
 int receive_serial_data(int index, uint8_t* buffer, int size) {
-    const wexo_device& rec = record(index);
-    const int sock = rec.sock;
-    const int ready = wait_readable(sock, channel_receive_timeout(sock, rec.timeout_ms));
-    if (ready <= 0) {
-        set_system_error(ready == 0 ? EAGAIN : errno);
-        return 0;
-    }
-    const ssize_t received = ::recv(sock, buffer, static_cast<std::size_t>(size), MSG_DONTWAIT);
+    // One receive, bounded by the time-out the channel was opened with
+    // (EAGAIN when it runs out).
+    const ssize_t received =
+        ::recv(record(index).sock, buffer, static_cast<std::size_t>(size), 0);
     if (received < 0) {
         set_system_error(errno);
         return 0;
