@@ -3,6 +3,7 @@
 #include "core/state.hpp"
 #include "dio/unit_call.hpp"
 #include "net/command_channel.hpp"
+#include "net/identification.hpp"
 #include "xport/configurable_pins.hpp"
 
 namespace wexo::dio {
@@ -52,19 +53,13 @@ InputVariant input_variant(int unit_kind, int model_code) {
 StatusReply decode_status(uint8_t byte0, uint8_t byte1) {
     StatusReply status;
     status.board_id = static_cast<uint8_t>(~byte0 & 0x0F);
-    if ((byte1 & 0xF0) == 0x70) {
-        // Extended reply of models 7 to 10: two inputs, model as a pattern.
-        switch (byte0 & 0x70) {
-            case 0x40: status.model = 7; break;
-            case 0x50: status.model = 8; break;
-            case 0x20: status.model = 9; break;
-            case 0x30: status.model = 10; break;
-            default: status.model = -1; break;
-        }
+    // The model is told as in identification; so is the board ID.
+    status.model = binary_model_code(byte0, byte1);
+    if (binary_reply_extended(byte1)) {
+        // Extended reply of models 7 to 10: two inputs.
         status.inputs[0] = byte1 & 1;
         status.inputs[1] = (byte1 >> 1) & 1;
     } else {
-        status.model = (byte0 >> 4) & 0x07;
         status.inputs[0] = (byte0 >> 7) & 1;
         for (int i = 1; i < kBoardInputs; ++i) status.inputs[i] = (byte1 >> (i - 1)) & 1;
     }
