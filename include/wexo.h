@@ -192,15 +192,17 @@ WEXO_API int ZuWexoReceiveSerialData(int index, unsigned char *buffer, int size)
 /* ------------------------------------------------------ configurable pins */
 
 /* Reads the levels (0 or 1) of the module's pins CP1..CP3 over a short TCP
- * connection to the unit's cp_port. No command channel needed. */
+ * connection to the unit's cp_port. No command channel needed. Returns 1, or
+ * 0 (codes 1, 6, 3; errno + 10000 or 10110 when the pin port fails). */
 WEXO_API int ZuWexoInCP(int index, int *cp1, int *cp2, int *cp3);
-/* Sets the pins CP1..CP3 (nonzero = high). */
+/* Sets the pins CP1..CP3 (nonzero = high). Returns and codes as ZuWexoInCP. */
 WEXO_API int ZuWexoOutCP(int index, int cp1, int cp2, int cp3);
 
 /* ------------------------------------------------------------- digital I/O */
 /* All need a connected, identified unit (codes 1, 5, 6 otherwise); channel
  * numbers outside the model's range fail with code 6 before anything is sent.
- * A reply that does not check out fails with code 9. */
+ * A reply that does not check out fails with code 9; a failed send or
+ * receive with errno + 10000. */
 
 /* Reads one input; the value is 0 for off, nonzero for on (ASCII boards give
  * 1, 2, 4 or 8 by the channel's place in its group of four). */
@@ -220,19 +222,30 @@ WEXO_API int ZuWexoGetOutAll(int index, unsigned int *bits);
 /* ----------------------------------------------------------- auto switching */
 /* Boards switch outputs on their own timetable. Code 6 where the model has
  * no auto switching. Binary boards have one time for all outputs; ASCII
- * boards two durations per output in 100 ms steps. */
+ * boards two durations per output in 100 ms steps. Failures as for digital
+ * I/O above. */
 
+/* Switches auto switching on (flag nonzero) or off. */
 WEXO_API int ZuWexoSetAutoSwitchingActive(int index, int flag);
+/* Reads whether auto switching is on (binary boards report their raw byte). */
 WEXO_API int ZuWexoGetAutoSwitchingActive(int index, int *flag);
-/* Selects the outputs that take part (bit i = output i). */
+/* Selects the outputs that take part (bit i = output i; binary boards take
+ * outputs 0 to 4). */
 WEXO_API int ZuWexoSetAutoSwitchingPio(int index, int mask);
+/* Reads the outputs that take part. 0 is stored first on ASCII boards. */
 WEXO_API int ZuWexoGetAutoSwitchingPio(int index, unsigned int *mask);
-/* Binary boards: rounds up to the next of 33 fixed times (100 ms to 15 s).
- * ASCII boards: 1 to 25500 ms, sent in whole 100 ms steps to every output. */
+/* Sets the switching time. Binary boards: rounded up to the next of 33
+ * fixed times (100 ms to 15 s; above 15 s code 6). ASCII boards: 1 to 25500
+ * ms (else code 6), sent in whole 100 ms steps as both durations of every
+ * output. */
 WEXO_API int ZuWexoSetAutoSwitchingTime(int index, int ms);
+/* Reads the switching time in ms (ASCII boards: the first duration of the
+ * lowest output taking part; code 9 when none takes part). */
 WEXO_API int ZuWexoGetAutoSwitchingTime(int index, int *ms);
-/* ASCII boards only: the two durations of one output, 100 to 25599 ms each. */
+/* ASCII boards only: sets the two durations of one output, 100 to 25599 ms
+ * each (whole 100 ms steps); code 6 otherwise. */
 WEXO_API int ZuWexoSetAutoSwitchingChannel(int index, int output, int first_ms, int second_ms);
+/* ASCII boards only: reads the two durations of one output in ms. */
 WEXO_API int ZuWexoGetAutoSwitchingChannel(int index, int output, unsigned int *first_ms,
                                            unsigned int *second_ms);
 
