@@ -19,7 +19,7 @@
 
 namespace {
 
-constexpr const char* kUsage = R"(usage: wexo-sim --unit SPEC [--unit SPEC ...] [--control PORT] [--stdin]
+constexpr const char* kUsage = R"(usage: wexo-sim --unit DEF [--unit DEF ...] [--control PORT] [--stdin]
 
 Simulates WEXO I/O units (XPort module + I/O board), each on its own IPv4
 address. Prints one "unit ..." line per unit and then "ready" once every
@@ -27,7 +27,7 @@ socket listens. Ends on SIGINT, SIGTERM, the command "quit", or end of
 standard input when commands are read from it.
 
 options:
-  --unit SPEC     add a unit; SPEC is comma-separated key=value:
+  --unit DEF     add a unit; DEF is comma-separated key=value:
                     ip=ADDR model=N id=0..15 port=DATAPORT (0: ephemeral)
                     ident=auto|plain|extended|mi-basic|mi-extended
                     outputs=N inputs=N in=BITS out=BITS pins=BITS
