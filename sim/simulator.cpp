@@ -121,6 +121,10 @@ struct Simulator::Impl {
     void apply_mode(Unit& u, Endpoint ep, ConnectMode mode) {
         Listener& l = u.eps[idx(ep)].listener;
         l.filler.reset();
+        // The poll thread may still hold the old listener inside poll(), which
+        // keeps it listening after close(); shutdown stops it at once, so the
+        // port can be bound again and queued connects are reset.
+        if (l.fd) ::shutdown(l.fd.get(), SHUT_RDWR);
         l.fd.reset();
         l.mode = mode;
         if (mode != ConnectMode::Refuse) {
