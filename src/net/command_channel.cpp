@@ -152,13 +152,17 @@ Frame& Frame::push_hex(uint32_t value, int width) {
     return *this;
 }
 
-bool send_request(int index, std::span<const uint8_t> request, const char* name) {
-    if (send(record(index).sock, request.data(), request.size(), MSG_NOSIGNAL) < 0) {
+bool send_bytes(int sock, std::span<const uint8_t> bytes, const char* name) {
+    if (send(sock, bytes.data(), bytes.size(), MSG_NOSIGNAL) < 0) {
         set_system_error(errno);
         if (name != nullptr) output_log(kLogError, "%s send error.", name);
         return false;
     }
     return true;
+}
+
+bool send_request(int index, std::span<const uint8_t> request, const char* name) {
+    return send_bytes(record(index).sock, request, name);
 }
 
 bool binary_exchange(int index, std::span<const uint8_t> request, std::span<uint8_t> reply,

@@ -68,6 +68,10 @@ private:
 // Whether an exchange discards stale input before sending.
 enum class Drain { kNo, kYes };
 
+// Sends bytes on sock in one send. On failure: code errno + 10000 and, when
+// name is given, the error line "<name> send error.".
+bool send_bytes(int sock, std::span<const uint8_t> bytes, const char* name);
+
 // Sends request on the unit's command channel. On failure: code errno +
 // 10000 and, when name is given, the error line "<name> send error.".
 bool send_request(int index, std::span<const uint8_t> request, const char* name);

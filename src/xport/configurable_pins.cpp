@@ -44,12 +44,7 @@ bool pin_exchange(int index, bool long_form, const Frame& request, uint8_t* repl
         }
     }
 
-    const ssize_t sent = ::send(sock.get(), request.data(), request.size(), MSG_NOSIGNAL);
-    if (sent != static_cast<ssize_t>(request.size())) {
-        set_system_error(sent < 0 ? errno : EIO);
-        output_log(kLogError, "%s send error.", name);
-        return false;
-    }
+    if (!send_bytes(sock.get(), request.bytes(), name)) return false;
 
     if (receivedata(sock.get(), reply, reply_length) != reply_length) {
         // receivedata leaves the code alone when it gives up on a reply that
