@@ -126,7 +126,10 @@ Socket open_config_socket(int timeout_ms, Broadcast broadcast) {
         set_system_error(errno);
         return udp;
     }
-    bind_local_interface(udp.get());
+    if (!bind_local_interface(udp.get())) {
+        udp.reset();
+        return udp;
+    }
     const int on = 1;
     if ((broadcast == Broadcast::kYes &&
          ::setsockopt(udp.get(), SOL_SOCKET, SO_BROADCAST, &on, sizeof(on)) < 0) ||

@@ -21,13 +21,31 @@ void Socket::reset() {
     fd_ = -1;
 }
 
-void bind_local_interface(int fd) {
-    if (g_fSet_addr == 0) return;
+namespace {
+
+int bind_to(int fd, in_addr_t address) {
     sockaddr_in local{};
     local.sin_family = AF_INET;
     local.sin_port = 0;
-    local.sin_addr.s_addr = g_lanaddr;
-    (void)bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof(local));
+    local.sin_addr.s_addr = address;
+    return bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof(local)) == 0 ? 0 : errno;
+}
+
+}  // namespace
+
+int probe_local_address(in_addr_t address) {
+    Socket probe(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    if (!probe.valid()) return errno;
+    return bind_to(probe.get(), address);
+}
+
+bool bind_local_interface(int fd) {
+    if (g_fSet_addr == 0) return true;
+    if (const int err = bind_to(fd, g_lanaddr)) {
+        set_system_error(err);
+        return false;
+    }
+    return true;
 }
 
 int set_socket_timeout(int fd, int option, int ms) {
@@ -107,7 +125,7 @@ int socketconnect(int* sock, int index, uint16_t port) {
         return 0;
     }
     *sock = s.get();
-    bind_local_interface(s.get());
+    if (!bind_local_interface(s.get())) return 0;
     const uint32_t code = connect2(s.get(), target, d.timeout_ms);
     if (code != 0) {
         set_error(code);
@@ -164,6 +182,12 @@ extern "C" WEXO_API int ZuWexoSelectNetworkDevice(const char* text) {
     // refused alike.
     const in_addr_t address = inet_addr(text);
     if (address == INADDR_NONE) return 0;
+    // An address this host does not have would make every later bind fail;
+    // refuse it now, with the reason, and keep the earlier selection.
+    if (const int err = probe_local_address(address)) {
+        set_system_error(err);
+        return 0;
+    }
     g_lanaddr = address;
     g_fSet_addr = 1;
     return 1;

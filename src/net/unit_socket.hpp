@@ -35,9 +35,13 @@ private:
     int fd_ = -1;
 };
 
-// Binds fd to the selected local interface (port 0) when one is selected;
-// a failed bind is ignored, as the unit may still be reachable.
-void bind_local_interface(int fd);
+// Binds fd to the selected local interface (port 0) when one is selected.
+// A failed bind fails the socket (code errno + 10000): traffic must not
+// leave silently through another interface than the one the caller chose.
+bool bind_local_interface(int fd);
+
+// 0 when a socket can be bound to address on this host, else the errno.
+int probe_local_address(in_addr_t address);
 
 // Non-blocking connect bounded by timeout_ms. Returns 0, or a last-error
 // code (errno + 10000; 10110 when the connection did not complete in time).

@@ -94,10 +94,25 @@ TEST_F(LibraryTest, SelectNetworkDevice) {
     EXPECT_EQ(ZuWexoSelectNetworkDevice("not an address"), 0);
     EXPECT_EQ(ZuWexoSelectNetworkDevice("255.255.255.255"), 0);
     EXPECT_EQ(error, 4u);  // neither clears nor sets the code
+    // An address this host does not have is refused with the bind's reason.
+    EXPECT_EQ(ZuWexoSelectNetworkDevice("192.0.2.77"), 0);
+    EXPECT_EQ(error, 10000u + EADDRNOTAVAIL);
     EXPECT_EQ(g_lanaddr, inet_addr("10.200.0.1"));
     EXPECT_EQ(ZuWexoSelectNetworkDevice(nullptr), 1);
     EXPECT_EQ(g_fSet_addr, 0);
     EXPECT_EQ(g_lanaddr, 0u);
+}
+
+TEST_F(LibraryTest, ABindToAVanishedInterfaceFailsTheConnection) {
+    Listener listener("127.0.0.2");
+    int i = add_record("127.0.0.2", listener.port);
+    g_lanaddr = inet_addr("192.0.2.77");  // selected, then gone from the host
+    g_fSet_addr = 1;
+    const int fds = open_fd_count();
+    int fd = -1;
+    EXPECT_EQ(socketconnect(&fd, i, listener.port), 0);
+    EXPECT_EQ(error, 10000u + EADDRNOTAVAIL);
+    EXPECT_EQ(open_fd_count(), fds);
 }
 
 TEST_F(LibraryTest, CloseReleasesTheChannelOnce) {
