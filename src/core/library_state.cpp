@@ -7,7 +7,9 @@
 #include <cstring>
 #include <ctime>
 
+#include "core/call.hpp"
 #include "core/state.hpp"
+#include "net/unit_socket.hpp"
 
 extern "C" {
 wexo_device xportset[WEXO_MAX_DEVICES];
@@ -54,14 +56,30 @@ bool mutex_live = false;
 
 }  // namespace
 
-int output_log(unsigned level, const char* format, ...) {
-    if ((level & output_loglevel) == 0) return 1;
+namespace {
+
+void write_line(unsigned level, const char* format, va_list args) {
+    if ((level & output_loglevel) == 0) return;
     char line[4096];
+    std::vsnprintf(line, sizeof(line), format, args);
+    std::puts(line);
+}
+
+}  // namespace
+
+int output_log(unsigned level, const char* format, ...) {
     va_list args;
     va_start(args, format);
-    std::vsnprintf(line, sizeof(line), format, args);
+    write_line(level, format, args);
     va_end(args);
-    std::puts(line);
+    return 1;
+}
+
+int result_line(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    write_line(kLogResult, format, args);
+    va_end(args);
     return 1;
 }
 
@@ -98,15 +116,6 @@ int check_common(int index, int need_connected) {
     return 1;
 }
 
-const int32_t* model_row(int index) {
-    const int32_t model = record(index).model_code;
-    if (model < 0 || model >= WEXO_MODEL_COUNT) {
-        set_error(kNotPossible);
-        return nullptr;
-    }
-    return MODEL_spec[model];
-}
-
 void Sleep(int ms) {
     if (ms <= 0) return;
     timespec ts{};
@@ -122,86 +131,89 @@ int closesocket(int fd) { return close(fd); }
 using namespace wexo;
 
 extern "C" WEXO_API int ZuWexoInit(void) {
-    entry_line("ZuWexoInit");
-    xportcount = 0;
-    xportsearchcount = 0;
-    initialized = 1;
-    auto_requestid = 1;
-    auto_requestid_port = 10003;
-    set_error(kOk);
-    output_loglevel = 0;
-    output_log(kLogResult, "ZuWexoInit:%d", 1);
-    if (!mutex_live) {
-        pthread_mutex_init(&mutex, nullptr);
-        mutex_live = true;
-    }
-    g_lanaddr = 0;
-    g_fSet_addr = 0;
-    return 1;
+    return api_call("ZuWexoInit", 0, [] {
+        xportcount = 0;
+        xportsearchcount = 0;
+        initialized = 1;
+        auto_requestid = 1;
+        auto_requestid_port = 10003;
+        set_error(kOk);
+        output_loglevel = 0;
+        result_line("ZuWexoInit:%d", 1);
+        if (!mutex_live) {
+            pthread_mutex_init(&mutex, nullptr);
+            mutex_live = true;
+        }
+        g_lanaddr = 0;
+        g_fSet_addr = 0;
+        return 1;
+    });
 }
 
 extern "C" WEXO_API int ZuWexoEnd(void) {
-    entry_line("ZuWexoEnd");
-    for (int i = 0; i < xportcount; ++i) {
-        if (record(i).connected != 0) ZuWexoClose(i);
-    }
-    xportcount = 0;
-    initialized = 0;
-    output_log(kLogResult, "ZuWexoEnd:%d", 1);
-    if (mutex_live) {
-        pthread_mutex_destroy(&mutex);
-        mutex_live = false;
-    }
-    return 1;
+    return api_call("ZuWexoEnd", 0, [] {
+        for (int i = 0; i < xportcount; ++i) {
+            if (record(i).connected != 0) {
+                entry_line("ZuWexoClose");
+                close_channel(i);
+            }
+        }
+        xportcount = 0;
+        initialized = 0;
+        result_line("ZuWexoEnd:%d", 1);
+        if (mutex_live) {
+            pthread_mutex_destroy(&mutex);
+            mutex_live = false;
+        }
+        return 1;
+    });
 }
 
 extern "C" WEXO_API int ZuWexoGetLastError(void) {
-    entry_line("ZuWexoGetLastError");
-    output_log(kLogResult, "ZuWexoGetLastError:%d", static_cast<int>(error));
-    return static_cast<int>(error);
+    return api_call("ZuWexoGetLastError", 0, [] {
+        result_line("ZuWexoGetLastError:%d", static_cast<int>(error));
+        return static_cast<int>(error);
+    });
 }
 
 extern "C" WEXO_API int ZuWexoGetLastErrorMessage(char* buffer) {
-    entry_line("ZuWexoGetLastErrorMessage");
-    if (buffer == nullptr) return 1;
-    const uint32_t code = error;
-    if (code < WEXO_ERR_SYSTEM_BASE) {
-        // Codes 14..9999 are never stored; an empty text is the safe answer.
-        const char* text = code < kMessageCount ? kErrorMessages[code] : "";
-        std::memcpy(buffer, text, std::strlen(text) + 1);
-    } else {
-        std::snprintf(buffer, 106, "err:%d", static_cast<int>(code));
-    }
-    output_log(kLogResult, "ZuWexoGetLastErrorMessage:%s", buffer);
-    return 1;
+    return api_call("ZuWexoGetLastErrorMessage", 0, [&] {
+        // Nowhere to write: the code stays for the caller to read.
+        if (buffer == nullptr) return 0;
+        const uint32_t code = error;
+        if (code < WEXO_ERR_SYSTEM_BASE) {
+            // Codes 14..9999 are never stored; an empty text is the safe answer.
+            const char* text = code < kMessageCount ? kErrorMessages[code] : "";
+            std::memcpy(buffer, text, std::strlen(text) + 1);
+        } else {
+            std::snprintf(buffer, 106, "err:%d", static_cast<int>(code));
+        }
+        return result_line("ZuWexoGetLastErrorMessage:%s", buffer);
+    });
 }
 
 extern "C" WEXO_API int ZuWexoGetDllVersion(void) {
-    entry_line("ZuWexoGetDllVersion");
-    output_log(kLogResult, "ZuWexoGetDllVersion:%d", kDllVersion);
-    return kDllVersion;
+    return api_call("ZuWexoGetDllVersion", 0, [] {
+        result_line("ZuWexoGetDllVersion:%d", kDllVersion);
+        return kDllVersion;
+    });
 }
 
 extern "C" WEXO_API int ZuWexoSetLogLevel(unsigned int mask) {
-    entry_line("ZuWexoSetLogLevel");
-    output_loglevel = mask;
-    output_log(kLogResult, "ZuWexoSetLogLevel:%d", static_cast<int>(mask));
-    return 1;
+    return api_call("ZuWexoSetLogLevel", 0, [&] {
+        output_loglevel = mask;
+        return result_line("ZuWexoSetLogLevel:%d", static_cast<int>(mask));
+    });
 }
 
 extern "C" WEXO_API int ZuWexoSetAutoRequestIdModel(int enable, unsigned int port) {
-    entry_line("ZuWexoSetAutoRequestIdModel");
-    set_error(kOk);
-    if (initialized == 0) {
-        set_error(kNotInitialized);
-        return 0;
-    }
-    if (enable != 0) {
-        auto_requestid_port = port;
-        auto_requestid = 1;
-    } else {
-        auto_requestid = 0;
-    }
-    output_log(kLogResult, "ZuWexoSetAutoRequestIdModel:%d:%d", enable, static_cast<int>(port));
-    return 1;
+    return initialized_call("ZuWexoSetAutoRequestIdModel", 0, [&] {
+        if (enable != 0) {
+            auto_requestid_port = port;
+            auto_requestid = 1;
+        } else {
+            auto_requestid = 0;
+        }
+        return result_line("ZuWexoSetAutoRequestIdModel:%d:%d", enable, static_cast<int>(port));
+    });
 }

@@ -52,10 +52,6 @@ int check_initialized_index(int index);
 // otherwise the unit must be connected with a known model code.
 int check_common(int index, int need_connected);
 
-// The model capability row of a connected unit's model code, or nullptr with
-// code 6 when the code has no row (unknown or outside the table).
-const int32_t* model_row(int index);
-
 enum ModelColumn : int {
     kColOutputs = 0,
     kColInputs = 1,

@@ -2,7 +2,8 @@
 
 #include "core/state.hpp"
 #include "dio/channel_groups.hpp"
-#include "dio/unit_call.hpp"
+#include "core/call.hpp"
+#include "net/exchange.hpp"
 
 // Binary auto-switching times in ms, by the index the board stores: 100 ms
 // steps up to 2 s, then whole seconds up to 15 s.
@@ -26,6 +27,12 @@ constexpr BinarySetting kActive{0xF1, 0xE1};
 constexpr BinarySetting kOutputs{0xF3, 0xE3};
 constexpr BinarySetting kTime{0xF2, 0xE2};
 
+// None of the auto-switching exchanges drains or writes log lines.
+constexpr Command kBinary{.reply = ReplyShape::binary(2)};
+constexpr Command kAscii{.reply = ReplyShape::ascii()};
+constexpr Command kAsciiFlags{.reply = ReplyShape::ascii(4)};      // "oj", flags, terminator
+constexpr Command kAsciiDurations{.reply = ReplyShape::ascii(8)};  // "oi", output, 2 x 2 hex digits
+
 // The binary set command carries outputs 0 to 4.
 constexpr uint32_t kBinaryOutputMask = 0x1F;
 // ASCII flags byte: bit 3 is the active flag.
@@ -35,89 +42,62 @@ constexpr int kStepMs = 100;
 constexpr int kMaxSteps = 255;
 constexpr int kMaxAsciiTime = kMaxSteps * kStepMs;
 
-struct Board {
+struct Switching {
     SwitchVariant variant = SwitchVariant::kUnsupported;
     int outputs = 0;
 };
 
 // The unit's variant and output count; code 6 when it has no auto switching.
-bool switching_board(int index, Board& board) {
-    const int32_t* row = model_row(index);
-    if (row == nullptr) return false;
-    board.variant = switch_variant(row[kColAutoSwitch], record(index).unit_kind);
-    board.outputs = row[kColOutputs];
-    if (board.variant == SwitchVariant::kUnsupported) {
-        set_error(kNotPossible);
-        return false;
-    }
-    return true;
+bool switching_board(int index, Switching& board) {
+    const auto unit = Board::of(index);
+    if (!unit) return false;
+    board.variant = unit->auto_switching();
+    board.outputs = unit->outputs();
+    return offered(board.variant != SwitchVariant::kUnsupported);
 }
 
 // The per-output calls exist only on ASCII boards.
-bool ascii_board(int index, int output, Board& board) {
-    if (!switching_board(index, board)) return false;
-    if (board.variant != SwitchVariant::kAscii || output < 0 || output >= board.outputs) {
-        set_error(kNotPossible);
-        return false;
-    }
-    return true;
+bool ascii_board(int index, int output, Switching& board) {
+    return switching_board(index, board) && offered(board.variant == SwitchVariant::kAscii) &&
+           in_range(output, 0, board.outputs - 1);
 }
 
-// None of the auto-switching exchanges drains or writes log lines.
 int binary_set(int index, uint8_t command, uint8_t value) {
     const uint8_t request[] = {command, value};
-    uint8_t reply[2] = {};
-    return binary_exchange(index, request, reply, nullptr, Drain::kNo) ? 1 : 0;
+    Reply reply;
+    return exchange(index, kBinary, request, reply) ? 1 : 0;
 }
 
 int binary_get(int index, uint8_t command, uint8_t& value) {
     const uint8_t request[] = {command};
-    uint8_t reply[2] = {};
-    if (!binary_exchange(index, request, reply, nullptr, Drain::kNo)) return 0;
-    value = reply[1];
+    Reply reply;
+    if (!exchange(index, kBinary, request, reply)) return 0;
+    value = reply.byte(1);
     return 1;
 }
 
-// One ASCII exchange; the reply length, or 0.
-int ascii_call(int index, const Frame& request, uint8_t (&reply)[kMaxAsciiReply]) {
-    return ascii_exchange(index, request.bytes(), reply, kMaxAsciiReply, nullptr, Drain::kNo);
+int ascii_send(int index, const Frame& request) {
+    Reply reply;
+    return exchange(index, kAscii, request.bytes(), reply) ? 1 : 0;
 }
 
 int ascii_outputs(int index, uint32_t& mask) {
-    uint8_t reply[kMaxAsciiReply] = {};
-    const int length = ascii_call(index, Frame::ascii('O', 'H').terminate(), reply);
-    if (length == 0) return 0;
-    mask = group_bits(reply, length);  // a reply without mask bytes reads as 0
+    Reply reply;
+    if (!exchange(index, kAscii, Frame::ascii('O', 'H').terminate().bytes(), reply)) return 0;
+    mask = group_bits(reply.view());  // a reply without mask bytes reads as 0
     return 1;
 }
 
 // Durations of one output in steps.
 int ascii_durations(int index, int output, int& first_steps, int& second_steps) {
-    uint8_t reply[kMaxAsciiReply] = {};
-    const int length = ascii_call(index, oi_request(output), reply);
-    if (length == 0) return 0;
-    if (!decode_oi(reply, length, first_steps, second_steps)) {
-        set_error(kBadReply);
-        return 0;
-    }
+    Reply reply;
+    if (!exchange(index, kAsciiDurations, oi_request(output).bytes(), reply)) return 0;
+    first_steps = static_cast<int>(reply.hex(3, 2));
+    second_steps = static_cast<int>(reply.hex(5, 2));
     return 1;
 }
 
-int ascii_set_durations(int index, int output, int first_steps, int second_steps) {
-    uint8_t reply[kMaxAsciiReply] = {};
-    return ascii_call(index, ot_request(output, first_steps, second_steps), reply) != 0 ? 1 : 0;
-}
-
 }  // namespace
-
-SwitchVariant switch_variant(int column, int unit_kind) {
-    switch (column) {
-        case 1: return SwitchVariant::kBinary;
-        case 2: return unit_kind == 3 ? SwitchVariant::kBinary : SwitchVariant::kUnsupported;
-        case 3: return SwitchVariant::kAscii;
-        default: return SwitchVariant::kUnsupported;
-    }
-}
 
 int autoswitch_index(int ms) {
     if (ms <= autoswitchtime[0]) return 0;
@@ -153,24 +133,15 @@ int lowest_output(uint32_t mask, int outputs) {
     return -1;
 }
 
-bool decode_oi(const uint8_t* reply, int length, int& first_steps, int& second_steps) {
-    // "oi", output, 4 hex digits, terminator
-    if (length < 8) return false;
-    first_steps = static_cast<int>(HEX2VAL(reinterpret_cast<const char*>(reply + 3), 2));
-    second_steps = static_cast<int>(HEX2VAL(reinterpret_cast<const char*>(reply + 5), 2));
-    return true;
-}
-
 int set_switching_active(int index, int flag) {
-    Board board;
+    Switching board;
     if (!switching_board(index, board)) return 0;
     if (board.variant == SwitchVariant::kBinary) return binary_set(index, kActive.set, flag != 0);
-    uint8_t reply[kMaxAsciiReply] = {};
-    return ascii_call(index, ol_request(flag != 0), reply) != 0 ? 1 : 0;
+    return ascii_send(index, ol_request(flag != 0));
 }
 
 int get_switching_active(int index, int32_t& flag) {
-    Board board;
+    Switching board;
     if (!switching_board(index, board)) return 0;
     if (board.variant == SwitchVariant::kBinary) {
         uint8_t value = 0;
@@ -178,29 +149,23 @@ int get_switching_active(int index, int32_t& flag) {
         flag = value;
         return 1;
     }
-    uint8_t reply[kMaxAsciiReply] = {};
-    const int length = ascii_call(index, Frame::ascii('O', 'J').terminate(), reply);
-    if (length == 0) return 0;
-    if (length < 4) {  // "oj", flags byte, terminator
-        set_error(kBadReply);
-        return 0;
-    }
-    flag = (reply[2] & kActiveFlag) != 0 ? 1 : 0;
+    Reply reply;
+    if (!exchange(index, kAsciiFlags, Frame::ascii('O', 'J').terminate().bytes(), reply)) return 0;
+    flag = (reply.byte(2) & kActiveFlag) != 0 ? 1 : 0;
     return 1;
 }
 
 int set_switching_outputs(int index, uint32_t mask) {
-    Board board;
+    Switching board;
     if (!switching_board(index, board)) return 0;
     if (board.variant == SwitchVariant::kBinary) {
         return binary_set(index, kOutputs.set, static_cast<uint8_t>(mask & kBinaryOutputMask));
     }
-    uint8_t reply[kMaxAsciiReply] = {};
-    return ascii_call(index, oc_request(board.outputs, mask), reply) != 0 ? 1 : 0;
+    return ascii_send(index, oc_request(board.outputs, mask));
 }
 
 int get_switching_outputs(int index, uint32_t& mask) {
-    Board board;
+    Switching board;
     if (!switching_board(index, board)) return 0;
     if (board.variant == SwitchVariant::kBinary) {
         uint8_t value = 0;
@@ -213,7 +178,7 @@ int get_switching_outputs(int index, uint32_t& mask) {
 }
 
 int set_switching_time(int index, int ms, int& shown) {
-    Board board;
+    Switching board;
     if (!switching_board(index, board)) return 0;
     if (board.variant == SwitchVariant::kBinary) {
         // The board has no time above 15 s; sending the longest instead would
@@ -234,14 +199,14 @@ int set_switching_time(int index, int ms, int& shown) {
     const int steps = ms / kStepMs;
     // One frame per output; a failure leaves the outputs before it changed.
     for (int output = 0; output < board.outputs; ++output) {
-        if (!ascii_set_durations(index, output, steps, steps)) return 0;
+        if (!ascii_send(index, ot_request(output, steps, steps))) return 0;
     }
     shown = steps;
     return 1;
 }
 
 int get_switching_time(int index, int32_t& ms) {
-    Board board;
+    Switching board;
     if (!switching_board(index, board)) return 0;
     if (board.variant == SwitchVariant::kBinary) {
         uint8_t time_index = 0;
@@ -271,7 +236,7 @@ int get_switching_time(int index, int32_t& ms) {
 
 int set_switching_channel(int index, int output, int first_ms, int second_ms, int& first_steps,
                           int& second_steps) {
-    Board board;
+    Switching board;
     if (!ascii_board(index, output, board)) return 0;
     const int first = first_ms / kStepMs;
     const int second = second_ms / kStepMs;
@@ -279,14 +244,14 @@ int set_switching_channel(int index, int output, int first_ms, int second_ms, in
         set_error(kNotPossible);
         return 0;
     }
-    if (!ascii_set_durations(index, output, first, second)) return 0;
+    if (!ascii_send(index, ot_request(output, first, second))) return 0;
     first_steps = first;
     second_steps = second;
     return 1;
 }
 
 int get_switching_channel(int index, int output, uint32_t& first_ms, uint32_t& second_ms) {
-    Board board;
+    Switching board;
     if (!ascii_board(index, output, board)) return 0;
     first_ms = 0;
     second_ms = 0;
@@ -303,80 +268,72 @@ int get_switching_channel(int index, int output, uint32_t& first_ms, uint32_t& s
 using namespace wexo;
 
 extern "C" int ZuWexoSetAutoSwitchingActive(int index, int flag) {
-    return dio::unit_call("ZuWexoSetAutoSwitchingActive", index, [&] {
+    return unit_call("ZuWexoSetAutoSwitchingActive", index, [&] {
         if (!dio::set_switching_active(index, flag)) return 0;
-        output_log(kLogResult, "ZuWexoSetAutoSwitchingActive:%d:%d", index, flag);
-        return 1;
+        return result_line("ZuWexoSetAutoSwitchingActive:%d:%d", index, flag);
     });
 }
 
 extern "C" int ZuWexoGetAutoSwitchingActive(int index, int* flag) {
-    return dio::unit_call("ZuWexoGetAutoSwitchingActive", index, [&] {
+    return unit_call("ZuWexoGetAutoSwitchingActive", index, [&] {
         int32_t result = 0;
-        if (!dio::have_output(flag) || !dio::get_switching_active(index, result)) return 0;
+        if (!outputs_given(flag) || !dio::get_switching_active(index, result)) return 0;
         *flag = result;
-        output_log(kLogResult, "ZuWexoGetAutoSwitchingActive:%d:%d", index, result);
-        return 1;
+        return result_line("ZuWexoGetAutoSwitchingActive:%d:%d", index, result);
     });
 }
 
 extern "C" int ZuWexoSetAutoSwitchingPio(int index, int mask) {
-    return dio::unit_call("ZuWexoSetAutoSwitchingPio", index, [&] {
+    return unit_call("ZuWexoSetAutoSwitchingPio", index, [&] {
         if (!dio::set_switching_outputs(index, static_cast<uint32_t>(mask))) return 0;
-        output_log(kLogResult, "ZuWexoSetAutoSwitchingPio:%d:%d", index, mask);
-        return 1;
+        return result_line("ZuWexoSetAutoSwitchingPio:%d:%d", index, mask);
     });
 }
 
 extern "C" int ZuWexoGetAutoSwitchingPio(int index, unsigned int* mask) {
-    return dio::unit_call("ZuWexoGetAutoSwitchingPio", index, [&] {
-        if (!dio::have_output(mask) || !dio::get_switching_outputs(index, *mask)) return 0;
-        output_log(kLogResult, "ZuWexoGetAutoSwitchingPio:%d:%d", index, static_cast<int>(*mask));
-        return 1;
+    return unit_call("ZuWexoGetAutoSwitchingPio", index, [&] {
+        if (!outputs_given(mask) || !dio::get_switching_outputs(index, *mask)) return 0;
+        return result_line("ZuWexoGetAutoSwitchingPio:%d:%d", index, static_cast<int>(*mask));
     });
 }
 
 extern "C" int ZuWexoSetAutoSwitchingTime(int index, int ms) {
-    return dio::unit_call("ZuWexoSetAutoSwitchingTime", index, [&] {
+    return unit_call("ZuWexoSetAutoSwitchingTime", index, [&] {
         int shown = 0;
         if (!dio::set_switching_time(index, ms, shown)) return 0;
-        output_log(kLogResult, "ZuWexoSetAutoSwitchingTime:%d:%d", index, shown);
-        return 1;
+        return result_line("ZuWexoSetAutoSwitchingTime:%d:%d", index, shown);
     });
 }
 
 extern "C" int ZuWexoGetAutoSwitchingTime(int index, int* ms) {
-    return dio::unit_call("ZuWexoGetAutoSwitchingTime", index, [&] {
+    return unit_call("ZuWexoGetAutoSwitchingTime", index, [&] {
         int32_t result = 0;
-        if (!dio::have_output(ms) || !dio::get_switching_time(index, result)) return 0;
+        if (!outputs_given(ms) || !dio::get_switching_time(index, result)) return 0;
         *ms = result;
-        output_log(kLogResult, "ZuWexoGetAutoSwitchingTime:%d:%d", index, result);
-        return 1;
+        return result_line("ZuWexoGetAutoSwitchingTime:%d:%d", index, result);
     });
 }
 
 extern "C" int ZuWexoSetAutoSwitchingChannel(int index, int output, int first_ms, int second_ms) {
-    return dio::unit_call("ZuWexoSetAutoSwitchingChannel", index, [&] {
+    return unit_call("ZuWexoSetAutoSwitchingChannel", index, [&] {
         int first = 0;
         int second = 0;
         if (!dio::set_switching_channel(index, output, first_ms, second_ms, first, second)) {
             return 0;
         }
-        output_log(kLogResult, "ZuWexoSetAutoSwitchingChannel:%d:%d:%d:%d", index, output, first,
+        return result_line("ZuWexoSetAutoSwitchingChannel:%d:%d:%d:%d", index, output, first,
                    second);
-        return 1;
     });
 }
 
 extern "C" int ZuWexoGetAutoSwitchingChannel(int index, int output, unsigned int* first_ms,
                                              unsigned int* second_ms) {
-    return dio::unit_call("ZuWexoGetAutoSwitchingChannel", index, [&] {
-        if (!dio::have_output(first_ms) || !dio::have_output(second_ms) ||
+    return unit_call("ZuWexoGetAutoSwitchingChannel", index, [&] {
+        if (!outputs_given(first_ms, second_ms) ||
             !dio::get_switching_channel(index, output, *first_ms, *second_ms)) {
             return 0;
         }
-        output_log(kLogResult, "ZuWexoGetAutoSwitchingChannel:%d:%d:%d:%d", index, output,
+        return result_line("ZuWexoGetAutoSwitchingChannel:%d:%d:%d:%d", index, output,
                    static_cast<int>(*first_ms), static_cast<int>(*second_ms));
-        return 1;
     });
 }

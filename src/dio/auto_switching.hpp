@@ -5,15 +5,10 @@
 
 #include <cstdint>
 
+#include "core/capabilities.hpp"
 #include "net/command_channel.hpp"
 
 namespace wexo::dio {
-
-enum class SwitchVariant { kUnsupported, kBinary, kAscii };
-
-// From the auto-switching column of the model row: 1 binary, 2 binary on
-// kind 3 firmware only, 3 ASCII, anything else none.
-SwitchVariant switch_variant(int column, int unit_kind);
 
 // Longest binary time; above it there is no index to send.
 constexpr int kLongestSwitchTime = 15000;
@@ -33,9 +28,6 @@ Frame oi_request(int output);
 // The lowest output below `outputs` whose bit is set in mask, or -1.
 int lowest_output(uint32_t mask, int outputs);
 
-// Durations (in steps) from an "oi" reply of length bytes: "oi", output,
-// two times two hex digits, terminator. false when the reply is too short.
-bool decode_oi(const uint8_t* reply, int length, int& first_steps, int& second_steps);
 
 // The work of the eight exported calls after validation; 1, or 0 with the
 // code set. Outputs hold what the result lines show.

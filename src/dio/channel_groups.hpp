@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "net/command_channel.hpp"
+#include "net/exchange.hpp"
 
 namespace wexo::dio {
 
@@ -30,14 +31,17 @@ inline Frame& push_groups(Frame& frame, uint32_t bits, int groups) {
     return frame;
 }
 
-// Bits carried by the group bytes of an ASCII reply of `length` bytes (two
-// letters, group bytes, terminator). Only bytes that arrived are read, so a
-// group the board left out reads as all channels off.
-inline uint32_t group_bits(const uint8_t* reply, int length) {
-    const int groups = std::min(length - 3, 8);
+// Group bytes a reply must carry to report `channels` channels.
+constexpr int reply_groups(int channels) { return (channels + 3) / 4; }
+
+// Bits carried by the group bytes of an ASCII reply (two letters, group
+// bytes, terminator). Only bytes that arrived are read; callers that need
+// every channel first make sure the reply holds reply_groups of them.
+inline uint32_t group_bits(const ReplyView& reply) {
+    const int groups = std::min(reply.size() - 3, 8);
     uint32_t bits = 0;
     for (int k = 0; k < groups; ++k) {
-        bits |= static_cast<uint32_t>(reply[2 + k] & 0x0F) << (4 * k);
+        bits |= static_cast<uint32_t>(reply.byte(2 + k) & 0x0F) << (4 * k);
     }
     return bits;
 }

@@ -1,8 +1,8 @@
+// Digital inputs (ZuWexoInPio, ZuWexoInPioAll).
 #include "dio/digital_input.hpp"
 
-#include "core/state.hpp"
-#include "dio/unit_call.hpp"
-#include "net/command_channel.hpp"
+#include "core/call.hpp"
+#include "net/exchange.hpp"
 #include "net/identification.hpp"
 #include "xport/configurable_pins.hpp"
 
@@ -12,20 +12,29 @@ namespace {
 
 // Model 2 has seven inputs: five on the board, the last two are the
 // module's pins CP1 and CP2.
-constexpr int kPinModel = 2;
 constexpr int kBoardInputs = 5;
 constexpr int kPinModelInputs = 7;
-// Kind 3 firmware of model 2 reads all seven itself through 0xEC.
-constexpr uint8_t kQueryInputs = 0xEC;
 constexpr uint8_t kStatusRequest[] = {0x55, 0x55};
+// Kind 3 firmware of model 2 reads all seven itself through 0xEC.
+constexpr uint8_t kQueryInputs[] = {0xEC};
 
-// One-byte query 0xEC: inputs 0 to 6 in bits 0 to 6 of reply byte 1 (bit 7
-// is no input). Not drained and without error lines.
+void trace_di(const char* name, int, std::span<const uint8_t>, const ReplyView& reply) {
+    output_log(kLogTrace, "%s %02x%02x%02x%02x%02x", name, reply.byte(0), reply.byte(1),
+               reply.byte(2), reply.byte(3), reply.byte(4));
+}
+
+constexpr Command kGetDi55{.name = "get_di_55", .drain = Drain::kYes,
+                           .reply = ReplyShape::binary(2), .trace = trace_request_reply};
+constexpr Command kGetDiDI{.name = "get_di_DI", .drain = Drain::kYes,
+                           .reply = ReplyShape::ascii(), .trace = trace_di};
+// Not drained and without log lines.
+constexpr Command kQueryEC{.reply = ReplyShape::binary(2)};
+
+// 0xEC: inputs 0 to 6 in bits 0 to 6 of reply byte 1 (bit 7 is no input).
 int query_ec(int index, Values& values) {
-    const uint8_t request[] = {kQueryInputs};
-    uint8_t reply[2] = {};
-    if (!binary_exchange(index, request, reply, nullptr, Drain::kNo)) return 0;
-    for (int i = 0; i < kPinModelInputs; ++i) values[i] = (reply[1] >> i) & 1;
+    Reply reply;
+    if (!exchange(index, kQueryEC, kQueryInputs, reply)) return 0;
+    for (int i = 0; i < kPinModelInputs; ++i) values[i] = (reply.byte(1) >> i) & 1;
     return 1;
 }
 
@@ -41,14 +50,6 @@ int read_pins_and_status(int index, Values& values) {
 }
 
 }  // namespace
-
-InputVariant input_variant(int unit_kind, int model_code) {
-    if (unit_kind == 4 || unit_kind == 5 || unit_kind == 6) return InputVariant::kAsciiDI;
-    if (model_code == kPinModel) {
-        return unit_kind == 3 ? InputVariant::kQueryEC : InputVariant::kPinsAndStatus;
-    }
-    return InputVariant::kStatus;
-}
 
 StatusReply decode_status(uint8_t byte0, uint8_t byte1) {
     StatusReply status;
@@ -67,12 +68,9 @@ StatusReply decode_status(uint8_t byte0, uint8_t byte1) {
 }
 
 int get_di_55(int index, Values& values) {
-    uint8_t reply[2] = {};
-    if (!binary_exchange(index, kStatusRequest, reply, "get_di_55", Drain::kYes)) return 0;
-    output_log(kLogTrace, "get_di_55 %02x%02x -> %d -> %02x%02x", kStatusRequest[0],
-               kStatusRequest[1], index, reply[0], reply[1]);
-
-    const StatusReply status = decode_status(reply[0], reply[1]);
+    Reply reply;
+    if (!exchange(index, kGetDi55, kStatusRequest, reply)) return 0;
+    const StatusReply status = decode_status(reply.byte(0), reply.byte(1));
     wexo_device& device = record(index);
     // The ID is refreshed even when the model check then fails.
     device.board_id = status.board_id;
@@ -86,17 +84,12 @@ int get_di_55(int index, Values& values) {
 }
 
 int get_di_DI(int index, Values& values) {
+    const int inputs = Board(record(index).model_code, record(index).unit_kind).inputs();
+    Reply reply;
     const Frame request = Frame::ascii('D', 'I').terminate();
-    uint8_t reply[kMaxAsciiReply] = {};
-    const int length =
-        ascii_exchange(index, request.bytes(), reply, kMaxAsciiReply, "get_di_DI", Drain::kYes);
-    if (length == 0) return 0;
-
-    const int inputs = MODEL_spec[record(index).model_code][kColInputs];
-    const uint32_t bits = group_bits(reply, length);
+    if (!exchange(index, kGetDiDI.at_least(3 + reply_groups(inputs)), request, reply)) return 0;
+    const uint32_t bits = group_bits(reply.view());
     for (int i = 0; i < inputs && i < kMaxChannels; ++i) values[i] = group_value(bits, i);
-    output_log(kLogTrace, "get_di_DI %02x%02x%02x%02x%02x", reply[0], reply[1], reply[2],
-               reply[3], reply[4]);
     return 1;
 }
 
@@ -112,12 +105,8 @@ int read_inputs(int index, Values& values) {
 }
 
 int read_input(int index, int channel, int32_t& value) {
-    const int32_t* row = model_row(index);
-    if (row == nullptr) return 0;
-    if (channel < 0 || channel >= row[kColInputs] || channel >= kMaxChannels) {
-        set_error(kNotPossible);
-        return 0;
-    }
+    const auto board = Board::of(index);
+    if (!board || !in_range(channel, 0, std::min(board->inputs(), kMaxChannels) - 1)) return 0;
     Values values{};
     if (!read_inputs(index, values)) return 0;
     value = values[channel];
@@ -125,16 +114,12 @@ int read_input(int index, int channel, int32_t& value) {
 }
 
 int read_all_inputs(int index, uint32_t& bits) {
-    const int32_t* row = model_row(index);
-    if (row == nullptr) return 0;
-    if (row[kColInputs] == 0) {
-        set_error(kNotPossible);
-        return 0;
-    }
+    const auto board = Board::of(index);
+    if (!board || !offered(board->inputs() != 0)) return 0;
     bits = 0;
     Values values{};
     if (!read_inputs(index, values)) return 0;
-    bits = values_to_bits(values, row[kColInputs]);
+    bits = values_to_bits(values, board->inputs());
     return 1;
 }
 
@@ -143,19 +128,17 @@ int read_all_inputs(int index, uint32_t& bits) {
 using namespace wexo;
 
 extern "C" int ZuWexoInPio(int index, int channel, int* value) {
-    return dio::unit_call("ZuWexoInPio", index, [&] {
+    return unit_call("ZuWexoInPio", index, [&] {
         int32_t result = 0;
-        if (!dio::have_output(value) || !dio::read_input(index, channel, result)) return 0;
+        if (!outputs_given(value) || !dio::read_input(index, channel, result)) return 0;
         *value = result;
-        output_log(kLogResult, "ZuWexoInPio:%d:%d:%d", index, channel, result);
-        return 1;
+        return result_line("ZuWexoInPio:%d:%d:%d", index, channel, result);
     });
 }
 
 extern "C" int ZuWexoInPioAll(int index, unsigned int* bits) {
-    return dio::unit_call("ZuWexoInPioAll", index, [&] {
-        if (!dio::have_output(bits) || !dio::read_all_inputs(index, *bits)) return 0;
-        output_log(kLogResult, "ZuWexoInPioAll:%d:%d", index, static_cast<int>(*bits));
-        return 1;
+    return unit_call("ZuWexoInPioAll", index, [&] {
+        if (!outputs_given(bits) || !dio::read_all_inputs(index, *bits)) return 0;
+        return result_line("ZuWexoInPioAll:%d:%d", index, static_cast<int>(*bits));
     });
 }

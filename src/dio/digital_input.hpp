@@ -4,18 +4,10 @@
 
 #include <cstdint>
 
+#include "core/capabilities.hpp"
 #include "dio/channel_groups.hpp"
 
 namespace wexo::dio {
-
-enum class InputVariant {
-    kAsciiDI,        // "DI" on the boards that identify by "MI"
-    kQueryEC,        // one-byte query 0xEC: model 2 on kind 3 firmware
-    kPinsAndStatus,  // model 2 otherwise: status exchange plus CP1, CP2
-    kStatus,         // status exchange 0x55 0x55
-};
-
-InputVariant input_variant(int unit_kind, int model_code);
 
 // The board's answer to 0x55 0x55: inputs 0 to 4, the model it reports
 // (-1 for a pattern no model uses) and its board ID.
@@ -29,7 +21,8 @@ StatusReply decode_status(uint8_t byte0, uint8_t byte1);
 // Status exchange: fills values 0 to 4, refreshes the record's board ID and
 // checks the reported model against the record's. 1, or 0 with the code set.
 int get_di_55(int index, Values& values);
-// "DI" exchange: fills values 0 to n - 1 (1, 2, 4 or 8 when on).
+// "DI" exchange: fills values 0 to n - 1 (1, 2, 4 or 8 when on). A reply
+// without a data byte for every group of the unit's n inputs fails with code 9.
 int get_di_DI(int index, Values& values);
 
 // Reads every input of the unit by the variant its record calls for.

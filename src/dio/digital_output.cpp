@@ -1,8 +1,8 @@
+// Digital outputs (ZuWexoOutPio, ZuWexoOutPioAll, ZuWexoGetOut, ZuWexoGetOutAll).
 #include "dio/digital_output.hpp"
 
-#include "core/state.hpp"
-#include "dio/unit_call.hpp"
-#include "net/command_channel.hpp"
+#include "core/call.hpp"
+#include "net/exchange.hpp"
 #include "xport/configurable_pins.hpp"
 
 namespace wexo::dio {
@@ -14,11 +14,40 @@ constexpr uint8_t kWriteBinary = 0xF0;
 // The binary pair carries outputs 0 to 4 only.
 constexpr int kBinaryOutputs = 5;
 // Model 1's outputs are the module's three pins.
-constexpr int kPinModel = 1;
 constexpr int kPins = 3;
 constexpr int kPinOutputMode[kPins] = {5, 7, 9};
 
-int output_count(int index) { return MODEL_spec[record(index).model_code][kColOutputs]; }
+void trace_dy(const char* name, int index, std::span<const uint8_t>, const ReplyView& reply) {
+    output_log(kLogTrace, "%s %d -> %02x%02x%02x%02x%02x", name, index, reply.byte(0),
+               reply.byte(1), reply.byte(2), reply.byte(3), reply.byte(4));
+}
+void trace_do(const char* name, int index, std::span<const uint8_t>, const ReplyView& reply) {
+    output_log(kLogTrace, "%s %02x%02x -> %d", name, reply.byte(2), reply.byte(3), index);
+}
+void trace_dk(const char* name, int index, std::span<const uint8_t>, const ReplyView& reply) {
+    output_log(kLogTrace, "%s %02x%02x%02x%02x -> %d", name, reply.byte(2), reply.byte(3),
+               reply.byte(4), reply.byte(5), index);
+}
+
+// get_do_E0 keeps the name of its lines from the status exchange it grew from.
+constexpr Command kGetDoE0{.name = "getpio_55", .drain = Drain::kYes,
+                           .reply = ReplyShape::binary(2, 1), .trace = trace_request_reply};
+constexpr Command kSetDoF0{.name = "set_do_F0", .drain = Drain::kYes,
+                           .reply = ReplyShape::binary(2, 2), .trace = trace_request_reply};
+constexpr Command kGetDoDY{.name = "get_do_DY", .drain = Drain::kYes,
+                           .reply = ReplyShape::ascii(), .trace = trace_dy};
+constexpr Command kSetDoDO{.name = "set_do_DO", .drain = Drain::kYes,
+                           .reply = ReplyShape::ascii(), .trace = trace_do};
+constexpr Command kSetDoDK{.name = "set_do_DK", .drain = Drain::kYes,
+                           .reply = ReplyShape::ascii(), .trace = trace_dk};
+
+int output_count(int index) {
+    return Board(record(index).model_code, record(index).unit_kind).outputs();
+}
+
+OutputVariant variant_of(int index) {
+    return output_variant(record(index).unit_kind, record(index).model_code);
+}
 
 // Reads every output by the variant into values.
 int read_outputs(int index, OutputVariant variant, Values& values) {
@@ -43,28 +72,19 @@ int write_outputs(int index, OutputVariant variant, const Values& values) {
 }
 
 // The unit's output count, or 0 with code 6 when a single-output call names
-// no output of the model or a whole-board call finds none.
+// no output of the model (or a pin not configured as one), or a whole-board
+// call finds none.
 int checked_outputs(int index, int channel, bool single) {
-    const int32_t* row = model_row(index);
-    if (row == nullptr) return 0;
-    const int outputs = row[kColOutputs];
-    const bool refused = single ? (channel < 0 || channel >= outputs || channel >= kMaxChannels)
-                                : outputs == 0;
-    if (refused) {
-        set_error(kNotPossible);
-        return 0;
-    }
+    const auto board = Board::of(index);
+    if (!board) return 0;
+    const int outputs = board->outputs();
+    if (!single) return offered(outputs != 0) ? outputs : 0;
+    if (!in_range(channel, 0, std::min(outputs, kMaxChannels) - 1)) return 0;
+    if (board->outputs_on_pins() && !offered(pin_is_output(record(index), channel))) return 0;
     return outputs;
 }
 
 }  // namespace
-
-OutputVariant output_variant(int unit_kind, int model_code) {
-    if (unit_kind == 4 || unit_kind == 5) return OutputVariant::kAsciiMasked;
-    if (unit_kind == 6) return OutputVariant::kAscii;
-    if (model_code == kPinModel && unit_kind != 3) return OutputVariant::kPins;
-    return OutputVariant::kBinary;
-}
 
 Frame f0_request(const Values& values) {
     return Frame{kWriteBinary, static_cast<uint8_t>(values_to_bits(values, kBinaryOutputs))};
@@ -91,81 +111,46 @@ bool pin_is_output(const wexo_device& device, int channel) {
 
 int get_do_E0(int index, Values& values) {
     const uint8_t request[] = {kReadBinary};
-    uint8_t reply[2] = {};
-    if (!binary_exchange(index, request, reply, "getpio_55", Drain::kYes)) return 0;
-    output_log(kLogTrace, "getpio_55 %02x -> %d -> %02x%02x", request[0], index, reply[0],
-               reply[1]);
-    if (reply[0] != kReadBinary) {
-        for (int k = 0; k < kBinaryOutputs; ++k) values[k] = 0;
-        set_error(kBadReply);
-        output_log(kLogError, "getpio_55 chk error.");
-        return 0;
-    }
-    for (int k = 0; k < kBinaryOutputs; ++k) values[k] = (reply[1] >> k) & 1;
+    Reply reply;
+    if (!exchange(index, kGetDoE0, request, reply)) return 0;
+    for (int k = 0; k < kBinaryOutputs; ++k) values[k] = (reply.byte(1) >> k) & 1;
     return 1;
 }
 
 int set_do_F0(int index, const Values& values) {
-    const Frame request = f0_request(values);
-    uint8_t reply[2] = {};
-    if (!binary_exchange(index, request.bytes(), reply, "set_do_F0", Drain::kYes)) return 0;
-    output_log(kLogTrace, "set_do_F0 %02x%02x -> %d -> %02x%02x", request[0], request[1], index,
-               reply[0], reply[1]);
-    if (reply[0] != request[0] || reply[1] != request[1]) {
-        set_error(kBadReply);
-        output_log(kLogError, "set_do_F0 chk error.");
-        return 0;
-    }
-    return 1;
+    Reply reply;
+    return exchange(index, kSetDoF0, f0_request(values).bytes(), reply) ? 1 : 0;
 }
 
 int get_do_DY(int index, Values& values) {
-    const Frame request = Frame::ascii('D', 'Y').terminate();
-    uint8_t reply[kMaxAsciiReply] = {};
-    const int length =
-        ascii_exchange(index, request.bytes(), reply, kMaxAsciiReply, "get_do_DY", Drain::kYes);
-    if (length == 0) return 0;
-    output_log(kLogTrace, "get_do_DY %d -> %02x%02x%02x%02x%02x", index, reply[0], reply[1],
-               reply[2], reply[3], reply[4]);
-    const uint32_t bits = group_bits(reply, length);
     const int outputs = output_count(index);
+    const Frame request = Frame::ascii('D', 'Y').terminate();
+    Reply reply;
+    if (!exchange(index, kGetDoDY.at_least(3 + reply_groups(outputs)), request.bytes(), reply)) {
+        return 0;
+    }
+    const uint32_t bits = group_bits(reply.view());
     for (int i = 0; i < outputs && i < kMaxChannels; ++i) values[i] = group_value(bits, i);
     return 1;
 }
 
 int set_do_DO(int index, const Values& values) {
-    const Frame request = do_request(output_count(index), values);
-    uint8_t reply[kMaxAsciiReply] = {};
-    if (ascii_exchange(index, request.bytes(), reply, kMaxAsciiReply, "set_do_DO", Drain::kYes) ==
-        0) {
-        return 0;
-    }
-    output_log(kLogTrace, "set_do_DO %02x%02x -> %d", reply[2], reply[3], index);
-    return 1;
+    Reply reply;
+    return exchange(index, kSetDoDO, do_request(output_count(index), values).bytes(), reply) ? 1 : 0;
 }
 
 int set_do_DK(int index, int channel, int value) {
+    Reply reply;
     const Frame request = dk_request(output_count(index), channel, value != 0);
-    uint8_t reply[kMaxAsciiReply] = {};
-    if (ascii_exchange(index, request.bytes(), reply, kMaxAsciiReply, "set_do_DK", Drain::kYes) ==
-        0) {
-        return 0;
-    }
-    output_log(kLogTrace, "set_do_DK %02x%02x%02x%02x -> %d", reply[2], reply[3], reply[4],
-               reply[5], index);
-    return 1;
+    return exchange(index, kSetDoDK, request.bytes(), reply) ? 1 : 0;
 }
 
 int write_output(int index, int channel, int value) {
     if (checked_outputs(index, channel, true) == 0) return 0;
-    const wexo_device& device = record(index);
-    const OutputVariant variant = output_variant(device.unit_kind, device.model_code);
+    const OutputVariant variant = variant_of(index);
     if (variant == OutputVariant::kAsciiMasked) return set_do_DK(index, channel, value);
-    if (variant == OutputVariant::kPins && !pin_is_output(device, channel)) {
-        set_error(kNotPossible);
-        return 0;
-    }
-    // Read back, change one, write all: the other outputs keep their state.
+    // Read back, change one, write all: the other outputs keep their state,
+    // and a failed or short read-back sends nothing.
     Values values{};
     if (!read_outputs(index, variant, values)) return 0;
     values[channel] = value;
@@ -175,8 +160,7 @@ int write_output(int index, int channel, int value) {
 int write_all_outputs(int index, uint32_t bits) {
     const int outputs = checked_outputs(index, -1, false);
     if (outputs == 0) return 0;
-    const wexo_device& device = record(index);
-    const OutputVariant variant = output_variant(device.unit_kind, device.model_code);
+    const OutputVariant variant = variant_of(index);
     // The read-back keeps whatever the write does not cover (binary outputs
     // above the model's count); a failed read-back sends nothing.
     Values values{};
@@ -189,14 +173,8 @@ int write_all_outputs(int index, uint32_t bits) {
 
 int read_output(int index, int channel, int32_t& value) {
     if (checked_outputs(index, channel, true) == 0) return 0;
-    const wexo_device& device = record(index);
-    const OutputVariant variant = output_variant(device.unit_kind, device.model_code);
-    if (variant == OutputVariant::kPins && !pin_is_output(device, channel)) {
-        set_error(kNotPossible);
-        return 0;
-    }
     Values values{};
-    if (!read_outputs(index, variant, values)) return 0;
+    if (!read_outputs(index, variant_of(index), values)) return 0;
     value = values[channel];
     return 1;
 }
@@ -205,11 +183,8 @@ int read_all_outputs(int index, uint32_t& bits) {
     const int outputs = checked_outputs(index, -1, false);
     if (outputs == 0) return 0;
     bits = 0;
-    const wexo_device& device = record(index);
     Values values{};
-    if (!read_outputs(index, output_variant(device.unit_kind, device.model_code), values)) {
-        return 0;
-    }
+    if (!read_outputs(index, variant_of(index), values)) return 0;
     bits = values_to_bits(values, outputs);
     return 1;
 }
@@ -219,35 +194,31 @@ int read_all_outputs(int index, uint32_t& bits) {
 using namespace wexo;
 
 extern "C" int ZuWexoOutPio(int index, int channel, int value) {
-    return dio::unit_call("ZuWexoOutPio", index, [&] {
+    return unit_call("ZuWexoOutPio", index, [&] {
         if (!dio::write_output(index, channel, value)) return 0;
-        output_log(kLogResult, "ZuWexoOutPio:%d:%d:%d", index, channel, value);
-        return 1;
+        return result_line("ZuWexoOutPio:%d:%d:%d", index, channel, value);
     });
 }
 
 extern "C" int ZuWexoOutPioAll(int index, unsigned int bits) {
-    return dio::unit_call("ZuWexoOutPioAll", index, [&] {
+    return unit_call("ZuWexoOutPioAll", index, [&] {
         if (!dio::write_all_outputs(index, bits)) return 0;
-        output_log(kLogResult, "ZuWexoOutPioAll:%d:%d", index, static_cast<int>(bits));
-        return 1;
+        return result_line("ZuWexoOutPioAll:%d:%d", index, static_cast<int>(bits));
     });
 }
 
 extern "C" int ZuWexoGetOut(int index, int channel, int* value) {
-    return dio::unit_call("ZuWexoGetOut", index, [&] {
+    return unit_call("ZuWexoGetOut", index, [&] {
         int32_t result = 0;
-        if (!dio::have_output(value) || !dio::read_output(index, channel, result)) return 0;
+        if (!outputs_given(value) || !dio::read_output(index, channel, result)) return 0;
         *value = result;
-        output_log(kLogResult, "ZuWexoGetOut:%d:%d:%d", index, channel, result);
-        return 1;
+        return result_line("ZuWexoGetOut:%d:%d:%d", index, channel, result);
     });
 }
 
 extern "C" int ZuWexoGetOutAll(int index, unsigned int* bits) {
-    return dio::unit_call("ZuWexoGetOutAll", index, [&] {
-        if (!dio::have_output(bits) || !dio::read_all_outputs(index, *bits)) return 0;
-        output_log(kLogResult, "ZuWexoGetOutAll:%d:%d", index, static_cast<int>(*bits));
-        return 1;
+    return unit_call("ZuWexoGetOutAll", index, [&] {
+        if (!outputs_given(bits) || !dio::read_all_outputs(index, *bits)) return 0;
+        return result_line("ZuWexoGetOutAll:%d:%d", index, static_cast<int>(*bits));
     });
 }

@@ -5,19 +5,11 @@
 
 #include <cstdint>
 
+#include "core/capabilities.hpp"
 #include "dio/channel_groups.hpp"
 #include "wexo.h"
 
 namespace wexo::dio {
-
-enum class OutputVariant {
-    kAsciiMasked,  // kinds 4 and 5: "DK" changes one output, "DY" then "DO" all
-    kAscii,        // kind 6: "DY" then "DO", also for one output
-    kPins,         // model 1 outside kind 3: the outputs are CP1..CP3
-    kBinary,       // 0xE0 then 0xF0
-};
-
-OutputVariant output_variant(int unit_kind, int model_code);
 
 // 0xF0 and the output byte: bit k set when values[k] is not 0, k = 0 to 4.
 Frame f0_request(const Values& values);
@@ -30,7 +22,9 @@ Frame dk_request(int outputs, int channel, bool on);
 // output (function codes CP1 5, CP2 7, CP3 9).
 bool pin_is_output(const wexo_device& device, int channel);
 
-// The exchanges, on a validated and connected unit. 1, or 0 with the code set.
+// The exchanges, on a validated and connected unit. 1, or 0 with the code
+// set. A "DY" reply without a data byte for every group of the unit's
+// outputs fails with code 9, so nothing is written back from it.
 int get_do_E0(int index, Values& values);
 int set_do_F0(int index, const Values& values);
 int get_do_DY(int index, Values& values);

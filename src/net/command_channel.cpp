@@ -1,5 +1,4 @@
-// Reading replies on the command channel, draining stale input, hex fields,
-// and the one exchange helper every command goes through.
+// Reading replies on the command channel, draining stale input, hex fields.
 #include "net/command_channel.hpp"
 
 #include <poll.h>
@@ -9,27 +8,70 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <sys/time.h>
 
+#include "core/deadline.hpp"
 #include "core/state.hpp"
 
 namespace wexo {
 namespace {
 
-constexpr int kReceiveAttempts = 100;    // receivedata: receives before giving up
-constexpr int kReceivePauseMs = 10;      // pause between partial receives
+constexpr int kReceiveAttempts = 100;        // receivedata: receives before giving up
+constexpr int kReceivePauseMs = 10;          // pause between partial receives
 constexpr int kMaxConsecutiveFailures = 11;  // receive_until_0xc8: failed receives in a row
-constexpr long kDrainWindowNs = 1000000;     // ClearReceiveBuffer: 1 ms in all
+constexpr auto kDrainWindow = std::chrono::milliseconds(1);  // ClearReceiveBuffer
+constexpr int kDefaultTimeoutMs = 1000;      // a socket opened without a receive time-out
 
 // The unit closed the connection: nothing more will come, so the readers stop
 // at once instead of retrying.
 void set_end_of_stream() { set_system_error(ECONNRESET); }
 
+// The receive time-out the channel was opened with, in ms.
+int channel_timeout_ms(int sock) {
+    timeval tv{};
+    socklen_t length = sizeof(tv);
+    if (getsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &tv, &length) != 0) return kDefaultTimeoutMs;
+    const long long ms = static_cast<long long>(tv.tv_sec) * 1000 + tv.tv_usec / 1000;
+    return ms > 0 ? static_cast<int>(std::min<long long>(ms, INT32_MAX / kMaxConsecutiveFailures))
+                  : kDefaultTimeoutMs;
+}
+
+// The time a reader may spend: each receive waits at most the channel's
+// time-out, and the whole read at most the reader's failure budget of eleven
+// time-outs, so that neither a drip of bytes nor a stream of replies to other
+// commands can hold a call longer.
+class ReadBudget {
+public:
+    explicit ReadBudget(int sock)
+        : per_receive_(std::chrono::milliseconds(channel_timeout_ms(sock))),
+          overall_(Deadline::after(per_receive_ * kMaxConsecutiveFailures)) {}
+    // 1 readable, 0 the receive's time-out ran out, -1 the wait failed (errno).
+    int wait(int sock) const {
+        return wait_until(sock, POLLIN, Deadline::after(per_receive_).earliest(overall_));
+    }
+    bool spent() const { return overall_.expired(); }
+
+private:
+    std::chrono::milliseconds per_receive_;
+    Deadline overall_;
+};
+
 }  // namespace
 
 int receivedata(int sock, uint8_t* buffer, int n) {
+    if (n <= 0) return 0;
+    const ReadBudget budget(sock);
     int count = 0;
-    for (int attempts = kReceiveAttempts; attempts > 0; --attempts) {
-        const ssize_t got = recv(sock, buffer + count, static_cast<size_t>(n - count), 0);
+    for (int attempts = kReceiveAttempts; attempts > 0 && !budget.spent(); --attempts) {
+        const int ready = budget.wait(sock);
+        if (ready <= 0) {
+            set_system_error(ready == 0 ? EAGAIN : errno);
+            return 0;
+        }
+        const ssize_t got = recv(sock, buffer + count, static_cast<size_t>(n - count), MSG_DONTWAIT);
         if (got < 0) {
             set_system_error(errno);
             return 0;
@@ -42,6 +84,9 @@ int receivedata(int sock, uint8_t* buffer, int n) {
         if (count >= n) return n;
         Sleep(kReceivePauseMs);
     }
+    // Still short after every attempt, or out of time: the reply did not
+    // come in time, which the caller learns like a receive time-out.
+    set_system_error(EAGAIN);
     return 0;
 }
 
@@ -51,13 +96,24 @@ int receive_until_0xc8(int index, uint8_t* buffer, int max, const uint8_t* reque
     const auto expected1 = static_cast<uint8_t>(request[1] + 0x20);
     set_error(kOk);
     const int sock = record(index).sock;
+    const ReadBudget budget(sock);
     int count = 0;
     int failures = 0;
     while (count < max) {
-        // Look at what is waiting (blocking up to the socket's time-out for
-        // the first byte), then consume exactly through the first terminator
-        // or the byte that reaches max, so nothing after the frame is taken.
-        const ssize_t peeked = recv(sock, buffer + count, static_cast<size_t>(max - count), MSG_PEEK);
+        if (budget.spent()) {
+            set_system_error(EAGAIN);
+            return 0;
+        }
+        // Look at what is waiting, then consume exactly through the first
+        // terminator or the byte that reaches max, so nothing after the
+        // frame is taken.
+        ssize_t peeked = -1;
+        const int ready = budget.wait(sock);
+        if (ready > 0) {
+            peeked = recv(sock, buffer + count, static_cast<size_t>(max - count), MSG_PEEK | MSG_DONTWAIT);
+        } else if (ready == 0) {
+            errno = EAGAIN;
+        }
         if (peeked < 0) {
             if (++failures >= kMaxConsecutiveFailures) {
                 set_system_error(errno);
@@ -75,7 +131,7 @@ int receive_until_0xc8(int index, uint8_t* buffer, int max, const uint8_t* reque
             const uint8_t byte = buffer[count + take++];
             if (byte == kTerminator || count + take == max) break;
         }
-        const ssize_t got = recv(sock, buffer + count, static_cast<size_t>(take), 0);
+        const ssize_t got = recv(sock, buffer + count, static_cast<size_t>(take), MSG_DONTWAIT);
         if (got <= 0) {
             if (got == 0) {
                 set_end_of_stream();
@@ -106,17 +162,11 @@ int receive_until_0xc8(int index, uint8_t* buffer, int max, const uint8_t* reque
 }
 
 void ClearReceiveBuffer(int sock) {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    const long long deadline = now.tv_sec * 1000000000LL + now.tv_nsec + kDrainWindowNs;
+    const Deadline window = Deadline::after(kDrainWindow);
     uint8_t scratch[4096];
-    for (;;) {
-        clock_gettime(CLOCK_MONOTONIC, &now);
-        const long long left = deadline - (now.tv_sec * 1000000000LL + now.tv_nsec);
-        if (left <= 0) return;
-        const timespec wait{0, static_cast<long>(left)};
-        pollfd p{sock, POLLIN, 0};
-        if (ppoll(&p, 1, &wait, nullptr) <= 0) return;
+    // Bounded by the window even when the peer keeps sending.
+    while (!window.expired()) {
+        if (wait_until(sock, POLLIN, window) <= 0) return;
         if (recv(sock, scratch, sizeof(scratch), MSG_DONTWAIT) <= 0) return;
     }
 }
@@ -163,26 +213,6 @@ bool send_bytes(int sock, std::span<const uint8_t> bytes, const char* name) {
 
 bool send_request(int index, std::span<const uint8_t> request, const char* name) {
     return send_bytes(record(index).sock, request, name);
-}
-
-bool binary_exchange(int index, std::span<const uint8_t> request, std::span<uint8_t> reply,
-                     const char* name, Drain drain) {
-    if (drain == Drain::kYes) ClearReceiveBuffer(record(index).sock);
-    if (!send_request(index, request, name)) return false;
-    if (receivedata(record(index).sock, reply.data(), static_cast<int>(reply.size())) == 0) {
-        if (name != nullptr) output_log(kLogError, "%s recv error.", name);
-        return false;
-    }
-    return true;
-}
-
-int ascii_exchange(int index, std::span<const uint8_t> request, uint8_t* reply, int max,
-                   const char* name, Drain drain) {
-    if (drain == Drain::kYes) ClearReceiveBuffer(record(index).sock);
-    if (!send_request(index, request, name)) return 0;
-    const int length = receive_until_0xc8(index, reply, max, request.data());
-    if (length == 0 && name != nullptr) output_log(kLogError, "%s recv error.", name);
-    return length;
 }
 
 }  // namespace wexo

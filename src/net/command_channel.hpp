@@ -16,14 +16,17 @@ constexpr uint8_t kTerminator = 0xC8;
 constexpr int kMaxAsciiReply = 256;
 
 // Reads exactly n bytes; returns n, or 0 (code errno + 10000 on a failed
-// receive; ECONNRESET + 10000 when the unit closed the connection).
+// receive; ECONNRESET + 10000 when the unit closed the connection; EAGAIN +
+// 10000 when the reply is not complete after 100 receives or eleven times
+// the channel's time-out).
 int receivedata(int sock, uint8_t* buffer, int n);
 
 // Reads one ASCII reply of unit index answering request's two letters into
 // buffer (at most max bytes, terminator included). Frames answering other
 // letters are skipped. Returns the frame's length or 0 (code 9 for a frame of
 // max bytes without terminator, errno + 10000 after eleven failed receives,
-// ECONNRESET + 10000 at end of stream).
+// EAGAIN + 10000 when no answering frame is complete within eleven times the
+// channel's time-out, ECONNRESET + 10000 at end of stream).
 int receive_until_0xc8(int index, uint8_t* buffer, int max, const uint8_t* request);
 
 // Discards input already waiting on sock, spending at most about 1 ms.
@@ -58,6 +61,7 @@ public:
     const uint8_t* data() const { return bytes_.data(); }
     std::size_t size() const { return size_; }
     std::span<const uint8_t> bytes() const { return {bytes_.data(), size_}; }
+    operator std::span<const uint8_t>() const { return bytes(); }
     uint8_t operator[](std::size_t i) const { return bytes_[i]; }
 
 private:
@@ -75,15 +79,5 @@ bool send_bytes(int sock, std::span<const uint8_t> bytes, const char* name);
 // Sends request on the unit's command channel. On failure: code errno +
 // 10000 and, when name is given, the error line "<name> send error.".
 bool send_request(int index, std::span<const uint8_t> request, const char* name);
-
-// One binary exchange: optional drain, send, read exactly reply.size() bytes.
-// Error lines "<name> send error." / "<name> recv error." when name is given.
-bool binary_exchange(int index, std::span<const uint8_t> request, std::span<uint8_t> reply,
-                     const char* name, Drain drain);
-
-// One ASCII exchange: optional drain, send, read the reply frame answering
-// the request's letters. Returns the reply length, or 0 with the reader's code.
-int ascii_exchange(int index, std::span<const uint8_t> request, uint8_t* reply, int max,
-                   const char* name, Drain drain);
 
 }  // namespace wexo

@@ -7,8 +7,13 @@
 
 #include <cerrno>
 #include <cstring>
+#include <initializer_list>
+#include <utility>
 
+#include "core/call.hpp"
 #include "core/state.hpp"
+#include "net/identification.hpp"
+#include "net/module_udp.hpp"
 #include "net/discovery.hpp"
 #include "net/unit_socket.hpp"
 
@@ -38,9 +43,8 @@ bool ip_text_equals(const wexo_device& rec, const char* text) {
 int connect_over_masquerade(const char* host, int timeout_ms, int data_port, int cp_port,
                             int udp_port) {
     TableLock lock;
-    Socket udp = open_config_socket(timeout_ms, Broadcast::kNo);
+    ModuleSocket udp = ModuleSocket::open(Broadcast::kNo);
     if (!udp.valid()) return -1;
-    const int fd = udp.get();
 
     sockaddr_in module{};
     module.sin_family = AF_INET;
@@ -50,9 +54,10 @@ int connect_over_masquerade(const char* host, int timeout_ms, int data_port, int
         return -1;
     }
     // A send that fails shows up as the missing reply below.
-    send_discovery(fd, module);
+    udp.send_discovery(module);
 
-    const int ready = wait_readable(fd, timeout_ms);
+    // Only the host asked may answer; datagrams of others are dropped.
+    const int ready = udp.wait_from(module, Deadline::after_ms(timeout_ms));
     if (ready < 0) {
         set_system_error(errno);
         return -1;
@@ -65,13 +70,13 @@ int connect_over_masquerade(const char* host, int timeout_ms, int data_port, int
     const DirectSlot slot = choose_direct_slot();
     set_fresh_record(slot.index, timeout_ms);
     sockaddr_in from{};
-    if (!get_xport_information(fd, &from, slot.index) ||
-        !get_xport_information2(fd, slot.index, timeout_ms)) {
+    if (!get_xport_information(udp, &from, slot.index) ||
+        !get_xport_information2(udp, slot.index, timeout_ms)) {
         set_error(kNoMatch);
         return -1;
     }
     if (slot.appended) ++xportcount;
-    udp.reset();
+    udp.close();
     wexo_device& rec = record(slot.index);
     if (data_port != 0) rec.data_port = static_cast<uint16_t>(data_port);
 
@@ -155,11 +160,7 @@ int connect_(int index, int cp_port) {
         set_error(kAlready);
         return -1;
     }
-    if (rec.model_code == -1) {
-        int id = 0;
-        int model = 0;
-        if (!ZuWexoRequestIdModel(index, &id, &model)) return -1;
-    }
+    if (rec.model_code == -1 && !identify_as_requested(index)) return -1;
     // The module needs a moment between the identification's connection
     // and the next one.
     Sleep(100);
@@ -175,21 +176,15 @@ int connect_(int index, int cp_port) {
 
 namespace {
 
-// Opening steps of the matching connect calls: entry line, code cleared,
-// initialised check.
-bool begin_match_call(const char* name) {
-    wexo::entry_line(name);
-    wexo::set_error(wexo::kOk);
-    if (!initialized) {
-        wexo::set_error(wexo::kNotInitialized);
-        return false;
-    }
-    return true;
-}
+constexpr int kLastPort = 65535;
 
-// Opening steps of the direct connect calls: as above, plus room in the table.
-bool begin_direct_call(const char* name) {
-    if (!begin_match_call(name)) return false;
+// Opening steps of the direct connect calls after the initialised check:
+// ports that do not fit 16 bits are refused before anything is added or
+// sent, then the table must have room.
+bool direct_call_allowed(std::initializer_list<std::pair<int, int>> ports_and_lowest) {
+    for (const auto& [port, lowest] : ports_and_lowest) {
+        if (!wexo::in_range(port, lowest, kLastPort)) return false;
+    }
     if (xportcount >= wexo::kDirectLimit) {
         wexo::set_error(wexo::kTableFull);
         return false;
@@ -197,11 +192,19 @@ bool begin_direct_call(const char* name) {
     return true;
 }
 
+// Index of the first record of the table for which matches is true, or -1.
+template <typename Match>
+int first_record(Match&& matches) {
+    for (int i = 0; i < xportcount; ++i) {
+        if (matches(xportset[i])) return i;
+    }
+    return -1;
+}
+
 }  // namespace
 
 extern "C" WEXO_API int ZuWexoConnect(int index) {
-    return wexo::guarded(-1, [&] {
-        wexo::entry_line("ZuWexoConnect");
+    return wexo::api_call("ZuWexoConnect", -1, [&] {
         if (!wexo::check_common(index, 0)) return -1;
         wexo::TableLock lock;
         return wexo::connect_(index, wexo::kDefaultCpPort);
@@ -209,57 +212,49 @@ extern "C" WEXO_API int ZuWexoConnect(int index) {
 }
 
 extern "C" WEXO_API int ZuWexoConnectByIdModel(int id, int model) {
-    return wexo::guarded(-1, [&] {
-        if (!begin_match_call("ZuWexoConnectByIdModel")) return -1;
-        int match = -1;
-        for (int i = 0; i < xportcount && match < 0; ++i) {
-            if (xportset[i].board_id == id && xportset[i].model_code == model) match = i;
-        }
-        return wexo::connect_match(match);
+    return wexo::initialized_call("ZuWexoConnectByIdModel", -1, [&] {
+        return wexo::connect_match(first_record(
+            [&](const wexo_device& d) { return d.board_id == id && d.model_code == model; }));
     });
 }
 
 extern "C" WEXO_API int ZuWexoConnectByIpAddress(const char* text) {
-    return wexo::guarded(-1, [&] {
-        if (!begin_match_call("ZuWexoConnectByIpAddress")) return -1;
-        int match = -1;
-        for (int i = 0; text != nullptr && i < xportcount && match < 0; ++i) {
-            if (wexo::ip_text_equals(xportset[i], text)) match = i;
-        }
-        return wexo::connect_match(match);
+    return wexo::initialized_call("ZuWexoConnectByIpAddress", -1, [&] {
+        if (text == nullptr) return wexo::connect_match(-1);
+        return wexo::connect_match(
+            first_record([&](const wexo_device& d) { return wexo::ip_text_equals(d, text); }));
     });
 }
 
 extern "C" WEXO_API int ZuWexoConnectByMacAddress(const unsigned char* mac) {
-    return wexo::guarded(-1, [&] {
-        if (!begin_match_call("ZuWexoConnectByMacAddress")) return -1;
-        int match = -1;
-        for (int i = 0; mac != nullptr && i < xportcount && match < 0; ++i) {
-            if (std::memcmp(xportset[i].mac_address, mac, 6) == 0) match = i;
-        }
-        return wexo::connect_match(match);
+    return wexo::initialized_call("ZuWexoConnectByMacAddress", -1, [&] {
+        if (mac == nullptr) return wexo::connect_match(-1);
+        return wexo::connect_match(
+            first_record([&](const wexo_device& d) { return std::memcmp(d.mac_address, mac, 6) == 0; }));
     });
 }
 
 extern "C" WEXO_API int ZuWexoConnectOverIPMasquerade(const char* host, int timeout_ms,
                                                       int data_port, int cp_port, int udp_port) {
-    return wexo::guarded(-1, [&] {
-        if (!begin_direct_call("ZuWexoConnectOverIPMasquerade")) return -1;
+    return wexo::initialized_call("ZuWexoConnectOverIPMasquerade", -1, [&] {
+        if (!direct_call_allowed({{data_port, 0}, {cp_port, 0}, {udp_port, 1}})) return -1;
         return wexo::connect_over_masquerade(host, timeout_ms, data_port, cp_port, udp_port);
     });
 }
 
 extern "C" WEXO_API int ZuWexoConnectDirect(const char* host, int timeout_ms) {
-    return wexo::guarded(-1, [&] {
-        wexo::entry_line("ZuWexoConnectDirect");
-        return ZuWexoConnectOverIPMasquerade(host, timeout_ms, 0, wexo::kDefaultCpPort,
-                                             wexo::kConfigPort);
+    return wexo::api_call("ZuWexoConnectDirect", -1, [&] {
+        return wexo::initialized_call("ZuWexoConnectOverIPMasquerade", -1, [&] {
+            if (!direct_call_allowed({})) return -1;
+            return wexo::connect_over_masquerade(host, timeout_ms, 0, wexo::kDefaultCpPort,
+                                                 wexo::kConfigPort);
+        });
     });
 }
 
 extern "C" WEXO_API int ZuWexoConnectDirect2(const char* host, int timeout_ms, int data_port) {
-    return wexo::guarded(-1, [&] {
-        if (!begin_direct_call("ZuWexoConnectDirect2")) return -1;
+    return wexo::initialized_call("ZuWexoConnectDirect2", -1, [&] {
+        if (!direct_call_allowed({{data_port, 0}})) return -1;
         return wexo::connect_direct2(host, timeout_ms, data_port);
     });
 }

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstring>
 
+#include "core/call.hpp"
 #include "core/state.hpp"
 #include "net/identification.hpp"
 #include "net/unit_socket.hpp"
@@ -17,15 +18,6 @@
 namespace wexo {
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-// Milliseconds left until deadline, rounded up so that a wait never ends
-// before it, and never negative (poll would take that as "forever").
-int remaining_ms(Clock::time_point deadline) {
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-    return static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0));
-}
 
 // Copies a datagram into a zeroed buffer of the size its layout needs, so
 // that offsets past the end of a short datagram read as zero.
@@ -38,16 +30,12 @@ std::array<uint8_t, N> padded(std::span<const uint8_t> datagram) {
 
 uint16_t little_endian16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 
-// One query to the record's module and its reply. The reply's source becomes
+// One configuration query to the record's module; the reply's source becomes
 // the record's address, as the module may answer from another port.
-bool config_exchange(int fd, wexo_device& rec, std::span<const uint8_t> query,
+bool config_exchange(const ModuleSocket& socket, wexo_device& rec, std::span<const uint8_t> query,
                      std::span<uint8_t> reply, int timeout_ms) {
-    if (int err = send_datagram(fd, query, rec.unit_addr)) {
-        set_system_error(err);
-        return false;
-    }
     sockaddr_in from{};
-    if (receive_datagram(fd, reply, &from, timeout_ms) < 0) {
+    if (socket.query(rec.unit_addr, query, reply, &from, timeout_ms) < 0) {
         set_system_error(errno);
         return false;
     }
@@ -59,7 +47,8 @@ bool config_exchange(int fd, wexo_device& rec, std::span<const uint8_t> query,
 void reset_for_search(int index) {
     wexo_device& rec = record(index);
     if (rec.connected) {
-        ZuWexoClose(index);
+        entry_line("ZuWexoClose");
+        close_channel(index);
         rec.connected = 0;
     }
     rec.board_id = 255;
@@ -120,73 +109,11 @@ CpConfig decode_cp_block(std::span<const uint8_t> datagram) {
     return config;
 }
 
-Socket open_config_socket(int timeout_ms, Broadcast broadcast) {
-    Socket udp(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-    if (!udp.valid()) {
-        set_system_error(errno);
-        return udp;
-    }
-    if (!bind_local_interface(udp.get())) {
-        udp.reset();
-        return udp;
-    }
-    const int on = 1;
-    if ((broadcast == Broadcast::kYes &&
-         ::setsockopt(udp.get(), SOL_SOCKET, SO_BROADCAST, &on, sizeof(on)) < 0) ||
-        set_socket_timeout(udp.get(), SO_RCVTIMEO, timeout_ms) < 0) {
-        set_system_error(errno);
-        udp.reset();
-    }
-    return udp;
-}
-
-int send_datagram(int fd, std::span<const uint8_t> bytes, const sockaddr_in& to) {
-    const ssize_t sent = ::sendto(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL,
-                                  reinterpret_cast<const sockaddr*>(&to), sizeof(to));
-    return sent < 0 ? errno : 0;
-}
-
-int wait_readable(int fd, int timeout_ms) {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(std::max(timeout_ms, 0));
-    for (;;) {
-        pollfd p{fd, POLLIN, 0};
-        const int ready = ::poll(&p, 1, remaining_ms(deadline));
-        if (ready > 0) return 1;
-        if (ready == 0) return 0;
-        // An interrupted wait resumes with what is left of the same deadline.
-        if (errno != EINTR) return -1;
-    }
-}
-
-long receive_datagram(int fd, std::span<uint8_t> buffer, sockaddr_in* from, int timeout_ms) {
-    std::fill(buffer.begin(), buffer.end(), uint8_t{0});
-    const int ready = wait_readable(fd, timeout_ms);
-    if (ready <= 0) {
-        if (ready == 0) errno = EAGAIN;
-        return -1;
-    }
-    sockaddr_in source{};
-    socklen_t length = sizeof(source);
-    const ssize_t received = ::recvfrom(fd, buffer.data(), buffer.size(), MSG_DONTWAIT,
-                                        reinterpret_cast<sockaddr*>(&source), &length);
-    if (received < 0) return -1;
-    if (from) *from = source;
-    return static_cast<long>(received);
-}
-
-int send_discovery(int fd, const sockaddr_in& to) {
-    if (int err = send_datagram(fd, kDiscoveryQuery, to)) return err;
-    Sleep(10);
-    if (int err = send_datagram(fd, kDiscoveryProbe, to)) return err;
-    Sleep(10);
-    return 0;
-}
-
-int get_xport_information(int socket, sockaddr_in* address, int index) {
+int get_xport_information(const ModuleSocket& socket, sockaddr_in* address, int index) {
     std::array<uint8_t, kDiscoveryReplySize> datagram{};
     sockaddr_in from{};
     // Called once the socket is readable: the reply is already waiting.
-    const long received = receive_datagram(socket, datagram, &from, 0);
+    const long received = socket.receive_waiting(datagram, &from);
     if (received < 0) return 0;
     if (address) *address = from;
 
@@ -204,7 +131,7 @@ int get_xport_information(int socket, sockaddr_in* address, int index) {
     return 1;
 }
 
-int get_xport_information2(int socket, int index, int timeout_ms) {
+int get_xport_information2(const ModuleSocket& socket, int index, int timeout_ms) {
     wexo_device& rec = record(index);
     std::array<uint8_t, kSetupRecordSize> setup{};
     if (!config_exchange(socket, rec, kSetupQuery, setup, timeout_ms)) return 0;
@@ -245,24 +172,22 @@ int search(int timeout_ms) {
     for (int i = 0; i < WEXO_MAX_DEVICES; ++i) reset_for_search(i);
     xportcount = 0;
 
-    Socket udp = open_config_socket(timeout_ms, Broadcast::kYes);
+    ModuleSocket udp = ModuleSocket::open(Broadcast::kYes);
     if (!udp.valid()) return -1;
-    const int fd = udp.get();
 
     sockaddr_in broadcast{};
     broadcast.sin_family = AF_INET;
     broadcast.sin_port = htons(kConfigPort);
     broadcast.sin_addr.s_addr = htonl(INADDR_BROADCAST);
-    if (int err = send_discovery(fd, broadcast)) {
+    if (int err = udp.send_discovery(broadcast)) {
         set_system_error(err);
         return -1;
     }
 
     // One window for all replies: every wait gets what is left of it.
-    const auto deadline =
-        Clock::now() + std::chrono::milliseconds(std::max(timeout_ms, 0));
+    const Deadline window = Deadline::after_ms(timeout_ms);
     for (;;) {
-        const int ready = wait_readable(fd, remaining_ms(deadline));
+        const int ready = udp.wait(window);
         if (ready < 0) {
             set_system_error(errno);
             return -1;
@@ -270,30 +195,25 @@ int search(int timeout_ms) {
         if (ready == 0) break;
         sockaddr_in from{};
         if (xportcount < WEXO_MAX_DEVICES) {
-            if (get_xport_information(fd, &from, xportcount)) ++xportcount;
+            if (get_xport_information(udp, &from, xportcount)) ++xportcount;
         } else {
             // The table is full: later replies are read only to empty the socket.
             std::array<uint8_t, kDiscoveryReplySize> ignored{};
-            receive_datagram(fd, ignored, &from, 0);
+            udp.receive_waiting(ignored, &from);
         }
     }
 
     for (int i = 0; i < xportcount;) {
-        if (!get_xport_information2(fd, i, timeout_ms)) {
+        if (!get_xport_information2(udp, i, timeout_ms)) {
             remove_record(i);
             set_error(kAlready);
             continue;
         }
-        const wexo_device& rec = record(i);
-        if (auto_requestid && rec.data_port == auto_requestid_port) {
-            int id = 0;
-            int model = 0;
-            ZuWexoRequestIdModel(i, &id, &model);
-        }
+        if (auto_requestid && record(i).data_port == auto_requestid_port) identify_as_requested(i);
         ++i;
     }
 
-    udp.reset();
+    udp.close();
     if (xportcount == 0 && ::error == kOk) set_error(kNotFound);
     xportsearchcount = xportcount;
     output_log(kLogResult, "ZuWexoSearch:%d", xportcount);
@@ -303,13 +223,5 @@ int search(int timeout_ms) {
 }  // namespace wexo
 
 extern "C" WEXO_API int ZuWexoSearch(int timeout_ms) {
-    return wexo::guarded(-1, [&] {
-        wexo::entry_line("ZuWexoSearch");
-        wexo::set_error(wexo::kOk);
-        if (!initialized) {
-            wexo::set_error(wexo::kNotInitialized);
-            return -1;
-        }
-        return wexo::search(timeout_ms);
-    });
+    return wexo::initialized_call("ZuWexoSearch", -1, [&] { return wexo::search(timeout_ms); });
 }

@@ -11,19 +11,11 @@
 #include <cstdint>
 #include <span>
 
+#include "net/module_udp.hpp"
 #include "net/unit_socket.hpp"
 #include "wexo_data.h"
 
 namespace wexo {
-
-constexpr uint16_t kConfigPort = 30718;
-
-// Queries on the configuration port; the last byte names the query.
-constexpr std::array<uint8_t, 4> kDiscoveryQuery{0x00, 0x00, 0x00, 0xF6};
-constexpr std::array<uint8_t, 2> kDiscoveryProbe{'W', 'X'};
-constexpr std::array<uint8_t, 4> kSetupQuery{0x00, 0x00, 0x00, 0xF8};
-constexpr std::array<uint8_t, 4> kIdTextQuery{0x00, 0x00, 0x00, 0xF4};
-constexpr std::array<uint8_t, 4> kCpQuery{0x00, 0x00, 0x00, 0xE7};
 
 // Receive sizes of the replies.
 constexpr std::size_t kDiscoveryReplySize = 30;
@@ -69,35 +61,15 @@ struct CpConfig {
 };
 CpConfig decode_cp_block(std::span<const uint8_t> datagram);
 
-// Sends one datagram (MSG_NOSIGNAL). Returns 0 or the errno of the failure.
-// A datagram socket for the module's configuration port: bound to the
-// selected local interface, with timeout_ms as its receive time-out, allowed
-// to broadcast when asked. Invalid, with the code set, on failure.
-enum class Broadcast { kNo, kYes };
-Socket open_config_socket(int timeout_ms, Broadcast broadcast);
-
-int send_datagram(int fd, std::span<const uint8_t> bytes, const sockaddr_in& to);
-
-// Receives one datagram within timeout_ms into buffer, which is zero-filled
-// first so that a short datagram leaves no stale bytes behind. Returns the
-// datagram's length, or -1 with errno set (EAGAIN when nothing came in time).
-long receive_datagram(int fd, std::span<uint8_t> buffer, sockaddr_in* from, int timeout_ms);
-
-// Waits until fd is readable: 1 readable, 0 expired, -1 failed (errno set).
-int wait_readable(int fd, int timeout_ms);
-
-// The discovery query and, 10 ms later, the probe, followed by a 10 ms pause.
-// Returns 0 or the errno of the first failed send.
-int send_discovery(int fd, const sockaddr_in& to);
-
 // Receives one waiting discovery reply into record index; address receives
 // its source. Returns 1, or 0 when the receive fails (no code set).
-int get_xport_information(int socket, sockaddr_in* address, int index);
+int get_xport_information(const ModuleSocket& socket, sockaddr_in* address, int index);
 
 // Reads the setup record (and, by firmware type, the identification text and
 // the CP block) of record index over socket, each reply awaited at most
-// timeout_ms. Returns 1, or 0 with code errno + 10000.
-int get_xport_information2(int socket, int index, int timeout_ms);
+// timeout_ms and taken only from the record's module. Returns 1, or 0 with
+// code errno + 10000.
+int get_xport_information2(const ModuleSocket& socket, int index, int timeout_ms);
 
 // Body of ZuWexoSearch after the initialised check.
 int search(int timeout_ms);

@@ -3,6 +3,7 @@
 
 #include <array>
 
+#include "core/call.hpp"
 #include "core/state.hpp"
 #include "net/command_channel.hpp"
 #include "net/unit_socket.hpp"
@@ -134,12 +135,14 @@ int request_id_model(int index, int* id, int* model) {
     return 1;
 }
 
+int identify_as_requested(int index) {
+    entry_line("ZuWexoRequestIdModel");
+    return check_common(index, 0) ? request_id_model(index, nullptr, nullptr) : 0;
+}
+
 }  // namespace wexo
 
 extern "C" WEXO_API int ZuWexoRequestIdModel(int index, int* id, int* model) {
-    return wexo::guarded(0, [&] {
-        wexo::entry_line("ZuWexoRequestIdModel");
-        if (!wexo::check_common(index, 0)) return 0;
-        return wexo::request_id_model(index, id, model);
-    });
+    return wexo::record_call("ZuWexoRequestIdModel", index,
+                             [&] { return wexo::request_id_model(index, id, model); });
 }

@@ -55,4 +55,8 @@ int RequestIdModel_MI(int index);
 // its command channel, or over a temporary connection when unconnected.
 int request_id_model(int index, int* id, int* model);
 
+// What the search and the connect calls run to identify a unit: the steps of
+// ZuWexoRequestIdModel, its entry line included. 1, or 0 with the code set.
+int identify_as_requested(int index);
+
 }  // namespace wexo

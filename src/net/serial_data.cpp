@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "core/call.hpp"
 #include "core/state.hpp"
 #include "net/command_channel.hpp"
 
@@ -76,16 +77,14 @@ int receive_serial_data(int index, uint8_t* buffer, int size) {
 }  // namespace wexo
 
 extern "C" WEXO_API int ZuWexoSendSerialData(int index, const unsigned char* data, int length) {
-    return wexo::guarded(0, [&] {
-        wexo::entry_line("ZuWexoSendSerialData");
+    return wexo::api_call("ZuWexoSendSerialData", 0, [&] {
         if (!wexo::check_serial_call(index, data, length)) return 0;
         return wexo::send_serial_data(index, data, length);
     });
 }
 
 extern "C" WEXO_API int ZuWexoReceiveSerialData(int index, unsigned char* buffer, int size) {
-    return wexo::guarded(0, [&] {
-        wexo::entry_line("ZuWexoReceiveSerialData");
+    return wexo::api_call("ZuWexoReceiveSerialData", 0, [&] {
         if (!wexo::check_serial_call(index, buffer, size)) return 0;
         return wexo::receive_serial_data(index, buffer, size);
     });

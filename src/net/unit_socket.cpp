@@ -12,6 +12,8 @@
 #include <chrono>
 #include <cstring>
 
+#include "core/call.hpp"
+#include "core/deadline.hpp"
 #include "core/state.hpp"
 
 namespace wexo {
@@ -67,21 +69,6 @@ bool set_blocking(int fd, bool blocking) {
     return wanted == flags || fcntl(fd, F_SETFL, wanted) == 0;
 }
 
-// Waits until fd is writable or the deadline passes. Returns 1 when writable,
-// 0 at the deadline, or -1 with errno when the wait itself failed. An
-// interrupted wait resumes with what is left of the time.
-int wait_writable(int fd, std::chrono::steady_clock::time_point deadline) {
-    for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        pollfd p{fd, POLLOUT, 0};
-        const int rc = poll(&p, 1, left.count() > 0 ? static_cast<int>(left.count()) : 0);
-        if (rc > 0) return 1;
-        if (rc == 0) return 0;
-        if (errno != EINTR) return -1;
-    }
-}
-
 }  // namespace
 
 uint32_t connect2(int sock, const sockaddr_in& address, int timeout_ms) {
@@ -91,9 +78,7 @@ uint32_t connect2(int sock, const sockaddr_in& address, int timeout_ms) {
         if (errno != EINPROGRESS) {
             result = static_cast<uint32_t>(errno) + WEXO_ERR_SYSTEM_BASE;
         } else {
-            const auto deadline =
-                std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms > 0 ? timeout_ms : 0);
-            const int ready = wait_writable(sock, deadline);
+            const int ready = wait_until(sock, POLLOUT, Deadline::after_ms(timeout_ms));
             if (ready == 0) {
                 result = kConnectTimeout;
             } else if (ready < 0) {
@@ -146,12 +131,7 @@ Socket open_unit_connection(int index, uint16_t port) {
     return Socket(fd);
 }
 
-}  // namespace wexo
-
-using namespace wexo;
-
-extern "C" WEXO_API int ZuWexoClose(int index) {
-    entry_line("ZuWexoClose");
+int close_channel(int index) {
     if (!check_initialized_index(index)) return 0;
     wexo_device& d = record(index);
     if (d.connected == 0) return 0;
@@ -167,12 +147,10 @@ extern "C" WEXO_API int ZuWexoClose(int index) {
         return 0;
     }
     set_error(kOk);
-    output_log(kLogResult, "ZuWexoClose:%d", index);
-    return 1;
+    return result_line("ZuWexoClose:%d", index);
 }
 
-extern "C" WEXO_API int ZuWexoSelectNetworkDevice(const char* text) {
-    entry_line("ZuWexoSelectNetworkDevice");
+int select_network_device(const char* text) {
     if (text == nullptr) {
         g_fSet_addr = 0;
         g_lanaddr = 0;
@@ -191,4 +169,16 @@ extern "C" WEXO_API int ZuWexoSelectNetworkDevice(const char* text) {
     g_lanaddr = address;
     g_fSet_addr = 1;
     return 1;
+}
+
+}  // namespace wexo
+
+using namespace wexo;
+
+extern "C" WEXO_API int ZuWexoClose(int index) {
+    return api_call("ZuWexoClose", 0, [&] { return close_channel(index); });
+}
+
+extern "C" WEXO_API int ZuWexoSelectNetworkDevice(const char* text) {
+    return api_call("ZuWexoSelectNetworkDevice", 0, [&] { return select_network_device(text); });
 }

@@ -53,6 +53,14 @@ uint32_t connect2(int sock, const sockaddr_in& address, int timeout_ms);
 // no descriptor left open.
 int socketconnect(int* sock, int index, uint16_t port);
 
+// Closes the command channel of record index: the steps of ZuWexoClose
+// after its entry line. 1 when closed, 0 otherwise (code 0 when the unit was
+// not connected).
+int close_channel(int index);
+
+// The work of ZuWexoSelectNetworkDevice after its entry line.
+int select_network_device(const char* text);
+
 // Sets SO_RCVTIMEO or SO_SNDTIMEO to ms; returns 0 or -1 with errno.
 int set_socket_timeout(int fd, int option, int ms);
 

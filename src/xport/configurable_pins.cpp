@@ -5,7 +5,9 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "core/call.hpp"
 #include "core/state.hpp"
+#include "net/command_channel.hpp"
 #include "net/unit_socket.hpp"
 
 namespace wexo {
@@ -47,9 +49,6 @@ bool pin_exchange(int index, bool long_form, const Frame& request, uint8_t* repl
     if (!send_bytes(sock.get(), request.bytes(), name)) return false;
 
     if (receivedata(sock.get(), reply, reply_length) != reply_length) {
-        // receivedata leaves the code alone when it gives up on a reply that
-        // keeps trickling in; report that as a time-out.
-        if (::error == kOk) set_system_error(ETIMEDOUT);
         output_log(kLogError, "%s recv error.", name);
         return false;
     }
@@ -107,18 +106,11 @@ int setcp(int index, int cp1, int cp2, int cp3) {
 using namespace wexo;
 
 extern "C" int ZuWexoInCP(int index, int* cp1, int* cp2, int* cp3) {
-    entry_line("ZuWexoInCP");
-    return guarded(0, [&] {
-        if (!check_common(index, 0)) return 0;
-        if (cp1 == nullptr || cp2 == nullptr || cp3 == nullptr) {
-            set_error(kNotPossible);
-            return 0;
-        }
-        return getcp(index, cp1, cp2, cp3);
+    return record_call("ZuWexoInCP", index, [&] {
+        return outputs_given(cp1, cp2, cp3) ? getcp(index, cp1, cp2, cp3) : 0;
     });
 }
 
 extern "C" int ZuWexoOutCP(int index, int cp1, int cp2, int cp3) {
-    entry_line("ZuWexoOutCP");
-    return guarded(0, [&] { return check_common(index, 0) ? setcp(index, cp1, cp2, cp3) : 0; });
+    return record_call("ZuWexoOutCP", index, [&] { return setcp(index, cp1, cp2, cp3); });
 }

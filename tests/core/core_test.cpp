@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "core/capabilities.hpp"
 #include "core/state.hpp"
 #include "test_support.hpp"
 
@@ -319,12 +320,52 @@ TEST(ModelTable, RowsAndModelsOutsideTheTable) {
     for (int model : {-1, 48, 1000, -7}) {
         xportset[0].model_code = model;
         error = 0;
-        EXPECT_EQ(wexo::model_row(0), nullptr);
+        EXPECT_FALSE(wexo::Board::of(0));
         EXPECT_EQ(error, 6u);
+        EXPECT_EQ(wexo::Board(model, 3).outputs(), 0);  // read as a board offering nothing
     }
-    xportset[0].model_code = 47;
-    EXPECT_EQ(wexo::model_row(0), MODEL_spec[47]);
+    xportset[0].model_code = 21;
+    ASSERT_TRUE(wexo::Board::of(0));
+    EXPECT_EQ(wexo::Board::of(0)->inputs(), 8);
     ZuWexoEnd();
+}
+
+TEST(ModelTable, VariantsAndModelRules) {
+    using wexo::Board;
+    using wexo::PulseVariant;
+    using wexo::SettingsVariant;
+    using wexo::SwitchVariant;
+    struct Case {
+        int model, kind;
+        SwitchVariant switching;
+        PulseVariant pulse;
+        SettingsVariant notice_time;
+    };
+    const Case cases[] = {
+        // A column value of 2 is offered on kind 3 units only.
+        {1, 3, SwitchVariant::kBinary, PulseVariant::kPicFull, SettingsVariant::kPicParameter},
+        {1, 0, SwitchVariant::kUnsupported, PulseVariant::kUnsupported, SettingsVariant::kUnavailable},
+        {0, 3, SwitchVariant::kBinary, PulseVariant::kPicBasic, SettingsVariant::kPicParameter},
+        {17, 5, SwitchVariant::kAscii, PulseVariant::kAscii, SettingsVariant::kEepromLayout1},
+        {41, 6, SwitchVariant::kUnsupported, PulseVariant::kUnsupported, SettingsVariant::kEepromLayout2},
+        {3, 0, SwitchVariant::kBinary, PulseVariant::kUnsupported, SettingsVariant::kUnavailable},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.model);
+        const Board board(c.model, c.kind);
+        EXPECT_EQ(board.auto_switching(), c.switching);
+        EXPECT_EQ(board.pulse(), c.pulse);
+        EXPECT_EQ(board.setting(wexo::kColNoticeTime), c.notice_time);
+    }
+    EXPECT_TRUE(Board(1, 0).outputs_on_pins());
+    EXPECT_FALSE(Board(1, 3).outputs_on_pins());
+    EXPECT_FALSE(Board(40, 6).thermocouples());
+    EXPECT_TRUE(Board(42, 6).thermocouples());
+    EXPECT_FALSE(Board(41, 6).thermocouples());
+    EXPECT_FALSE(Board(40, 6).analog_range6());
+    EXPECT_TRUE(Board(42, 6).output_alerts());
+    for (int model : {0, 3, 4, 5, 6}) EXPECT_TRUE(Board(model, 0).firmware_transfer());
+    for (int model : {1, 2, 7, 17}) EXPECT_FALSE(Board(model, 0).firmware_transfer());
 }
 
 TEST(DeviceRecord, LayoutIsFixed) {

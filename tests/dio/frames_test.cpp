@@ -56,7 +56,7 @@ TEST(StatusReply, DecodesPlainAndExtendedReplies) {
 
 TEST(ChannelGroups, DecodesOnlyTheGroupBytesReceived) {
     const uint8_t di[] = {'d', 'i', 0x24, 0x21, 0xC8};
-    const uint32_t bits = group_bits(di, sizeof di);
+    const uint32_t bits = group_bits(ReplyView(di));
     EXPECT_EQ(bits, 0x14u);
     EXPECT_EQ(group_value(bits, 2), 4);  // on, by its place in the group
     EXPECT_EQ(group_value(bits, 4), 1);
@@ -65,9 +65,11 @@ TEST(ChannelGroups, DecodesOnlyTheGroupBytesReceived) {
 
     // One group where the board has eight channels: the terminator is no data.
     const uint8_t short_reply[] = {'d', 'y', 0x2F, 0xC8};
-    EXPECT_EQ(group_bits(short_reply, sizeof short_reply), 0x0Fu);
+    EXPECT_EQ(group_bits(ReplyView(short_reply)), 0x0Fu);
     const uint8_t empty[] = {'o', 'h', 0xC8};
-    EXPECT_EQ(group_bits(empty, sizeof empty), 0u);
+    EXPECT_EQ(group_bits(ReplyView(empty)), 0u);
+    EXPECT_EQ(reply_groups(4), 1);
+    EXPECT_EQ(reply_groups(5), 2);
 }
 
 TEST(Requests, ExactBytes) {

@@ -141,10 +141,11 @@ const Case kCases[] = {
      .frames = {"44 49 C8"}, .value = 1},
     {.name = "DiAll", .model = 21, .kind = 6, .setup = inputs(0x14), .call = in_all(),
      .frames = {"44 49 C8"}, .value = 0x14},
+    // Eight inputs need two data bytes: fewer is no answer, not "all off".
     {.name = "DiShortReply", .model = 21, .kind = 4, .setup = raw({'d', 'i', 0x2F, 0xC8}),
-     .call = in_all(), .frames = {"44 49 C8"}, .value = 0x0F},
+     .call = in_all(), .frames = {"44 49 C8"}, .result = 0, .value = 0, .code = 9},
     {.name = "DiNoDataBytes", .model = 21, .kind = 4, .setup = raw({'d', 'i', 0xC8}),
-     .call = in_pio(7), .frames = {"44 49 C8"}, .value = 0},
+     .call = in_pio(7), .frames = {"44 49 C8"}, .result = 0, .code = 9},
     // ---- inputs: model 2
     {.name = "QueryEcHidesBit7", .model = 2, .kind = 3, .setup = raw({0xEC, 0xFF}),
      .call = in_all(), .frames = {"EC"}, .value = 0x7F},
@@ -198,7 +199,11 @@ const Case kCases[] = {
     {.name = "DyAll", .model = 17, .kind = 4, .setup = outputs(0x08), .call = get_out_all(),
      .frames = {"44 59 C8"}, .value = 0x08},
     {.name = "DyShortReply", .model = 19, .kind = 6, .setup = raw({'d', 'y', 0x2F, 0xC8}),
-     .call = get_out_all(), .frames = {"44 59 C8"}, .value = 0x0F},
+     .call = get_out_all(), .frames = {"44 59 C8"}, .result = 0, .value = 0, .code = 9},
+    // A short read-back sends nothing: the other outputs are not switched off.
+    {.name = "DyShortReplyWritesNothing", .model = 19, .kind = 6,
+     .setup = raw({'d', 'y', 0x2F, 0xC8}), .call = out_pio(1, 1), .frames = {"44 59 C8"},
+     .result = 0, .code = 9},
     // ---- outputs: model 1's pins
     {.name = "PinOutput", .model = 1, .configure = module(), .setup = pins(0x01),
      .call = out_pio(2, 1), .frames = {kLongRead, "1B 07 00 00 00 05 00 00 00"},

@@ -13,6 +13,7 @@
 
 #include "core/state.hpp"
 #include "net/command_channel.hpp"
+#include "net/exchange.hpp"
 #include "net/unit_socket.hpp"
 #include "test_support.hpp"
 #include "wexosim.hpp"
@@ -297,9 +298,10 @@ TEST_F(ReaderTest, ExchangeHelpersWriteTheirErrorLines) {
     StdoutCapture out;
     sim.inject(0, wexosim::Endpoint::Data, {.kind = wexosim::FaultKind::CloseMidReply});
     out.start();
-    uint8_t reply[kMaxAsciiReply];
+    Reply reply;
     const uint8_t request[] = {'D', 'I', 0xC8};
-    EXPECT_EQ(ascii_exchange(index, request, reply, kMaxAsciiReply, "get_di_DI", Drain::kYes), 0);
+    const Command di{.name = "get_di_DI", .drain = Drain::kYes, .reply = ReplyShape::ascii()};
+    EXPECT_FALSE(exchange(index, di, request, reply));
     shutdown(xportset[index].sock, SHUT_WR);
     EXPECT_FALSE(send_request(index, request, "get_di_DI"));
     EXPECT_EQ(error, 10000u + EPIPE);

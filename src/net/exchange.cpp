@@ -1,0 +1,100 @@
+// The exchange helper every board command goes through.
+#include "net/exchange.hpp"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "core/state.hpp"
+
+namespace wexo {
+
+namespace {
+
+// Lower-case hex of bytes, no separators, cut to fit out.
+template <std::size_t N>
+void hex_text(std::span<const uint8_t> bytes, char (&out)[N]) {
+    out[0] = '\0';
+    std::size_t used = 0;
+    for (uint8_t b : bytes) {
+        if (used + 3 > N) break;
+        std::snprintf(out + used, N - used, "%02x", b);
+        used += 2;
+    }
+}
+
+bool fail_check(const Command& command) {
+    set_error(kBadReply);
+    if (command.name != nullptr) output_log(kLogError, "%s chk error.", command.name);
+    return false;
+}
+
+}  // namespace
+
+uint32_t ReplyView::hex(int at, int width) const {
+    char text[9] = {};
+    width = std::clamp(width, 0, 8);
+    for (int i = 0; i < width && at + i < size(); ++i) text[i] = static_cast<char>(byte(at + i));
+    return HEX2VAL(text, width);
+}
+
+int32_t ReplyView::signed_hex(int at, int width) const {
+    return sign_extend_hex(hex(at, width), width);
+}
+
+int32_t sign_extend_hex(uint32_t value, int width) {
+    if (width <= 0 || width >= 8) return static_cast<int32_t>(value);
+    const int bits = 4 * width;
+    const uint32_t sign = 1u << (bits - 1);
+    const uint32_t mask = (1u << bits) - 1;
+    value &= mask;
+    return static_cast<int32_t>(value ^ sign) - static_cast<int32_t>(sign);
+}
+
+bool echo_matches(const ReplyShape& shape, std::span<const uint8_t> request,
+                  std::span<const uint8_t> reply) {
+    // Binary replies repeat from their first byte; ASCII replies repeat the
+    // request's parameters after their two letters.
+    const std::size_t from = shape.is_binary() ? 0 : 2;
+    const std::size_t count = static_cast<std::size_t>(shape.echo);
+    if (count == 0) return true;
+    if (request.size() < from + count || reply.size() < from + count) return false;
+    return std::equal(request.begin() + static_cast<long>(from),
+                      request.begin() + static_cast<long>(from + count),
+                      reply.begin() + static_cast<long>(from));
+}
+
+bool exchange(int index, const Command& command, std::span<const uint8_t> request, Reply& reply) {
+    const int sock = record(index).sock;
+    const ReplyShape& shape = command.reply;
+    if (command.drain == Drain::kYes) ClearReceiveBuffer(sock);
+    if (!send_bytes(sock, request, command.name)) return false;
+
+    int length = 0;
+    if (shape.is_binary()) {
+        length = receivedata(sock, reply.data(), std::min(shape.length, kMaxAsciiReply));
+    } else {
+        length = receive_until_0xc8(index, reply.data(), std::min(shape.max, kMaxAsciiReply),
+                                    request.data());
+    }
+    reply.set_length(length);
+    if (length == 0) {
+        if (command.name != nullptr) output_log(kLogError, "%s recv error.", command.name);
+        return false;
+    }
+    if (command.trace != nullptr) command.trace(command.name, index, request, reply.view());
+    if (length < shape.min || !echo_matches(shape, request, reply.view().bytes())) {
+        return fail_check(command);
+    }
+    return true;
+}
+
+void trace_request_reply(const char* name, int index, std::span<const uint8_t> request,
+                         const ReplyView& reply) {
+    char sent[2 * 16 + 1];
+    char got[2 * 16 + 1];
+    hex_text(request, sent);
+    hex_text(reply.bytes(), got);
+    output_log(kLogTrace, "%s %s -> %d -> %s", name, sent, index, got);
+}
+
+}  // namespace wexo

@@ -1,0 +1,121 @@
+#include "net/module_udp.hpp"
+
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <cerrno>
+
+#include "core/state.hpp"
+
+namespace wexo {
+
+bool reply_fits(std::span<const uint8_t> query, std::span<const uint8_t> reply) {
+    return query.size() >= 4 && reply.size() >= 4 &&
+           reply[3] == static_cast<uint8_t>(query[3] + 1);
+}
+
+bool same_host(const sockaddr_in& a, const sockaddr_in& b) {
+    return a.sin_family == AF_INET && b.sin_family == AF_INET &&
+           a.sin_addr.s_addr == b.sin_addr.s_addr;
+}
+
+ModuleSocket ModuleSocket::open(Broadcast broadcast) {
+    Socket udp(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    if (!udp.valid()) {
+        set_system_error(errno);
+        return ModuleSocket(Socket());
+    }
+    if (!bind_local_interface(udp.get())) return ModuleSocket(Socket());
+    const int on = 1;
+    if (broadcast == Broadcast::kYes &&
+        ::setsockopt(udp.get(), SOL_SOCKET, SO_BROADCAST, &on, sizeof(on)) < 0) {
+        set_system_error(errno);
+        return ModuleSocket(Socket());
+    }
+    return ModuleSocket(std::move(udp));
+}
+
+int ModuleSocket::send(std::span<const uint8_t> bytes, const sockaddr_in& to) const {
+    const ssize_t sent = ::sendto(fd(), bytes.data(), bytes.size(), MSG_NOSIGNAL,
+                                  reinterpret_cast<const sockaddr*>(&to), sizeof(to));
+    return sent < 0 ? errno : 0;
+}
+
+int ModuleSocket::send_discovery(const sockaddr_in& to) const {
+    if (int err = send(kDiscoveryQuery, to)) return err;
+    Sleep(10);
+    if (int err = send(kDiscoveryProbe, to)) return err;
+    Sleep(10);
+    return 0;
+}
+
+int ModuleSocket::wait(const Deadline& deadline) const { return wait_until(fd(), POLLIN, deadline); }
+
+long ModuleSocket::receive_waiting(std::span<uint8_t> buffer, sockaddr_in* from) const {
+    std::fill(buffer.begin(), buffer.end(), uint8_t{0});
+    sockaddr_in source{};
+    socklen_t length = sizeof(source);
+    const ssize_t received = ::recvfrom(fd(), buffer.data(), buffer.size(), MSG_DONTWAIT,
+                                        reinterpret_cast<sockaddr*>(&source), &length);
+    if (received < 0) return -1;
+    if (from) *from = source;
+    return static_cast<long>(received);
+}
+
+int ModuleSocket::wait_from(const sockaddr_in& host, const Deadline& deadline) const {
+    for (;;) {
+        const int ready = wait(deadline);
+        if (ready <= 0) return ready;
+        sockaddr_in source{};
+        socklen_t length = sizeof(source);
+        uint8_t first[1];
+        if (::recvfrom(fd(), first, sizeof(first), MSG_PEEK | MSG_DONTWAIT,
+                       reinterpret_cast<sockaddr*>(&source), &length) < 0) {
+            if (errno == EAGAIN || errno == EINTR) continue;
+            return -1;
+        }
+        if (same_host(source, host)) return 1;
+        ::recv(fd(), first, sizeof(first), MSG_DONTWAIT | MSG_TRUNC);  // another host's: drop it
+    }
+}
+
+void ModuleSocket::discard_waiting() const {
+    // Bounded even against a peer that keeps sending; each receive drops one
+    // datagram whole, however long.
+    constexpr int kMostDiscarded = 1024;
+    uint8_t scratch[1];
+    for (int i = 0; i < kMostDiscarded; ++i) {
+        if (::recv(fd(), scratch, sizeof(scratch), MSG_DONTWAIT | MSG_TRUNC) < 0) return;
+    }
+}
+
+long ModuleSocket::query(const sockaddr_in& module, std::span<const uint8_t> request,
+                         std::span<uint8_t> reply, sockaddr_in* from, int timeout_ms) const {
+    discard_waiting();
+    if (int err = send(request, module)) {
+        errno = err;
+        return -1;
+    }
+    const Deadline deadline = Deadline::after_ms(timeout_ms);
+    for (;;) {
+        const int ready = wait(deadline);
+        if (ready <= 0) {
+            if (ready == 0) errno = EAGAIN;
+            return -1;
+        }
+        sockaddr_in source{};
+        const long received = receive_waiting(reply, &source);
+        if (received < 0) {
+            if (errno == EAGAIN || errno == EINTR) continue;
+            return -1;
+        }
+        const std::span<const uint8_t> got(reply.data(), static_cast<std::size_t>(received));
+        if (same_host(source, module) && reply_fits(request, got)) {
+            if (from) *from = source;
+            return received;
+        }
+        // Another host, or a reply to something else: not this query's answer.
+    }
+}
+
+}  // namespace wexo

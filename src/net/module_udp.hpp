@@ -1,0 +1,80 @@
+// The network module's UDP configuration port: one socket type for every
+// datagram exchange with a module (discovery, the configuration queries of a
+// search or a direct connection, and the module's configuration writes).
+//
+// A configuration reply is trusted only when it comes from the module that
+// was asked (its IPv4 address; the port may differ) and carries the reply
+// code of the query (the query's code plus one in byte 3). Anything else that
+// arrives while the reply is awaited is read and ignored, so that a late
+// reply of another exchange or another host cannot stand in for it.
+#pragma once
+
+#include <netinet/in.h>
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "core/deadline.hpp"
+#include "net/unit_socket.hpp"
+
+namespace wexo {
+
+constexpr uint16_t kConfigPort = 30718;
+
+// Queries on the configuration port; byte 3 names the query.
+constexpr std::array<uint8_t, 4> kDiscoveryQuery{0x00, 0x00, 0x00, 0xF6};
+constexpr std::array<uint8_t, 2> kDiscoveryProbe{'W', 'X'};
+constexpr std::array<uint8_t, 4> kSetupQuery{0x00, 0x00, 0x00, 0xF8};
+constexpr std::array<uint8_t, 4> kIdTextQuery{0x00, 0x00, 0x00, 0xF4};
+constexpr std::array<uint8_t, 4> kCpQuery{0x00, 0x00, 0x00, 0xE7};
+
+// Whether reply answers query: at least four bytes, byte 3 the query's code plus one.
+bool reply_fits(std::span<const uint8_t> query, std::span<const uint8_t> reply);
+
+// Whether two socket addresses name the same IPv4 host, whatever their ports.
+bool same_host(const sockaddr_in& a, const sockaddr_in& b);
+
+enum class Broadcast { kNo, kYes };
+
+class ModuleSocket {
+public:
+    // A datagram socket bound to the selected local interface, allowed to
+    // broadcast when asked. Invalid, with the code set, on failure.
+    static ModuleSocket open(Broadcast broadcast);
+
+    bool valid() const { return socket_.valid(); }
+    int fd() const { return socket_.get(); }
+    void close() { socket_.reset(); }
+
+    // One datagram; 0 or the errno of the failure.
+    int send(std::span<const uint8_t> bytes, const sockaddr_in& to) const;
+    // The discovery query and, 10 ms later, the probe, then a 10 ms pause.
+    // 0 or the errno of the first failed send.
+    int send_discovery(const sockaddr_in& to) const;
+    // 1 readable, 0 the deadline passed, -1 the wait failed (errno).
+    int wait(const Deadline& deadline) const;
+    // Takes one waiting datagram without waiting. buffer is zero-filled
+    // first, so a short datagram leaves no stale bytes. Its length, or -1
+    // with errno (EAGAIN when none is waiting).
+    long receive_waiting(std::span<uint8_t> buffer, sockaddr_in* from) const;
+    // Waits until a datagram from host (any port) is the next to be read,
+    // dropping datagrams of other hosts: 1, 0 when the deadline passed, -1
+    // when the wait failed (errno).
+    int wait_from(const sockaddr_in& host, const Deadline& deadline) const;
+    // Reads and drops every datagram already waiting.
+    void discard_waiting() const;
+
+    // One query to module and its reply (see above), awaited at most
+    // timeout_ms. The reply's length, or -1 with errno (EAGAIN when no
+    // fitting reply came in time). from receives the reply's source.
+    long query(const sockaddr_in& module, std::span<const uint8_t> query, std::span<uint8_t> reply,
+               sockaddr_in* from, int timeout_ms) const;
+
+private:
+    explicit ModuleSocket(Socket socket) : socket_(std::move(socket)) {}
+    Socket socket_;
+};
+
+}  // namespace wexo
