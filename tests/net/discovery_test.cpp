@@ -1,5 +1,7 @@
 // ZuWexoSearch over real UDP broadcast in the test namespace, against
 // simulated units.
+#include <arpa/inet.h>
+
 #include <algorithm>
 
 #include "sim_fixture.hpp"
@@ -71,6 +73,40 @@ TEST_F(SearchTest, UnitFailingItsConfigurationIsDroppedAndTheTableClosedUp) {
     EXPECT_EQ(error, 3u);
     EXPECT_EQ(ZuWexoGetId(1, &id), 1);
     EXPECT_EQ(id, 255);
+}
+
+// A datagram that arrives while a module's configuration is awaited counts
+// only when it comes from that module and answers that query.
+TEST_F(SearchTest, LateRepliesDoNotStandInForAnotherQuery) {
+    auto unit = [](const char* ip, uint16_t port) {
+        UnitConfig config = module_unit(ip);
+        config.data_port = port;
+        return config;
+    };
+    UnitConfig twice = unit("10.200.0.2", 10002);
+    twice.answer_probe = true;  // answers the probe too, but long after the window
+    start({twice, unit("10.200.0.3", 10003), unit("10.200.0.4", 10004)});
+    auto delayed = [&](int u, Bytes match, int ms) {
+        Fault fault = matching_fault(FaultKind::None, std::move(match));
+        fault.delay = wexosim::Millis{ms};
+        sim.inject(u, Endpoint::Udp, fault);
+    };
+    delayed(0, {'W', 'X'}, kWindowMs + 100);  // lands while unit 0's setup is awaited
+    delayed(0, kSetupQuery, 200);
+    delayed(1, kSetupQuery, kWindowMs + 150);  // too late: unit 1 is dropped
+    delayed(2, kSetupQuery, 200);              // its wait sees unit 1's late record
+
+    EXPECT_EQ(ZuWexoSearch(kWindowMs), 2);
+    EXPECT_EQ(error, 7u);
+    const std::pair<const char*, int> expected[] = {{"10.200.0.2", 10002}, {"10.200.0.4", 10004}};
+    for (int i = 0; i < 2; ++i) {
+        char ip[16];
+        inet_ntop(AF_INET, &xportset[i].unit_addr.sin_addr, ip, sizeof(ip));
+        EXPECT_STREQ(ip, expected[i].first);
+        EXPECT_STREQ(xportset[i].ip_text, expected[i].first);
+        EXPECT_EQ(xportset[i].data_port, expected[i].second);
+        EXPECT_EQ(xportset[i].cp_block[3], 0xE8);
+    }
 }
 
 TEST_F(SearchTest, FirmwareTypesChooseTheConfigurationQueries) {
