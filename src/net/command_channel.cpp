@@ -61,6 +61,16 @@ private:
 
 }  // namespace
 
+long receive_some(int sock, uint8_t* buffer, std::size_t size) {
+    const int ready =
+        wait_until(sock, POLLIN, Deadline::after_ms(channel_timeout_ms(sock)));
+    if (ready <= 0) {
+        if (ready == 0) errno = EAGAIN;
+        return -1;
+    }
+    return static_cast<long>(recv(sock, buffer, size, MSG_DONTWAIT));
+}
+
 int receivedata(int sock, uint8_t* buffer, int n) {
     if (n <= 0) return 0;
     const ReadBudget budget(sock);

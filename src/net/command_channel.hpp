@@ -29,6 +29,11 @@ int receivedata(int sock, uint8_t* buffer, int n);
 // channel's time-out, ECONNRESET + 10000 at end of stream).
 int receive_until_0xc8(int index, uint8_t* buffer, int max, const uint8_t* request);
 
+// One receive of at most size bytes, waiting at most the channel's
+// time-out. The count (0 when the unit closed the connection), or -1 with
+// errno (EAGAIN when nothing came in time).
+long receive_some(int sock, uint8_t* buffer, std::size_t size);
+
 // Discards input already waiting on sock, spending at most about 1 ms.
 void ClearReceiveBuffer(int sock);
 

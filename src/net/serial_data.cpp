@@ -62,8 +62,7 @@ int send_serial_data(int index, const uint8_t* data, int length) {
 int receive_serial_data(int index, uint8_t* buffer, int size) {
     // One receive, bounded by the time-out the channel was opened with
     // (EAGAIN when it runs out).
-    const ssize_t received =
-        ::recv(record(index).sock, buffer, static_cast<std::size_t>(size), 0);
+    const long received = receive_some(record(index).sock, buffer, static_cast<std::size_t>(size));
     if (received < 0) {
         set_system_error(errno);
         return 0;

@@ -38,7 +38,7 @@ bool pin_exchange(int index, bool long_form, const Frame& request, uint8_t* repl
 
     if (!long_form) {
         uint8_t greeting[kGreetingMax];
-        const ssize_t got = ::recv(sock.get(), greeting, sizeof greeting, 0);
+        const long got = receive_some(sock.get(), greeting, sizeof greeting);
         if (got <= 0) {
             // A module that hangs up before greeting will not answer a request either.
             set_system_error(got < 0 ? errno : ECONNRESET);
