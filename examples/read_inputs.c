@@ -22,6 +22,10 @@ int main(int argc, char **argv) {
     int id = 0, model = 0, unit;
 
     ZuWexoInit();
+    /* Only the unit used needs identifying, and connecting does that: a
+     * search that identified every board would wait out each ASCII board's
+     * silence to the binary query. */
+    ZuWexoSetAutoRequestIdModel(0, 10003);
     if (ZuWexoSearch(window) <= 0) return fail("search");
     unit = ZuWexoConnect(0);
     if (unit < 0) return fail("connect");

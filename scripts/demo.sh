@@ -1,28 +1,44 @@
-#!/bin/sh
+#!/bin/bash
 # The main job: several simulated WEXO units in a private network namespace,
 # found, inspected and driven with the wexo tool.
 #
-#   sudo scripts/demo.sh
+#   scripts/demo.sh        (as root)
 #
 # Installs missing packages, builds wexo and wexo-sim (in build/, or in
 # $WEXO_BUILD_DIR) and re-runs itself inside a namespace of its own, so the
-# broadcasts and the units' fixed ports never touch a real network.
+# broadcasts and the units' fixed ports never touch a real network. Every
+# command it runs is printed before it runs.
+# shellcheck disable=SC1010 # "do" is a wexo command below, not the keyword
 set -eu
+# Started as "sh scripts/demo.sh": the simulator's control port needs bash.
+if [ -z "${BASH_VERSION:-}" ]; then exec bash "$0" "$@"; fi
+
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${WEXO_BUILD_DIR:-$top/build}
+
+step() { echo "demo: $*"; }
+# Prints a command, then runs it.
+show() {
+  echo "+ $*"
+  "$@"
+}
 
 if [ "${WEXO_DEMO_INSIDE:-}" != 1 ]; then
   if [ "$(id -u)" -ne 0 ]; then
     echo "demo: run as root (private network namespaces need it)" >&2
     exit 1
   fi
-  "$top/scripts/setup-deps.sh"
+  step "checking the packages the build needs..."
+  show "$top/scripts/setup-deps.sh"
   if [ ! -f "$build/CMakeCache.txt" ]; then
-    cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    step "configuring the build in $build..."
+    show cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
   fi
   jobs=$(nproc 2>/dev/null || echo 2)
   [ "$jobs" -gt 2 ] && jobs=2
-  cmake --build "$build" -j"$jobs" --target wexo-cli wexo-sim
+  step "building wexo and wexo-sim (a few minutes the first time)..."
+  show cmake --build "$build" -j"$jobs" --target wexo-cli wexo-sim
+  step "entering a private network namespace..."
   export WEXO_DEMO_INSIDE=1
   # A fresh namespace even when this shell already runs in one.
   unset WEXO_IN_NETNS
@@ -34,6 +50,7 @@ wexo="$build/tools/wexo"
 sim_out=$(mktemp)
 sim_pid=""
 stop_sim() {
+  exec 3>&-
   if [ -n "$sim_pid" ]; then
     kill "$sim_pid" 2>/dev/null || true
     wait "$sim_pid" 2>/dev/null || true
@@ -41,18 +58,20 @@ stop_sim() {
   fi
   rm -f "$sim_out"
 }
-trap stop_sim EXIT INT TERM
+trap stop_sim EXIT
+trap 'exit 130' INT TERM
 
-# Five units of different models. Units on data port 10003 are identified
-# during the search; the one on 10010 only when asked.
+# Five units of different models:
 #   10.200.0.2  model 17  ASCII board, 4 outputs, 4 inputs, auto switching
 #   10.200.0.3  model 3   binary board, 5 outputs
 #   10.200.0.4  model 21  ASCII board, 8 inputs
 #   10.200.0.5  model 40  analog board, data port 10010
 #   10.200.0.6  model 5   binary board, 5 inputs
-# With --control the simulator takes no commands from standard input and
-# runs until it is stopped by its pid.
-"$build/sim/wexo-sim" --control 0 \
+# The simulator takes control commands (set an input, ...) on a TCP port of
+# its own (--control 0: any free port, printed as "control PORT") and runs
+# until it is stopped by its pid.
+step "starting 5 simulated units..."
+show "$build/sim/wexo-sim" --control 0 \
   --unit ip=10.200.0.2,model=17,id=3,module=on,in=0x5 \
   --unit ip=10.200.0.3,model=3,id=1,module=on \
   --unit ip=10.200.0.4,model=21,id=2,module=on,in=0x81 \
@@ -61,7 +80,8 @@ trap stop_sim EXIT INT TERM
   </dev/null >"$sim_out" 2>&1 &
 sim_pid=$!
 
-# Wait for the simulator's "ready" line, at most 10 s.
+step "waiting for units..."
+# The simulator prints "ready" once every unit listens; at most 10 s.
 tries=0
 until grep -qx ready "$sim_out"; do
   tries=$((tries + 1))
@@ -72,8 +92,18 @@ until grep -qx ready "$sim_out"; do
   fi
   sleep 0.1
 done
-echo "== simulator (pid $sim_pid)"
 grep '^unit ' "$sim_out"
+control_port=$(sed -n 's/^control //p' "$sim_out")
+exec 3<>"/dev/tcp/127.0.0.1/$control_port"
+
+# One simulator control command, as the units' environment would act.
+control() {
+  local reply=""
+  echo "  (simulator: $*)"
+  printf '%s\n' "$*" >&3
+  IFS= read -r -t 5 reply <&3 || reply="no answer"
+  case "$reply" in ok*) ;; *) echo "demo: simulator answered '$reply'" >&2; exit 1 ;; esac
+}
 
 run() {
   echo
@@ -81,27 +111,56 @@ run() {
   "$wexo" "$@"
 }
 
+# Runs a command that is meant to fail (first argument: why) and shows its
+# exit status.
+run_failing() {
+  local status=0 why=$1
+  shift
+  echo
+  echo "\$ wexo $*    ($why)"
+  "$wexo" "$@" 2>&1 || status=$?
+  echo "exit status $status"
+}
+
+step "running the tour"
 run search
-run --json search
-run info '#0'
-run info 10.200.0.5 --identify
+run --json --timeout 300 search --identify
+run info 0
+run info 10.200.0.5
+echo "  (an ASCII board ignores the binary identification; --timeout shortens that wait:)"
+run --timeout 200 info 10.200.0.5
 run --json info 00:20:4a:00:00:06
-run di '#0'
+run --host 10.200.0.3 --data-port 10003 info
+run di 10.200.0.2
 run di id=7,model=5 3
 run do 10.200.0.2 1 on
 run do 10.200.0.2 --all 0x9
 run do 10.200.0.2
 run do id=1,model=3 --all 0b10101
 run --json do id=1,model=3
-run di 10.200.0.4 --watch --interval 100 --count 3
+
+# The watch shows a change: the simulator switches input 1 of the unit on
+# once the first state is printed, and off again after the next line.
+echo
+echo "\$ wexo di 10.200.0.4 --watch --interval 100 --count 20"
+exec 4< <("$wexo" di 10.200.0.4 --watch --interval 100 --count 20 2>&1)
+line=""
+if IFS= read -r -t 10 line <&4; then
+  echo "$line"
+  control input 2 1 1
+  if IFS= read -r -t 10 line <&4; then
+    echo "$line"
+    control input 2 1 0
+  fi
+  while IFS= read -r -t 10 line <&4; do echo "$line"; done
+fi
+exec 4<&-
+
 run autoswitch 10.200.0.2 --mask 0x3 --time 1500 --active on
 run cp 10.200.0.3
-echo
-echo "\$ wexo di '#1'    (a board without inputs: the library refuses)"
-status=0
-"$wexo" di '#1' 2>&1 || status=$?
-echo "exit status $status"
+run_failing "more bits than the board has outputs: refused" do 10.200.0.2 --all 0x1ff
+run_failing "a board without inputs: the library refuses" di 1
 
 stop_sim
 echo
-echo "== done"
+step "done"

@@ -14,11 +14,11 @@ const std::vector<OptionInfo>& option_table() {
         {"interface", "ADDR", "bind every socket to this local IPv4 address"},
         {"log-level", "MASK", "library log mask: 1 entry, 2 result, 4 trace, 8 error (lines go to stdout)"},
         {"json", nullptr, "machine-readable output"},
-        {"no-auto-id", nullptr, "do not identify boards during the search"},
+        {"no-auto-id", nullptr, "info: do not identify a board picked from a search"},
         {"help", nullptr, "show help and exit"},
         {"version", nullptr, "show the tool and library versions"},
         // unit selection
-        {"index", "N", "the N-th unit of the search (same as #N)"},
+        {"index", "N", "the N-th unit of the search (same as N or '#N')"},
         {"host", "NAME", "address a unit directly by host name or IPv4 address, without broadcast"},
         {"data-port", "P", "with --host: connect this TCP data port directly, no module exchange"},
         // commands

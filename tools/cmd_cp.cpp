@@ -7,6 +7,11 @@ namespace wexo::cli {
 
 int cmd_cp(Context& ctx) {
     const UnitSelector selector = take_unit(ctx);
+    // The pins are the network module's; a unit reached on its data port
+    // alone was never asked for its module, so it has no pin port.
+    if (selector.data_port_only())
+        fail_usage("cp: pin access needs the network module; a unit reached with --data-port has none "
+                   "(leave out --data-port)");
     const auto& words = ctx.args.positional;
     if (words.size() != 0 && words.size() != 3) fail_usage("cp: give no levels to read, or all three CP1 CP2 CP3");
     const bool set = words.size() == 3;

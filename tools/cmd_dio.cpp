@@ -176,6 +176,13 @@ int cmd_do(Context& ctx) {
             fail_library("ZuWexoOutPio", "cannot set output " + std::to_string(channel) + where);
         print_one("DO", channel, on ? 1 : 0, ctx.globals.json);
     } else if (set_all) {
+        // The library drops bits above the unit's outputs; refuse them so
+        // that what is reported is what was set.
+        const int outputs = channel_count(unit, true);
+        if (outputs < 32 && (mask >> outputs) != 0)
+            fail_unit("--all " + mask_text(mask) + " has bits above the " + std::to_string(outputs) +
+                      " outputs of " + unit.label + " (highest mask " +
+                      mask_text((1U << outputs) - 1U) + "); nothing was set");
         if (ZuWexoOutPioAll(unit.index, mask) != 1)
             fail_library("ZuWexoOutPioAll", "cannot set the outputs" + where);
         print_all("DO", mask, channel_count(unit, true), ctx.globals.json);

@@ -25,19 +25,35 @@ std::string capabilities_text(int model) {
            " AI, auto switching " + auto_switching_name(caps->auto_switching);
 }
 
+// "unit #1" for a unit of the search, "unit 10.200.0.3" for one reached
+// directly.
+std::string heading(const Unit& unit) {
+    return unit.listed ? "unit #" + std::to_string(unit.index) : unit.label;
+}
+
+void write_index(Json& json, const Unit& unit) {
+    json.key("index");
+    if (unit.listed) json.value(unit.index); else json.null();
+}
+
 } // namespace
 
 int cmd_info(Context& ctx) {
     const UnitSelector selector = take_unit(ctx);
     check_arity(ctx.args, 0, 0, "info");
     const Unit unit = open_unit(ctx, selector, false);
-    if (ctx.args.has("identify")) {
-        int id = 255, model = -1;
-        if (ZuWexoGetModel(unit.index, &model) == 1 && model < 0 &&
-            ZuWexoRequestIdModel(unit.index, &id, &model) != 1)
-            fail_library("ZuWexoRequestIdModel", "cannot identify " + unit.label);
+    // Only the unit shown is identified (a direct connection already did).
+    const bool must_identify = ctx.args.has("identify");
+    int id = 255, model = -1;
+    if (ZuWexoGetModel(unit.index, &model) == 1 && model < 0 && (must_identify || ctx.globals.auto_id) &&
+        ZuWexoRequestIdModel(unit.index, &id, &model) != 1) {
+        if (must_identify) fail_library("ZuWexoRequestIdModel", "cannot identify " + unit.label);
+        warn(unit.label + " did not identify itself (error " + std::to_string(ZuWexoGetLastError()) +
+             "); board ID and model are unknown");
     }
-    const UnitRecord r = read_record(unit.index);
+    UnitRecord r = read_record(unit.index);
+    r.listed = unit.listed;
+    r.module_known = unit.module_known;
     if (ctx.globals.json) {
         Json json;
         write_record(json, r, true);
@@ -47,17 +63,17 @@ int cmd_info(Context& ctx) {
     const std::string cp = "CP1 " + std::to_string(r.cp_mode[0]) + ", CP2 " +
                            std::to_string(r.cp_mode[1]) + ", CP3 " + std::to_string(r.cp_mode[2]) +
                            " (block flag " + std::to_string(r.cp_flag) + ")";
-    print_line("unit #" + std::to_string(r.index));
+    print_line(heading(unit));
     print_text(format_table({
-        {"  IP address", r.ip},
-        {"  MAC address", r.mac},
-        {"  firmware", firmware_text(r.firm_version) + " (type " + r.firm_type + ")"},
+        {"  IP address", ip_text(r)},
+        {"  MAC address", mac_field(r)},
+        {"  firmware", firmware_field(r)},
         {"  board ID", id_text(r.id)},
         {"  model", model_text(r.model)},
         {"  capabilities", capabilities_text(r.model)},
         {"  data port", std::to_string(r.data_port)},
-        {"  serial", serial_text(r)},
-        {"  CP modes", cp},
+        {"  serial", r.module_known ? serial_text(r) : "-"},
+        {"  CP modes", r.module_known ? cp : "-"},
     }));
     return exit_ok;
 }
@@ -67,11 +83,19 @@ int cmd_identify(Context& ctx) {
     check_arity(ctx.args, 0, 0, "identify");
     const Unit unit = open_unit(ctx, selector, false);
     int id = 255, model = -1;
-    if (ZuWexoRequestIdModel(unit.index, &id, &model) != 1)
+    // A direct connection has just identified the board; asking again would
+    // only repeat the exchange.
+    if (unit.connected) {
+        ZuWexoGetId(unit.index, &id);
+        ZuWexoGetModel(unit.index, &model);
+    } else if (ZuWexoRequestIdModel(unit.index, &id, &model) != 1) {
         fail_library("ZuWexoRequestIdModel", "cannot identify " + unit.label);
+    }
     if (ctx.globals.json) {
         Json json;
-        json.begin_object().field("index", unit.index).field("id", id).field("model", model).end_object();
+        json.begin_object();
+        write_index(json, unit);
+        json.field("id", id).field("model", model).end_object();
         print_line(json.text());
     } else {
         print_line(unit.label + ": board ID " + std::to_string(id) + ", model " + std::to_string(model));
@@ -91,8 +115,9 @@ int cmd_connect(Context& ctx) {
     if (ZuWexoClose(unit.index) != 1) fail_library("ZuWexoClose", "cannot close " + unit.label);
     if (ctx.globals.json) {
         Json json;
-        json.begin_object().field("index", unit.index).field("connected", true);
-        json.field("data_port", port);
+        json.begin_object();
+        write_index(json, unit);
+        json.field("connected", true).field("data_port", port);
         json.key("id");
         if (id == 255) json.null(); else json.value(id);
         json.key("model");

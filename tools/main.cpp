@@ -18,14 +18,15 @@ const std::vector<Command>& command_table() {
         {"search", "[--identify]", "list the units that answer a broadcast",
          "Broadcasts a discovery query, waits --timeout ms for replies and prints one row per unit:\n"
          "index, IP address, MAC address, firmware version and type, board ID, model code and data\n"
-         "port. Boards are identified during the search when their data port is 10003 (unless\n"
-         "--no-auto-id); --identify also asks every other board. Unknown values show as '-'\n"
-         "(null in JSON). With --json: an array of objects.",
+         "port. The search identifies no board, so board ID and model show as '-' (null in JSON)\n"
+         "unless --identify asks every board after the search. With --json: an array of objects.",
          {"identify"}, false, cmd_search},
         {"info", "UNIT [--identify]", "everything known about one unit",
          "Prints the unit's record: addresses, firmware, board ID, model and what the model offers,\n"
-         "data port, serial settings of the module and the configurable-pin modes. Nothing is sent\n"
-         "to the board unless --identify is given and the model is still unknown.",
+         "data port, serial settings of the module and the configurable-pin modes. The board is\n"
+         "identified if its model is still unknown (a failure is a warning; with --identify an\n"
+         "error); --no-auto-id sends nothing to a board picked from a search. Values a unit reached\n"
+         "with --data-port cannot report show as '-' (null in JSON).",
          {"identify"}, true, cmd_info},
         {"identify", "UNIT", "ask the board for its board ID and model",
          "Runs the identification exchange on the unit (over a temporary connection) and prints\n"
@@ -56,12 +57,13 @@ const std::vector<Command>& command_table() {
         {"do", "UNIT [CHANNEL on|off]\nUNIT --get CHANNEL\nUNIT --all MASK", "set or read back digital outputs",
          "With no arguments, reads back all outputs. CHANNEL VALUE sets one output (VALUE on/off,\n"
          "1/0, true/false, high/low). --all MASK sets all outputs at once (bit i = output i, 0x and\n"
-         "0b prefixes accepted). --get CHANNEL reads back one output.",
+         "0b prefixes accepted); a mask with bits above the unit's outputs is refused and nothing\n"
+         "is set. --get CHANNEL reads back one output.",
          {"all", "get"}, true, cmd_do},
         {"cp", "UNIT [CP1 CP2 CP3]", "read or set the module's configurable pins",
          "Without levels, reads the pins CP1, CP2 and CP3 (0 or 1). With three levels (on/off or\n"
-         "1/0), sets them. The unit is connected first; units reached with --data-port have no pin\n"
-         "access.",
+         "1/0), sets them. The unit is connected first. Pin access needs the network module, so a\n"
+         "unit reached with --data-port is refused (exit status 2).",
          {}, true, cmd_cp},
         {"autoswitch", "UNIT [--active 0|1] [--mask M] [--time MS] [--channel N --first MS --second MS]",
          "show or change automatic output switching",
@@ -112,8 +114,8 @@ std::string option_lines(const std::vector<std::string>& names) {
 
 const char* unit_forms =
     "UNIT is one of:\n"
-    "  #N, --index N                the N-th unit of the search, as 'wexo search' lists it\n"
-    "  A.B.C.D                      the unit with this IP address\n"
+    "  N, '#N', --index N           the N-th unit of the search, as 'wexo search' lists it\n"
+    "  A.B.C.D                      the unit at this IP address, reached directly (no broadcast)\n"
     "  xx:xx:xx:xx:xx:xx            the unit with this MAC address\n"
     "  id=N,model=M                 board ID and model code (either may be left out)\n"
     "  --host NAME [--data-port P]  a unit addressed directly, without broadcast\n";

@@ -71,22 +71,48 @@ std::string id_text(int id) { return id == 255 ? "-" : std::to_string(id); }
 
 std::string model_text(int model) { return model < 0 ? "-" : std::to_string(model); }
 
+std::string ip_text(const UnitRecord& r) { return r.ip.empty() ? "-" : r.ip; }
+
+std::string mac_field(const UnitRecord& r) { return r.module_known ? r.mac : "-"; }
+
+std::string firmware_field(const UnitRecord& r) {
+    return r.module_known ? firmware_text(r.firm_version) + " (type " + r.firm_type + ")" : "-";
+}
+
 void write_record(Json& json, const UnitRecord& r, bool full) {
+    const bool known = r.module_known;
+    // Unknown values are null, never zeros that look real.
+    auto field_or_null = [&](std::string_view name, bool have, const auto& v) {
+        json.key(name);
+        if (have) json.value(v); else json.null();
+    };
     json.begin_object();
-    json.field("index", r.index).field("ip", r.ip).field("mac", r.mac);
-    json.field("firmware", firmware_text(r.firm_version)).field("firmware_type", r.firm_type);
-    json.key("id");
-    if (r.id == 255) json.null(); else json.value(r.id);
-    json.key("model");
-    if (r.model < 0) json.null(); else json.value(r.model);
+    field_or_null("index", r.listed, r.index);
+    field_or_null("ip", !r.ip.empty(), r.ip);
+    field_or_null("mac", known, r.mac);
+    field_or_null("firmware", known, firmware_text(r.firm_version));
+    field_or_null("firmware_type", known, r.firm_type);
+    field_or_null("id", r.id != 255, r.id);
+    field_or_null("model", r.model >= 0, r.model);
     json.field("data_port", r.data_port);
     if (full) {
-        json.key("serial").begin_object();
-        json.field("baud", r.baud).field("data_bits", r.data_bits).field("parity", r.parity);
-        json.field("stop_bits", r.stop_bits).field("flow", r.flow).end_object();
-        json.key("cp_modes").begin_array();
-        for (int mode : r.cp_mode) json.value(mode);
-        json.end_array().field("cp_flag", r.cp_flag);
+        json.key("serial");
+        if (known) {
+            json.begin_object();
+            json.field("baud", r.baud).field("data_bits", r.data_bits).field("parity", r.parity);
+            json.field("stop_bits", r.stop_bits).field("flow", r.flow).end_object();
+        } else {
+            json.null();
+        }
+        json.key("cp_modes");
+        if (known) {
+            json.begin_array();
+            for (int mode : r.cp_mode) json.value(mode);
+            json.end_array();
+        } else {
+            json.null();
+        }
+        field_or_null("cp_flag", known, r.cp_flag);
         json.key("capabilities");
         if (const auto caps = capabilities(r.model)) {
             json.begin_object();

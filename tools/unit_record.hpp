@@ -11,6 +11,10 @@ namespace wexo::cli {
 
 struct UnitRecord {
     int index = -1;
+    bool listed = true;       // index is the place in a search (else JSON null)
+    // False for a unit reached on its data port alone: no module exchange
+    // took place, so addresses, firmware, serial and pin fields are unknown.
+    bool module_known = true;
     std::string ip;
     std::string mac;
     int firm_version = 0;   // major*100 + minor*10
@@ -40,6 +44,11 @@ const char* auto_switching_name(int variant);
 std::string firmware_text(int version); // 610 -> "6.1"
 std::string id_text(int id);            // "-" while unknown
 std::string model_text(int model);      // "-" while unknown
+
+// Text of the module's fields, "-" when unknown.
+std::string ip_text(const UnitRecord& record);
+std::string mac_field(const UnitRecord& record);
+std::string firmware_field(const UnitRecord& record); // "6.1 (type X6)"
 
 // Writes the record as one JSON object. `full` adds serial, CP and
 // capability details (info); without it the search columns only.

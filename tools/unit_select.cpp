@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstring>
 
 #include "output.hpp"
@@ -17,11 +18,21 @@ Session::Session(const Globals& globals) {
     ZuWexoInit();
     // Init resets the log mask, so the user's mask goes in afterwards.
     ZuWexoSetLogLevel(globals.log_mask);
-    // Disabling keeps the port; enabling needs it, and 10003 is the default.
-    ZuWexoSetAutoRequestIdModel(globals.auto_id ? 1 : 0, 10003);
+    // A search identifies nothing: only the unit a command uses is
+    // identified, by its connect call. Disabling keeps the port.
+    ZuWexoSetAutoRequestIdModel(0, 10003);
     if (globals.interface && ZuWexoSelectNetworkDevice(globals.interface->c_str()) != 1) {
+        const int code = ZuWexoGetLastError();
+        std::array<char, 256> message{};
+        ZuWexoGetLastErrorMessage(message.data());
         ZuWexoEnd(); // no destructor runs for a constructor that throws
-        fail_usage("--interface: '" + *globals.interface + "' is not an IPv4 address");
+        const std::string& text = *globals.interface;
+        // The library refuses an address this host does not have rather
+        // than falling back to the default interface; so do we.
+        if (code == WEXO_ERR_SYSTEM_BASE + EADDRNOTAVAIL)
+            throw Failure{exit_usage, "--interface: this host has no interface with the address " + text,
+                          "ZuWexoSelectNetworkDevice", code, message.data()};
+        fail_usage("--interface: '" + text + "' is not an IPv4 address");
     }
 }
 
@@ -50,16 +61,22 @@ bool parse_mac(const std::string& text, std::array<unsigned char, 6>& mac) {
 }
 
 std::string unit_usage_hint() {
-    return " (use #N, an IPv4 address, a MAC address, id=N,model=M, or --host NAME)";
+    return " (use N or '#N', an IPv4 address, a MAC address, id=N,model=M, or --host NAME)";
+}
+
+bool all_digits(const std::string& text) {
+    return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
 }
 
 } // namespace
 
 UnitSelector parse_unit(const std::string& text) {
     UnitSelector selector;
-    if (!text.empty() && text[0] == '#') {
+    // "#N" is a comment to the shell unless quoted, so a bare N works too.
+    if (all_digits(text) || (!text.empty() && text[0] == '#')) {
         selector.kind = UnitSelector::Kind::index;
-        selector.index = static_cast<int>(parse_number(text.substr(1), "unit index", 0, 255));
+        selector.index = static_cast<int>(
+            parse_number(text[0] == '#' ? text.substr(1) : text, "unit index", 0, 255));
         return selector;
     }
     if (text.find('=') != std::string::npos) {
@@ -122,8 +139,8 @@ int search_units(const Globals& globals) {
                      "no unit answered within " + std::to_string(globals.timeout_ms) + " ms");
     if (ZuWexoGetLastError() == WEXO_ERR_ALREADY)
         warn("a unit answered but its configuration could not be read; it is left out");
-    // The search resets every unit's time-out; --timeout applies to all
-    // later exchanges, identification included.
+    // The search resets every unit's time-out; --timeout bounds every later
+    // exchange, identification included.
     for (int i = 0; i < count; ++i)
         if (ZuWexoSetTimeOut(i, globals.timeout_ms) != 1)
             fail_library("ZuWexoSetTimeOut", "cannot set the time-out of unit #" + std::to_string(i));
@@ -158,10 +175,6 @@ namespace {
 
 bool matches(const UnitSelector& selector, int index) {
     switch (selector.kind) {
-    case UnitSelector::Kind::ip: {
-        char ip[16] = {};
-        return ZuWexoGetIpAddress(index, ip) == 1 && selector.text == std::string(ip, strnlen(ip, 16));
-    }
     case UnitSelector::Kind::mac: {
         unsigned char mac[6] = {};
         return ZuWexoGetMacAddress(index, mac) == 1 && std::memcmp(mac, selector.mac.data(), 6) == 0;
@@ -169,8 +182,8 @@ bool matches(const UnitSelector& selector, int index) {
     case UnitSelector::Kind::id_model: {
         int id = 255, model = -1;
         if (ZuWexoGetId(index, &id) != 1 || ZuWexoGetModel(index, &model) != 1) return false;
-        // Boards are only identified during a search on the auto-id port;
-        // ask the others now. One that does not answer cannot match.
+        // The search identifies nobody: ask each board in turn, stopping at
+        // the first match. One that does not answer cannot match.
         if (model < 0 && ZuWexoRequestIdModel(index, &id, &model) != 1) return false;
         return (selector.id < 0 || selector.id == id) && (selector.model < 0 || selector.model == model);
     }
@@ -196,18 +209,22 @@ int find_unit(const UnitSelector& selector, int count) {
 Unit open_unit(const Context& ctx, const UnitSelector& selector, bool connect) {
     const int timeout = ctx.globals.timeout_ms;
     Unit unit;
-    if (selector.kind == UnitSelector::Kind::host) {
-        const char* call = selector.data_port ? "ZuWexoConnectDirect2" : "ZuWexoConnectDirect";
-        unit.index = selector.data_port
-                         ? ZuWexoConnectDirect2(selector.text.c_str(), timeout, selector.data_port)
-                         : ZuWexoConnectDirect(selector.text.c_str(), timeout);
-        if (unit.index < 0) fail_library(call, "cannot reach " + selector.text);
-        unit.label = "unit #" + std::to_string(unit.index) + " (" + selector.text + ")";
+    if (selector.direct()) {
+        // A known address needs no broadcast: the direct calls ask only this
+        // unit's module (or, with a data port, nobody) and identify its board.
+        const char* host = selector.text.c_str();
+        const char* call = selector.data_port_only() ? "ZuWexoConnectDirect2" : "ZuWexoConnectDirect";
+        unit.index = selector.data_port_only() ? ZuWexoConnectDirect2(host, timeout, selector.data_port)
+                                               : ZuWexoConnectDirect(host, timeout);
+        unit.label = "unit " + selector.text;
+        if (unit.index < 0) fail_library(call, "cannot reach " + unit.label);
+        unit.module_known = !selector.data_port_only();
         unit.connected = true;
         return unit;
     }
     const int count = search_units(ctx.globals);
     unit.index = find_unit(selector, count);
+    unit.listed = true;
     char ip[16] = {};
     ZuWexoGetIpAddress(unit.index, ip);
     unit.label = "unit #" + std::to_string(unit.index) + " (" + std::string(ip, strnlen(ip, 16)) + ")";

@@ -29,19 +29,27 @@ struct UnitSelector {
     int model = -1;                     // -1: any
     int data_port = 0;                  // host only; 0: ask the module
 
+    // Reached without a search: by IP address or --host.
+    bool direct() const { return kind == Kind::ip || kind == Kind::host; }
+    // --data-port: no module exchange, so the record holds no module data
+    // and the unit has no pin port.
+    bool data_port_only() const { return kind == Kind::host && data_port != 0; }
     std::string describe() const;
 };
 
-// Parses "#3", "10.200.0.2", "00:20:4a:01:02:03" or "id=3,model=17".
+// Parses "3", "#3", "10.200.0.2", "00:20:4a:01:02:03" or "id=3,model=17".
 UnitSelector parse_unit(const std::string& text);
 
-// Broadcasts a search; returns the number of units (at least 1) or throws
-// a not-found failure. Warns when a unit had to be dropped.
+// Broadcasts a search without identifying any board; returns the number of
+// units (at least 1) or throws a not-found failure. Warns when a unit had to
+// be dropped.
 int search_units(const Globals& globals);
 
 struct Unit {
     int index = -1;
-    std::string label;      // "unit #0 (10.200.0.2)" for messages
+    bool listed = false;    // index is the place in a search
+    bool module_known = true;
+    std::string label;      // "unit #0 (10.200.0.2)" or "unit 10.200.0.2"
     bool connected = false;
 };
 
@@ -49,9 +57,9 @@ struct Unit {
 // (removing it). Commands call it before checking their other arguments.
 UnitSelector take_unit(Context& ctx);
 
-// Finds the unit (searching unless it is addressed directly) and, when
-// `connect` is set, opens its command channel. Direct (--host) units are
-// always connected.
+// Finds the unit and, when `connect` is set, opens its command channel,
+// which identifies the board if needed. Units named by address are
+// connected directly, without a broadcast, and always connected.
 Unit open_unit(const Context& ctx, const UnitSelector& selector, bool connect);
 
 } // namespace wexo::cli

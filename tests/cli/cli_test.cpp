@@ -141,6 +141,16 @@ public:
         return read_line(from_sim_, buffer_, Clock::now() + 5s).value_or("no reply");
     }
 
+    // The request frames unit u received on endpoint ep ("55 55", ...).
+    std::vector<std::string> frames(int u, const std::string& ep) {
+        const std::string head = command("log " + std::to_string(u) + " " + ep);
+        std::vector<std::string> out;
+        if (head.rfind("ok ", 0) != 0) return {"bad answer: " + head};
+        for (int n = std::stoi(head.substr(3)); n > 0; --n)
+            out.push_back(read_line(from_sim_, buffer_, Clock::now() + 5s).value_or("no reply").substr(6));
+        return out;
+    }
+
 private:
     pid_t pid_ = -1;
     int to_sim_ = -1;
@@ -245,13 +255,15 @@ protected:
     }
     void SetUp() override { ASSERT_TRUE(sim_->ready()) << "wexo-sim did not start: " << sim_path(); }
 
-    // Identification during the search waits a full second for the silence
-    // of ASCII boards to the binary query, so only the tests about search
-    // results keep it; connecting identifies a board in any case.
-    static Result wexo(std::vector<std::string> args, bool auto_id = false) {
+    // A short time-out keeps the ASCII board's silence to the binary
+    // identification short.
+    static Result wexo(std::vector<std::string> args) {
         args.insert(args.begin(), {"--timeout", "200"});
-        if (!auto_id) args.insert(args.begin(), "--no-auto-id");
         return CliRun(sim_->netns(), std::move(args)).finish();
+    }
+
+    static void clear_logs() {
+        for (int u = 0; u < 3; ++u) ASSERT_EQ(sim_->command("clear-log " + std::to_string(u)), "ok");
     }
 
     static Simulator* sim_;
@@ -260,16 +272,16 @@ protected:
 Simulator* CliTest::sim_ = nullptr;
 
 TEST_F(CliTest, SearchListsEveryUnitAsTableAndJson) {
-    const Result table = wexo({"search"}, true);
+    const Result table = wexo({"search", "--identify"});
     ASSERT_EQ(table.status, 0) << table.err;
     EXPECT_TRUE(contains(table.out, "IP")) << table.out;
     EXPECT_TRUE(contains(table.out, "DATA PORT")) << table.out;
     // Rows: index, IP, MAC, firmware and type, board ID, model, data port.
     EXPECT_TRUE(contains(table.out, "10.200.0.2  00:20:4a:00:00:02  6.1 X6    3   17     10003")) << table.out;
     EXPECT_TRUE(contains(table.out, "10.200.0.3  00:20:4a:00:00:03  6.1 X6    1   3      10003")) << table.out;
-    EXPECT_TRUE(contains(table.out, "10.200.0.4  00:20:4a:00:00:04  6.1 X6    -   -      10010")) << table.out;
+    EXPECT_TRUE(contains(table.out, "10.200.0.4  00:20:4a:00:00:04  6.1 X6    5   40     10010")) << table.out;
 
-    // Unidentified boards give null.
+    // The search alone identifies nobody: null.
     const Result json = wexo({"search", "--json"});
     ASSERT_EQ(json.status, 0) << json.err;
     EXPECT_EQ(json.out.front(), '[');
@@ -278,16 +290,15 @@ TEST_F(CliTest, SearchListsEveryUnitAsTableAndJson) {
     EXPECT_TRUE(contains(json.out, R"js("ip":"10.200.0.4","mac":"00:20:4a:00:00:04","firmware":"6.1","firmware_type":"X6","id":null,"model":null,"data_port":10010})js"))
         << json.out;
 
-    // Without identification during the search, --identify asks each board.
     const Result identified = wexo({"search", "--identify", "--json"});
     EXPECT_TRUE(contains(identified.out, R"js("id":3,"model":17,"data_port":10003)js")) << identified.out;
     EXPECT_TRUE(contains(identified.out, R"js("id":5,"model":40,"data_port":10010)js")) << identified.out;
 }
 
 TEST_F(CliTest, InfoSelectsByIndexAddressMacAndIdModel) {
-    const Result by_ip = wexo({"info", "10.200.0.3"}, true);
+    const Result by_ip = wexo({"info", "10.200.0.3"});
     ASSERT_EQ(by_ip.status, 0) << by_ip.err;
-    EXPECT_EQ(by_ip.out, "unit #1\n"
+    EXPECT_EQ(by_ip.out, "unit 10.200.0.3\n"
                          "  IP address    10.200.0.3\n"
                          "  MAC address   00:20:4a:00:00:03\n"
                          "  firmware      6.1 (type X6)\n"
@@ -299,7 +310,7 @@ TEST_F(CliTest, InfoSelectsByIndexAddressMacAndIdModel) {
                          "  CP modes      CP1 0, CP2 2, CP3 1 (block flag 0)\n");
 
     for (const std::vector<std::string>& args :
-         {std::vector<std::string>{"info", "#1"}, {"info", "00:20:4a:00:00:03"}, {"info", "00-20-4A-00-00-03"},
+         {std::vector<std::string>{"info", "#1"}, {"info", "1"}, {"info", "00:20:4a:00:00:03"}, {"info", "00-20-4A-00-00-03"},
           {"info", "id=1,model=3"}, {"--index", "1", "info"}}) {
         const Result other = wexo(args);
         EXPECT_EQ(other.status, 0) << args.back() << ": " << other.err;
@@ -315,7 +326,7 @@ TEST_F(CliTest, InfoSelectsByIndexAddressMacAndIdModel) {
 TEST_F(CliTest, IdentifyAndConnectReportTheBoard) {
     const Result id = wexo({"identify", "10.200.0.4"});
     ASSERT_EQ(id.status, 0) << id.err;
-    EXPECT_EQ(id.out, "unit #2 (10.200.0.4): board ID 5, model 40\n");
+    EXPECT_EQ(id.out, "unit 10.200.0.4: board ID 5, model 40\n");
 
     const Result conn = wexo({"connect", "#0", "--json"});
     ASSERT_EQ(conn.status, 0) << conn.err;
@@ -324,6 +335,80 @@ TEST_F(CliTest, IdentifyAndConnectReportTheBoard) {
     const Result direct = wexo({"connect", "--host", "10.200.0.3"});
     ASSERT_EQ(direct.status, 0) << direct.err;
     EXPECT_TRUE(contains(direct.out, "board ID 1, model 3")) << direct.out;
+}
+
+// Only the unit a command uses is identified, and a unit named by its
+// address is asked directly, without a broadcast that all units hear.
+TEST_F(CliTest, OnlyTheUnitUsedIsAsked) {
+    clear_logs();
+    ASSERT_EQ(wexo({"search"}).status, 0);
+    for (int u = 0; u < 3; ++u) EXPECT_TRUE(sim_->frames(u, "data").empty()) << u;
+
+    clear_logs();
+    ASSERT_EQ(wexo({"connect", "1"}).status, 0);
+    EXPECT_EQ(sim_->frames(1, "data"), std::vector<std::string>{"55 55"});
+    EXPECT_TRUE(sim_->frames(0, "data").empty());
+    EXPECT_TRUE(sim_->frames(2, "data").empty());
+
+    clear_logs();
+    const Result quiet = wexo({"info", "1", "--no-auto-id"});
+    EXPECT_TRUE(contains(quiet.out, "  board ID      -\n  model         -\n")) << quiet.out;
+    EXPECT_TRUE(sim_->frames(1, "data").empty());
+
+    clear_logs();
+    ASSERT_EQ(wexo({"connect", "10.200.0.3"}).status, 0);
+    EXPECT_FALSE(sim_->frames(1, "udp").empty());
+    EXPECT_EQ(sim_->frames(1, "data"), std::vector<std::string>{"55 55"});
+    for (int u : {0, 2}) {
+        EXPECT_TRUE(sim_->frames(u, "udp").empty()) << u;
+        EXPECT_TRUE(sim_->frames(u, "data").empty()) << u;
+    }
+}
+
+// On its data port alone a unit tells nothing of its module.
+TEST_F(CliTest, DataPortUnitShowsModuleFieldsAsUnknown) {
+    const std::vector<std::string> unit = {"--host", "10.200.0.3", "--data-port", "10003"};
+    auto with = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), unit.begin(), unit.end());
+        return wexo(args);
+    };
+    const Result human = with({"info"});
+    ASSERT_EQ(human.status, 0) << human.err;
+    EXPECT_EQ(human.out, "unit 10.200.0.3\n"
+                         "  IP address    -\n"
+                         "  MAC address   -\n"
+                         "  firmware      -\n"
+                         "  board ID      1\n"
+                         "  model         3\n"
+                         "  capabilities  5 DO, 0 DI, 0 AO, 0 AI, auto switching binary\n"
+                         "  data port     10003\n"
+                         "  serial        -\n"
+                         "  CP modes      -\n");
+    EXPECT_TRUE(contains(with({"info", "--json"}).out,
+                         R"js({"index":null,"ip":null,"mac":null,"firmware":null,"firmware_type":null,"id":1,"model":3,"data_port":10003,"serial":null,"cp_modes":null,"cp_flag":null,)js"));
+
+    clear_logs();
+    const Result cp = with({"cp"});
+    EXPECT_EQ(cp.status, 2);
+    EXPECT_TRUE(contains(cp.err, "pin access needs the network module")) << cp.err;
+    EXPECT_TRUE(sim_->frames(1, "data").empty());
+}
+
+TEST_F(CliTest, InterfaceMustBeAnAddressOfThisHost) {
+    struct Case {
+        const char* address;
+        int status;
+        const char* error;
+    };
+    for (const Case& c : {Case{"10.200.0.1", 0, ""},
+                          Case{"192.0.2.77", 2, "wexo: --interface: this host has no interface with the address "
+                                                "192.0.2.77: ZuWexoSelectNetworkDevice failed with error 10099"},
+                          Case{"not-an-address", 2, "wexo: --interface: 'not-an-address' is not an IPv4 address\n"}}) {
+        const Result r = wexo({"--interface", c.address, "search"});
+        EXPECT_EQ(r.status, c.status) << c.address << ": " << r.err;
+        EXPECT_EQ(r.err.substr(0, std::strlen(c.error)), c.error);
+        EXPECT_EQ(r.out.empty(), c.status != 0) << c.address;
+    }
 }
 
 TEST_F(CliTest, OutputsRoundTripThroughTheUnit) {
@@ -339,6 +424,13 @@ TEST_F(CliTest, OutputsRoundTripThroughTheUnit) {
     EXPECT_EQ(wexo({"do", "#0", "--json"}).out, "{\"mask\":9,\"channels\":[true,false,false,true]}\n");
     EXPECT_EQ(wexo({"do", "--host", "10.200.0.2", "--data-port", "10003"}).out,
               "DO0  on\nDO1  off\nDO2  off\nDO3  on\nmask 0x09\n");
+
+    // Bits beyond the unit's four outputs: refused, nothing set.
+    const Result wide = wexo({"do", "10.200.0.2", "--all", "0x1ff"});
+    EXPECT_EQ(wide.status, 1);
+    EXPECT_EQ(wide.err, "wexo: --all 0x1ff has bits above the 4 outputs of unit 10.200.0.2 (highest mask 0x0f); "
+                        "nothing was set\n");
+    EXPECT_EQ(sim_->command("outputs 0"), "ok 0x9");
 }
 
 TEST_F(CliTest, InputsFollowTheUnit) {
@@ -420,7 +512,8 @@ TEST_F(CliTest, FailuresGiveCodeMessageAndExitStatus) {
     const Result absent = wexo({"info", "#7"});
     EXPECT_EQ(absent.status, 3);
     EXPECT_EQ(absent.err, "wexo: no unit #7: the search found 3\n");
-    EXPECT_EQ(wexo({"info", "10.200.0.9"}).status, 3);
+    // An address no unit holds: its module never answers.
+    EXPECT_EQ(wexo({"info", "10.200.0.99"}).status, 3);
 
     // The library refuses: status 1 with code, Japanese message and gloss.
     const Result refused = wexo({"di", "#1"});
@@ -446,6 +539,7 @@ TEST_F(CliTest, FailuresGiveCodeMessageAndExitStatus) {
         EXPECT_EQ(usage.status, 2) << args[0];
         EXPECT_TRUE(contains(usage.err, "Try 'wexo --help'")) << usage.err;
     }
+    EXPECT_TRUE(contains(wexo({"info", "not-a-unit"}).err, "(use N or '#N', an IPv4 address")) << "hint";
 }
 
 TEST_F(CliTest, NoUnitAnsweringIsNotFound) {
