@@ -1,21 +1,50 @@
 #!/bin/sh
-# Builds everything and runs every test: once as a normal build, once under
-# AddressSanitizer and UndefinedBehaviorSanitizer. Installs what it needs.
+# Builds everything with warnings as errors and runs every test, four times:
+# a normal build, Debug under AddressSanitizer and UndefinedBehaviorSanitizer,
+# Release (with the benchmarks built), and with clang. Then builds the library
+# as a user would where GoogleTest is missing. Installs what it needs.
 # Needs root (tests run in private network namespaces).
 set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/scripts/setup-deps.sh"
 jobs=$(nproc 2>/dev/null || echo 2)
 
-run_suite() {
+# Configures and builds in directory $1 with the remaining cmake arguments.
+# The build's output is kept in $1/build.log and shown only when it fails.
+build() {
   dir=$1; shift
-  cmake -S "$top" -B "$dir" -DWEXO_BUILD_TESTS=ON "$@" >/dev/null
-  cmake --build "$dir" -j"$jobs"
-  ctest --test-dir "$dir" --output-on-failure -j"$jobs"
+  mkdir -p "$dir"
+  if ! { cmake -S "$top" -B "$dir" "$@" && cmake --build "$dir" -j"$jobs"; } \
+       >"$dir/build.log" 2>&1; then
+    cat "$dir/build.log"
+    echo "test.sh: build in $dir failed" >&2
+    exit 1
+  fi
 }
 
-echo "== build and test"
+# Builds directory $1 with tests and warnings as errors, and runs the tests.
+run_suite() {
+  dir=$1; shift
+  build "$dir" -DWEXO_BUILD_TESTS=ON -DWEXO_WERROR=ON "$@"
+  ctest --test-dir "$dir" --output-on-failure --no-label-summary -j"$jobs"
+}
+
+echo "== build and test (RelWithDebInfo, build/)"
 run_suite "$top/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
-echo "== build and test under ASan and UBSan"
+
+echo "== build and test under ASan and UBSan (Debug, build-sanitize/)"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   run_suite "$top/build-sanitize" -DCMAKE_BUILD_TYPE=Debug -DWEXO_SANITIZE=ON
+
+echo "== build and test, benchmarks built (Release, build-release/)"
+run_suite "$top/build-release" -DCMAKE_BUILD_TYPE=Release -DWEXO_BUILD_BENCHMARKS=ON
+
+echo "== build and test with clang (Debug, build-clang/)"
+run_suite "$top/build-clang" -DCMAKE_BUILD_TYPE=Debug \
+  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
+
+# A user who wants only the library needs no GoogleTest: default options,
+# no warnings as errors.
+echo "== build the library without GoogleTest (build-nogtest/)"
+build "$top/build-nogtest" -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON -DWEXO_BUILD_TOOLS=OFF
+echo "test.sh: all passed"
