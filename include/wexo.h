@@ -249,6 +249,71 @@ WEXO_API int ZuWexoSetAutoSwitchingChannel(int index, int output, int first_ms, 
 WEXO_API int ZuWexoGetAutoSwitchingChannel(int index, int output, unsigned int *first_ms,
                                            unsigned int *second_ms);
 
+/* -------------------------------------------------------------- analog I/O */
+/* All need a connected, identified unit (codes 1, 5, 6 otherwise) whose
+ * model has analog inputs (or outputs, for the output calls); channels,
+ * codes and null result pointers out of range fail with code 6 before
+ * anything is sent. A reply that is too short or names another channel fails
+ * with code 9. */
+
+/* Raw count of one analog input: signed 24 bits, -8388608 to 8388607. */
+WEXO_API int ZuWexoGetAnalogInput(int index, int channel, int *count);
+/* Raw counts of the first min(n, inputs) analog inputs in one exchange.
+ * Returns the number stored (counts must hold n entries), 0 on failure. */
+WEXO_API int ZuWexoGetAnalogInputAll(int index, int n, int *counts);
+/* One input's range code and its count converted by that range's full
+ * scale (0: 0.1, 1: 1, 2: 10, 3: 30, 4 and 5: 20, 6: 3276.8). */
+WEXO_API int ZuWexoGetAnalogInputByValue(int index, int channel, int *range, double *value);
+/* Range code of one input, 0 to 7 as the board reports it. */
+WEXO_API int ZuWexoGetAnalogInputRange(int index, int channel, int *range);
+/* Sets one input's range code, 0 to 6 (6 refused on model 40). */
+WEXO_API int ZuWexoSetAnalogInputRange(int index, int channel, int range);
+/* Sets the converter's sampling-rate code, 0 to 7, for the whole unit. */
+WEXO_API int ZuWexoSetAnalogInputADCsps(int index, int code);
+/* Reads and sets the unit's transmit-cycle code, 0 to 13. */
+WEXO_API int ZuWexoGetAiTransmitCycle(int index, int *code);
+WEXO_API int ZuWexoSetAiTransmitCycle(int index, int code);
+
+/* Analog outputs: mode 0 voltage (raw 32767 = 10 V, -32768 = -10 V), mode 1
+ * current (raw 32767 = 20 mA, negative raw sent as 0). Raw values are
+ * clamped to -32768..32767. The Initial calls set the value the output takes
+ * at power-up. */
+WEXO_API int ZuWexoSetAnalogOutput(int index, int channel, int mode, int raw);
+/* n entries of parallel arrays (channel, mode, raw) in one frame; any bad
+ * entry refuses the whole frame. */
+WEXO_API int ZuWexoSetAnalogOutputMulti(int index, int n, const int *channels, const int *modes,
+                                        const int *raws);
+WEXO_API int ZuWexoSetAnalogOutputVoltage(int index, int channel, double volts);
+WEXO_API int ZuWexoSetAnalogOutputCurrent(int index, int channel, double milliamperes);
+WEXO_API int ZuWexoSetInitialAnalogOutput(int index, int channel, int mode, int raw);
+WEXO_API int ZuWexoSetInitialAnalogOutputVoltage(int index, int channel, double volts);
+WEXO_API int ZuWexoSetInitialAnalogOutputCurrent(int index, int channel, double milliamperes);
+/* Reads back one output's mode and raw value, or its value in V or mA. */
+WEXO_API int ZuWexoGetAnalogOutput(int index, int channel, int *mode, int *raw);
+WEXO_API int ZuWexoGetAnalogOutputByValue(int index, int channel, int *mode, double *value);
+
+/* Thermocouples on the analog inputs (models with analog inputs except 40):
+ * type code 0 to 7, three flags, and a transmit scale (mode 0 to 3, low and
+ * high in whole units, sent in tenths clamped to -3276.8..3276.7). */
+WEXO_API int ZuWexoSetTCConfig(int index, int channel, int type, int flag0, int flag1, int flag2);
+/* Type with flags 0 and 1 set, flag 2 clear. */
+WEXO_API int ZuWexoSetTCType(int index, int channel, int type);
+WEXO_API int ZuWexoGetTCConfig(int index, int channel, int *type, int *flag0, int *flag1,
+                               int *flag2);
+WEXO_API int ZuWexoSetTCTransmitScale(int index, int channel, int mode, double low, double high);
+WEXO_API int ZuWexoGetTCTransmitScale(int index, int channel, int *mode, double *low,
+                                      double *high);
+
+/* Thresholds (raw units, clamped to -32768..32767) of the analog inputs, or
+ * of the analog outputs on a model without inputs, and the inputs' mail
+ * condition (0 to 2). */
+WEXO_API int ZuWexoGetAnalogThresholds(int index, int channel, int *enabled, int *threshold1,
+                                       int *threshold2);
+WEXO_API int ZuWexoSetAnalogThresholds(int index, int channel, int enable, int threshold1,
+                                       int threshold2);
+WEXO_API int ZuWexoGetAiMailCondition(int index, int channel, int *condition);
+WEXO_API int ZuWexoSetAiMailCondition(int index, int channel, unsigned int condition);
+
 #ifdef __cplusplus
 }
 #endif

@@ -22,9 +22,20 @@ void hex_text(std::span<const uint8_t> bytes, char (&out)[N]) {
     }
 }
 
-bool fail_check(const Command& command) {
+void recv_line(const Command& command, int length) {
+    if (command.name != nullptr && command.recv_line != nullptr) {
+        output_log(kLogError, command.recv_line, command.name, length);
+    }
+}
+
+// A reply that came but cannot be taken: code 9 and the family's line.
+bool refuse_reply(const Command& command, int length, bool too_short) {
     set_error(kBadReply);
-    if (command.name != nullptr) output_log(kLogError, "%s chk error.", command.name);
+    if (command.errors == ReplyErrors::kBadReply) {
+        if (too_short) recv_line(command, length);
+    } else if (command.name != nullptr) {
+        output_log(kLogError, "%s chk error.", command.name);
+    }
     return false;
 }
 
@@ -78,13 +89,13 @@ bool exchange(int index, const Command& command, std::span<const uint8_t> reques
     }
     reply.set_length(length);
     if (length == 0) {
-        if (command.name != nullptr) output_log(kLogError, "%s recv error.", command.name);
+        recv_line(command, 0);
+        if (command.errors == ReplyErrors::kBadReply) set_error(kBadReply);
         return false;
     }
     if (command.trace != nullptr) command.trace(command.name, index, request, reply.view());
-    if (length < shape.min || !echo_matches(shape, request, reply.view().bytes())) {
-        return fail_check(command);
-    }
+    if (length < shape.min) return refuse_reply(command, length, true);
+    if (!echo_matches(shape, request, reply.view().bytes())) return refuse_reply(command, length, false);
     return true;
 }
 

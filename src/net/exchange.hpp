@@ -39,13 +39,28 @@ struct ReplyShape {
 using TraceLine = void (*)(const char* name, int index, std::span<const uint8_t> request,
                            const ReplyView& reply);
 
+// What a reply that did not come, or cannot be taken, costs. Command
+// families of the board differ here, and each keeps its own lines.
+enum class ReplyErrors {
+    // A failed read keeps the reader's code and writes the recv line; a short
+    // reply or a wrong echo is code 9 with the line "<name> chk error.".
+    kReaderCode,
+    // A failed read or a short reply is code 9 with the recv line; a wrong
+    // echo is code 9 without a line (the analog queries).
+    kBadReply,
+};
+
 struct Command {
-    // Names the error lines "<name> send error.", "<name> recv error." and
+    // Names the error lines "<name> send error.", the recv line and
     // "<name> chk error."; nullptr for commands that write none.
     const char* name = nullptr;
     Drain drain = Drain::kNo;
     ReplyShape reply{};
     TraceLine trace = nullptr;  // written after the read, before the checks
+    ReplyErrors errors = ReplyErrors::kReaderCode;
+    // Format of the recv line, given the name and the length read (0 when
+    // the read failed); nullptr for commands that write none.
+    const char* recv_line = "%s recv error.";
 
     // The same command needing a reply of at least n bytes (counts that
     // depend on the board, such as one data byte per group of channels).
