@@ -21,7 +21,7 @@ namespace {
 
 constexpr const char* kUsage = R"(usage: wexo-sim --unit DEF [--unit DEF ...] [--control PORT] [--stdin]
 
-Simulates WEXO I/O units (XPort module + I/O board), each on its own IPv4
+Simulates WEXO I/O units (network module + I/O board), each on its own IPv4
 address. Prints one "unit ..." line per unit and then "ready" once every
 socket listens. Ends on SIGINT, SIGTERM, the command "quit", or end of
 standard input when commands are read from it.

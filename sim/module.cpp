@@ -1,4 +1,4 @@
-// The XPort network module: UDP configuration port, configurable pins, and
+// The network module: UDP configuration port, configurable pins, and
 // the pin-mode and setup-menu listeners.
 #include "internal.hpp"
 
@@ -95,7 +95,7 @@ private:
 // Setup menu on TCP 9999, enough of it to walk to "factory defaults, save".
 class SetupProtocol : public Protocol {
 public:
-    Bytes greeting() override { return text("*** Lantronix XPort Device Server ***\r\nPress Enter to go into Setup Mode\r\n"); }
+    Bytes greeting() override { return text("*** WEXO network module ***\r\nPress Enter to go into Setup Mode\r\n"); }
     std::size_t frame_length(const Bytes& in) override {
         auto nl = std::find(in.begin(), in.end(), '\n');
         return nl == in.end() ? 0 : static_cast<std::size_t>(nl - in.begin()) + 1;

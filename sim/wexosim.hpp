@@ -1,4 +1,4 @@
-// wexosim: a simulated WEXO I/O unit (XPort network module + PIC I/O board).
+// wexosim: a simulated WEXO I/O unit (network module + I/O board behind it).
 //
 // One Simulator hosts one or more units, each on its own IPv4 address, and
 // serves all their sockets from one background thread. start() returns only
