@@ -158,10 +158,10 @@ constexpr Command kCommands[] = {
          bool up = sim.wait_state(a.unit(), [n](const UnitState& s) { return s.restarts >= n && !s.restarting; }, ms);
          return up ? "ok" : "error timeout";
      }},
-    {"firmware", "U", "ok N, then the last image the loader committed (N: images so far)",
+    {"firmware", "U", "ok N HEX: images committed so far, the last one",
      [](Simulator& sim, const Args& a) {
          UnitState s = sim.state(a.unit());
-         return "ok " + std::to_string(s.firmware_loads) + "\nimage " + to_hex(s.firmware);
+         return "ok " + std::to_string(s.firmware_loads) + (s.firmware.empty() ? "" : " ") + to_hex(s.firmware);
      }},
     {"fault", "U EP KIND [KEY=VALUE...]", "queue a fault (keys: count delay piece pause length frames bytes match source)",
      [](Simulator& sim, const Args& a) { return sim.inject(a.unit(), a.ep(), parse_fault(a, 3)), done(); }},
