@@ -167,11 +167,7 @@ constexpr Command kCommands[] = {
      [](Simulator& sim, const Args& a) { return sim.inject(a.unit(), a.ep(), parse_fault(a, 3)), done(); }},
     {"clear-faults", "U [EP]", "drop queued faults",
      [](Simulator& sim, const Args& a) {
-         if (a.has(2))
-             sim.clear_faults(a.unit(), a.ep());
-         else
-             sim.clear_faults(a.unit());
-         return done();
+         return a.has(2) ? sim.clear_faults(a.unit(), a.ep()) : sim.clear_faults(a.unit()), done();
      }},
     {"connect", "U EP accept|refuse|stall", "connect mode of a TCP endpoint",
      [](Simulator& sim, const Args& a) { return sim.set_connect_mode(a.unit(), a.ep(), connect_mode(a.word(3))), done(); }},
@@ -188,11 +184,7 @@ constexpr Command kCommands[] = {
      }},
     {"clear-log", "U [EP]", "forget received requests",
      [](Simulator& sim, const Args& a) {
-         if (a.has(2))
-             sim.clear_log(a.unit(), a.ep());
-         else
-             sim.clear_log(a.unit());
-         return done();
+         return a.has(2) ? sim.clear_log(a.unit(), a.ep()) : sim.clear_log(a.unit()), done();
      }},
     {"wait", "U EP N [MS]", "ok once N requests are logged, error timeout after MS (2000)",
      [](Simulator& sim, const Args& a) -> std::string {
