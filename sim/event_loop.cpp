@@ -4,6 +4,8 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <ifaddrs.h>
+#include <net/if.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
@@ -121,6 +123,33 @@ void send_from(const std::string& source, std::uint16_t port, const Chunk& ch) {
     }
 }
 
+// The address a datagram was sent to (IP_PKTINFO); INADDR_ANY when unknown.
+in_addr_t destination(msghdr& msg) {
+    for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c))
+        if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO)
+            return reinterpret_cast<const in_pktinfo*>(CMSG_DATA(c))->ipi_addr.s_addr;
+    return htonl(INADDR_ANY);
+}
+
+// The limited broadcast, or the broadcast address of one of this host's
+// interfaces (that is not also an address of this host: without a broadcast
+// address configured, an interface reports its own address there).
+bool is_broadcast(in_addr_t dst) {
+    if (dst == htonl(INADDR_BROADCAST)) return true;
+    ifaddrs* list = nullptr;
+    if (::getifaddrs(&list) != 0) return false;
+    auto is = [dst](const sockaddr* a) {
+        return a && a->sa_family == AF_INET && reinterpret_cast<const sockaddr_in*>(a)->sin_addr.s_addr == dst;
+    };
+    bool local = false, broadcast = false;
+    for (ifaddrs* i = list; i; i = i->ifa_next) {
+        local = local || is(i->ifa_addr);
+        broadcast = broadcast || ((i->ifa_flags & IFF_BROADCAST) && is(i->ifa_broadaddr));
+    }
+    ::freeifaddrs(list);
+    return broadcast && !local;
+}
+
 }  // namespace
 
 EventLoop::EventLoop() = default;
@@ -189,8 +218,12 @@ void EventLoop::open_unit(Unit& u) {
     // Broadcasts reach only a socket bound to the wildcard address; the
     // unit's own socket gets its unicast queries and sends every reply.
     if (u.cfg.udp_port != 0 &&
-        std::none_of(shared_.begin(), shared_.end(), [&](const SharedUdp& s) { return s.port == u.cfg.udp_port; }))
-        shared_.push_back({bound_socket(SOCK_DGRAM, make_addr(htonl(INADDR_ANY), u.cfg.udp_port)), u.cfg.udp_port});
+        std::none_of(shared_.begin(), shared_.end(), [&](const SharedUdp& s) { return s.port == u.cfg.udp_port; })) {
+        Fd fd = bound_socket(SOCK_DGRAM, make_addr(htonl(INADDR_ANY), u.cfg.udp_port));
+        int one = 1;
+        ::setsockopt(fd.get(), IPPROTO_IP, IP_PKTINFO, &one, sizeof one);  // to tell broadcasts apart
+        shared_.push_back({std::move(fd), u.cfg.udp_port});
+    }
     poke();
 }
 
@@ -386,9 +419,20 @@ void EventLoop::read_udp(int fd, Unit* only, std::uint16_t shared_port) {
     for (int i = 0; i < 64; ++i) {
         std::uint8_t buf[2048];
         sockaddr_in peer{};
-        socklen_t len = sizeof peer;
-        ssize_t n = ::recvfrom(fd, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&peer), &len);
+        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))];
+        iovec iov{buf, sizeof buf};
+        msghdr msg{};
+        msg.msg_name = &peer;
+        msg.msg_namelen = sizeof peer;
+        msg.msg_iov = &iov;
+        msg.msg_iovlen = 1;
+        msg.msg_control = control;
+        msg.msg_controllen = sizeof control;
+        ssize_t n = ::recvmsg(fd, &msg, 0);
         if (n < 0) return;
+        // The wildcard socket also gets unicast for addresses no unit serves
+        // now (a unit that is down or has moved): that is nobody's datagram.
+        if (!only && !is_broadcast(destination(msg))) continue;
         Bytes d(buf, buf + n);
         for (auto& u : units_) {
             Unit& x = *u;

@@ -158,6 +158,39 @@ TEST(SimRestart, WritesForOtherModulesAreIgnored) {
     EXPECT_EQ(sim.ip(0), "127.0.0.2");
 }
 
+// The library assigns addresses by broadcast; only the named module moves.
+TEST(SimRestart, BroadcastAddressAssignmentMovesOnlyTheNamedModule) {
+    if (!in_namespace()) GTEST_SKIP() << "needs tests/support/netns-run.sh";
+    UnitConfig a = board(17, 0, "10.200.0.2"), b = board(17, 0, "10.200.0.3");
+    for (UnitConfig* u : {&a, &b}) {
+        u->module = true;
+        u->restart_ms = 50;
+    }
+    Simulator sim({a, b});
+    int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    int one = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &one, sizeof one);
+    sockaddr_in all = address("255.255.255.255", 30718);
+    // b's default MAC ends in its address's last two octets: 00 03.
+    const Bytes assign{0, 0, 0, 0xFC, 'I', 'P', '-', 'S', 'E', 'T', 'U', 'P', 0, 0, 0x00, 0x03, 10, 200, 0, 20};
+    ASSERT_EQ(::sendto(fd, assign.data(), assign.size(), 0, reinterpret_cast<sockaddr*>(&all), sizeof all), 20);
+    ::close(fd);
+    ASSERT_TRUE(sim.wait_state(1, [](const UnitState& s) { return s.restarts == 1 && !s.restarting; }));
+    EXPECT_EQ(sim.ip(1), "10.200.0.20");
+    EXPECT_EQ(sim.state(0).restarts, 0);
+    EXPECT_EQ(sim.frames(0, Endpoint::Udp).size(), 1u);  // heard, not taken
+    sockaddr_in from{};
+    EXPECT_EQ(query("10.200.0.20", 30718, kQuery, &from).size(), 30u);
+    EXPECT_STREQ(inet_ntoa(from.sin_addr), "10.200.0.20");
+    EXPECT_TRUE(query("10.200.0.3", 30718, kQuery).empty());
+
+    // A foreign host answering from the module port, late.
+    sim.inject(0, Endpoint::Udp, {.kind = FaultKind::None, .delay = 50ms, .match = kQuery, .source_ip = "10.200.0.9"});
+    EXPECT_EQ(query("10.200.0.2", 30718, kQuery, &from).size(), 30u);
+    EXPECT_STREQ(inet_ntoa(from.sin_addr), "10.200.0.9");
+    EXPECT_EQ(ntohs(from.sin_port), 30718);
+}
+
 // ---------------------------------------------------------------- datagrams
 
 TEST(SimDatagrams, ForeignSourceDelaysAndDuplicates) {
