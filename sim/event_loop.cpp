@@ -243,6 +243,12 @@ void EventLoop::close_unit(Unit& u) {
 void EventLoop::start() {
     if (running_) return;
     wake_ = Fd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
+    // A restart cut short by stop() is over: start serves every port.
+    for (auto& u : units_) {
+        u->st.restarting = false;
+        u->down_at.reset();
+        u->up_at.reset();
+    }
     try {
         for (auto& u : units_) open_unit(*u);
     } catch (...) {
