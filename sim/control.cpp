@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <sstream>
 #include <stdexcept>
+#include <type_traits>
+#include <utility>
 
 namespace wexosim {
 
@@ -97,6 +99,14 @@ std::string state_line(const UnitState& s) {
            " firmware-loads=" + num(s.firmware_loads);
 }
 
+// "NAME U [BITS]": set one bit field of the state (if given) and show it.
+template <auto Field>
+std::string bits_command(Simulator& sim, const Args& a) {
+    using T = std::remove_reference_t<decltype(std::declval<UnitState&>().*Field)>;
+    if (a.has(2)) sim.update(a.unit(), [&](UnitState& s) { s.*Field = static_cast<T>(a.bits(2)); });
+    return "ok " + hexnum(sim.state(a.unit()).*Field);
+}
+
 // The answer to a change that reports nothing back.
 std::string done() { return "ok"; }
 
@@ -117,25 +127,16 @@ constexpr Command kCommands[] = {
      }},
     {"state", "U", "the unit's state", [](Simulator& sim, const Args& a) { return state_line(sim.state(a.unit())); }},
     {"inputs", "U [BITS]", "set (if given) and show the inputs",
-     [](Simulator& sim, const Args& a) {
-         if (a.has(2)) sim.set_inputs(a.unit(), a.bits(2));
-         return "ok " + hexnum(sim.inputs(a.unit()));
-     }},
+     bits_command<&UnitState::inputs>},
     {"input", "U CH 0|1", "set one input",
      [](Simulator& sim, const Args& a) {
          sim.set_input(a.unit(), static_cast<int>(a.num(2)), a.onoff(3));
          return "ok " + hexnum(sim.inputs(a.unit()));
      }},
     {"outputs", "U [BITS]", "set (if given) and show the outputs",
-     [](Simulator& sim, const Args& a) {
-         if (a.has(2)) sim.set_outputs(a.unit(), a.bits(2));
-         return "ok " + hexnum(sim.outputs(a.unit()));
-     }},
+     bits_command<&UnitState::outputs>},
     {"pins", "U [BITS]", "set (if given) and show the pins",
-     [](Simulator& sim, const Args& a) {
-         if (a.has(2)) sim.set_pins(a.unit(), static_cast<std::uint8_t>(a.bits(2)));
-         return "ok " + hexnum(sim.pins(a.unit()));
-     }},
+     bits_command<&UnitState::pins>},
     {"id", "U ID", "change the board ID",
      [](Simulator& sim, const Args& a) { return sim.set_board_id(a.unit(), static_cast<int>(a.num(2))), done(); }},
     {"model", "U CODE", "change the model code",
