@@ -1,21 +1,20 @@
-// The line-based control language of wexo-sim (stdin and control socket).
-#include "wexosim.hpp"
+// The line-based control language of wexo-sim (stdin and control socket):
+// one table row per command.
+#include "internal.hpp"
 
+#include <climits>
 #include <cstdio>
 #include <sstream>
 #include <stdexcept>
+#include <type_traits>
+#include <utility>
 
 namespace wexosim {
 
-namespace {
+using detail::parse_bool;
+using detail::parse_number;
 
-constexpr const char* kHelp =
-    "commands (U: unit number, EP: data|udp|pins|pinmode|setup):\n"
-    "  units | state U | inputs U [BITS] | input U CH 0|1 | outputs U [BITS] | pins U [BITS]\n"
-    "  id U ID | model U CODE | ident U on|off | discovery U on|off | setup-query U on|off\n"
-    "  fault U EP KIND [count=N|forever] [delay=MS] [piece=N] [pause=MS] [length=N] [bytes=HEX] [match=HEX]\n"
-    "  clear-faults U [EP] | connect U EP accept|refuse|stall | close U EP | unsolicited U EP HEX\n"
-    "  log U EP | clear-log U [EP] | wait U EP N [MS] | accepted U EP | quit";
+namespace {
 
 std::string hexnum(std::uint32_t v) {
     char buf[16];
@@ -23,155 +22,208 @@ std::string hexnum(std::uint32_t v) {
     return buf;
 }
 
-long number(const std::string& s) {
-    std::size_t used = 0;
-    long v = 0;
-    try {
-        v = std::stol(s, &used, 0);
-    } catch (const std::exception&) {
-        used = 0;
+long number(const std::string& s) { return parse_number("number", s, LONG_MIN, LONG_MAX); }
+
+// The words of one command line with typed access by position.
+struct Args {
+    std::vector<std::string> t;
+    bool has(std::size_t i) const { return t.size() > i; }
+    const std::string& word(std::size_t i) const { return t.at(i); }
+    long num(std::size_t i) const { return number(word(i)); }
+    int unit() const { return static_cast<int>(num(1)); }
+    std::uint32_t bits(std::size_t i) const { return static_cast<std::uint32_t>(num(i)); }
+    bool onoff(std::size_t i) const { return parse_bool("switch", word(i)); }
+    Endpoint ep(std::size_t i = 2) const {
+        auto e = endpoint_from_name(word(i));
+        if (!e) throw std::invalid_argument("unknown endpoint: " + word(i));
+        return *e;
     }
-    if (used != s.size() || s.empty()) throw std::invalid_argument("not a number: " + s);
-    return v;
-}
+    std::string rest(std::size_t from) const {
+        std::string s;
+        for (std::size_t i = from; i < t.size(); ++i) s += t[i];
+        return s;
+    }
+};
 
-bool onoff(const std::string& s) {
-    if (s == "on" || s == "1") return true;
-    if (s == "off" || s == "0") return false;
-    throw std::invalid_argument("expected on or off: " + s);
-}
-
-Fault parse_fault(const std::vector<std::string>& t, std::size_t from) {
+Fault parse_fault(const Args& a, std::size_t from) {
     Fault f;
-    auto kind = fault_from_name(t.at(from));
-    if (!kind) throw std::invalid_argument("unknown fault: " + t[from]);
+    auto kind = fault_from_name(a.word(from));
+    if (!kind) throw std::invalid_argument("unknown fault: " + a.word(from));
     f.kind = *kind;
-    for (std::size_t i = from + 1; i < t.size(); ++i) {
-        std::size_t eq = t[i].find('=');
-        if (eq == std::string::npos) throw std::invalid_argument("expected key=value: " + t[i]);
-        std::string k = t[i].substr(0, eq), v = t[i].substr(eq + 1);
-        if (k == "count") f.count = v == "forever" ? kForever : static_cast<int>(number(v));
-        else if (k == "delay") f.delay = Millis{number(v)};
-        else if (k == "piece") f.piece = static_cast<std::size_t>(number(v));
-        else if (k == "pause") f.pause = Millis{number(v)};
-        else if (k == "length") f.length = static_cast<std::size_t>(number(v));
+    for (std::size_t i = from + 1; i < a.t.size(); ++i) {
+        std::size_t eq = a.t[i].find('=');
+        if (eq == std::string::npos) throw std::invalid_argument("expected key=value: " + a.t[i]);
+        std::string k = a.t[i].substr(0, eq), v = a.t[i].substr(eq + 1);
+        auto size = [&] { return static_cast<std::size_t>(parse_number(k, v, 0, LONG_MAX)); };
+        if (k == "count") f.count = v == "forever" ? kForever : static_cast<int>(parse_number(k, v, 0, INT_MAX));
+        else if (k == "delay") f.delay = Millis{parse_number(k, v, 0, LONG_MAX)};
+        else if (k == "piece") f.piece = size();
+        else if (k == "pause") f.pause = Millis{parse_number(k, v, 0, LONG_MAX)};
+        else if (k == "length") f.length = size();
+        else if (k == "frames") f.frames = size();
         else if (k == "bytes") f.bytes = from_hex(v);
         else if (k == "match") f.match = from_hex(v);
+        else if (k == "source") f.source_ip = v;
         else throw std::invalid_argument("unknown fault key: " + k);
     }
     return f;
 }
 
+ConnectMode connect_mode(const std::string& m) {
+    if (m == "accept") return ConnectMode::Accept;
+    if (m == "refuse") return ConnectMode::Refuse;
+    if (m == "stall") return ConnectMode::Stall;
+    throw std::invalid_argument("unknown connect mode: " + m);
+}
+
+std::string units_line(Simulator& sim, int u) {
+    UnitConfig c = sim.config(u);
+    UnitState s = sim.state(u);
+    std::string out = "unit " + std::to_string(u) + " ip=" + s.ip + " model=" + std::to_string(s.model) +
+                      " id=" + std::to_string(s.board_id) + " data=" + std::to_string(sim.port(u, Endpoint::Data));
+    if (c.module)
+        out += " udp=" + std::to_string(sim.port(u, Endpoint::Udp)) + " pins=" + std::to_string(sim.port(u, Endpoint::Pins));
+    return out;
+}
+
+std::string state_line(const UnitState& s) {
+    auto num = [](int v) { return std::to_string(v); };
+    const SerialSettings& se = s.serial;
+    return "ok inputs=" + hexnum(s.inputs) + " outputs=" + hexnum(s.outputs) + " pins=" + hexnum(s.pins) +
+           " id=" + num(s.board_id) + " model=" + num(s.model) + " auto-active=" + num(s.auto_switching.active) +
+           " auto-mask=" + hexnum(s.auto_switching.mask) + " auto-time=" + num(s.auto_switching.time_index) +
+           " cp=" + num(s.cp_modes[0]) + "." + num(s.cp_modes[1]) + "." + num(s.cp_modes[2]) +
+           " cp-flag=" + num(s.cp_flag) + " ip=" + s.ip + " data-port=" + num(s.data_port) +
+           " serial=" + hexnum(se.flags) + "." + num(se.baud) + "." + num(se.flow) +
+           " performance=" + num(s.performance) + " restarting=" + num(s.restarting) + " restarts=" + num(s.restarts) +
+           " firmware-loads=" + num(s.firmware_loads);
+}
+
+// "NAME U [BITS]": set one bit field of the state (if given) and show it.
+template <auto Field>
+std::string bits_command(Simulator& sim, const Args& a) {
+    using T = std::remove_reference_t<decltype(std::declval<UnitState&>().*Field)>;
+    if (a.has(2)) sim.update(a.unit(), [&](UnitState& s) { s.*Field = static_cast<T>(a.bits(2)); });
+    return "ok " + hexnum(sim.state(a.unit()).*Field);
+}
+
+// The answer to a change that reports nothing back.
+std::string done() { return "ok"; }
+
+struct Command {
+    const char* name;
+    const char* args;
+    const char* help;
+    std::string (*run)(Simulator&, const Args&);
+};
+
+constexpr Command kCommands[] = {
+    {"help", "", "this list", [](Simulator&, const Args&) { return "ok\n" + control_help(); }},
+    {"units", "", "ok N, then one unit line per unit",
+     [](Simulator& sim, const Args&) {
+         std::string out = "ok " + std::to_string(sim.unit_count());
+         for (int u = 0; u < sim.unit_count(); ++u) out += "\n" + units_line(sim, u);
+         return out;
+     }},
+    {"state", "U", "the unit's state", [](Simulator& sim, const Args& a) { return state_line(sim.state(a.unit())); }},
+    {"inputs", "U [BITS]", "set (if given) and show the inputs",
+     bits_command<&UnitState::inputs>},
+    {"input", "U CH 0|1", "set one input",
+     [](Simulator& sim, const Args& a) {
+         sim.set_input(a.unit(), static_cast<int>(a.num(2)), a.onoff(3));
+         return "ok " + hexnum(sim.inputs(a.unit()));
+     }},
+    {"outputs", "U [BITS]", "set (if given) and show the outputs",
+     bits_command<&UnitState::outputs>},
+    {"pins", "U [BITS]", "set (if given) and show the pins",
+     bits_command<&UnitState::pins>},
+    {"id", "U ID", "change the board ID",
+     [](Simulator& sim, const Args& a) { return sim.set_board_id(a.unit(), static_cast<int>(a.num(2))), done(); }},
+    {"model", "U CODE", "change the model code",
+     [](Simulator& sim, const Args& a) { return sim.set_model(a.unit(), static_cast<int>(a.num(2))), done(); }},
+    {"ident", "U on|off", "answer identification or not",
+     [](Simulator& sim, const Args& a) { return sim.set_answer_ident(a.unit(), a.onoff(2)), done(); }},
+    {"discovery", "U on|off", "answer discovery or not",
+     [](Simulator& sim, const Args& a) { return sim.set_ignore_discovery(a.unit(), !a.onoff(2)), done(); }},
+    {"setup-query", "U on|off", "answer the F8 setup query or not",
+     [](Simulator& sim, const Args& a) { return sim.set_answer_setup_query(a.unit(), a.onoff(2)), done(); }},
+    {"restart", "U [MS]", "restart the module: its ports go away for MS (the unit's restart time)",
+     [](Simulator& sim, const Args& a) {
+         Millis down{a.has(2) ? a.num(2) : sim.config(a.unit()).restart_ms};
+         return sim.restart_module(a.unit(), down), done();
+     }},
+    {"wait-restart", "U N [MS]", "ok once N restarts have begun and the module is up again",
+     [](Simulator& sim, const Args& a) -> std::string {
+         int n = static_cast<int>(a.num(2));
+         Millis ms{a.has(3) ? a.num(3) : 10000};
+         bool up = sim.wait_state(a.unit(), [n](const UnitState& s) { return s.restarts >= n && !s.restarting; }, ms);
+         return up ? "ok" : "error timeout";
+     }},
+    {"firmware", "U", "ok N HEX: images committed so far, the last one",
+     [](Simulator& sim, const Args& a) {
+         UnitState s = sim.state(a.unit());
+         return "ok " + std::to_string(s.firmware_loads) + (s.firmware.empty() ? "" : " ") + to_hex(s.firmware);
+     }},
+    {"fault", "U EP KIND [KEY=VALUE...]", "queue a fault (keys: count delay piece pause length frames bytes match source)",
+     [](Simulator& sim, const Args& a) { return sim.inject(a.unit(), a.ep(), parse_fault(a, 3)), done(); }},
+    {"clear-faults", "U [EP]", "drop queued faults",
+     [](Simulator& sim, const Args& a) {
+         return a.has(2) ? sim.clear_faults(a.unit(), a.ep()) : sim.clear_faults(a.unit()), done();
+     }},
+    {"connect", "U EP accept|refuse|stall", "connect mode of a TCP endpoint",
+     [](Simulator& sim, const Args& a) { return sim.set_connect_mode(a.unit(), a.ep(), connect_mode(a.word(3))), done(); }},
+    {"close", "U EP", "close the endpoint's open connections",
+     [](Simulator& sim, const Args& a) { return sim.close_connections(a.unit(), a.ep()), done(); }},
+    {"unsolicited", "U EP HEX", "send bytes on the endpoint's open connections",
+     [](Simulator& sim, const Args& a) { return sim.send_unsolicited(a.unit(), a.ep(), from_hex(a.rest(3))), done(); }},
+    {"log", "U EP", "ok N, then one frame line per received request",
+     [](Simulator& sim, const Args& a) {
+         auto frames = sim.frames(a.unit(), a.ep());
+         std::string out = "ok " + std::to_string(frames.size());
+         for (const Bytes& f : frames) out += "\nframe " + to_hex(f);
+         return out;
+     }},
+    {"clear-log", "U [EP]", "forget received requests",
+     [](Simulator& sim, const Args& a) {
+         return a.has(2) ? sim.clear_log(a.unit(), a.ep()) : sim.clear_log(a.unit()), done();
+     }},
+    {"wait", "U EP N [MS]", "ok once N requests are logged, error timeout after MS (2000)",
+     [](Simulator& sim, const Args& a) -> std::string {
+         Millis ms{a.has(4) ? a.num(4) : 2000};
+         return sim.wait_frames(a.unit(), a.ep(), static_cast<std::size_t>(a.num(3)), ms) ? "ok" : "error timeout";
+     }},
+    {"accepted", "U EP", "ok N: connections accepted so far",
+     [](Simulator& sim, const Args& a) { return "ok " + std::to_string(sim.accepted(a.unit(), a.ep())); }},
+    {"quit", "", "end the simulator", [](Simulator&, const Args&) { return std::string("ok bye"); }},
+};
+
 }  // namespace
+
+std::string control_help() {
+    std::string out = "commands (U: unit number, EP: data|udp|pins|pinmode|setup):";
+    for (const Command& c : kCommands) {
+        std::string syntax = std::string(c.name) + (*c.args ? " " : "") + c.args;
+        out += "\n  " + syntax + std::string(syntax.size() < 28 ? 28 - syntax.size() : 1, ' ') + c.help;
+    }
+    return out;
+}
 
 std::string control_command(Simulator& sim, const std::string& line) {
     std::istringstream in(line);
-    std::vector<std::string> t;
-    for (std::string w; in >> w;) t.push_back(w);
-    if (t.empty()) return "ok";
-    try {
-        const std::string& cmd = t[0];
-        auto unit = [&] { return static_cast<int>(number(t.at(1))); };
-        auto ep = [&](std::size_t i = 2) {
-            auto e = endpoint_from_name(t.at(i));
-            if (!e) throw std::invalid_argument("unknown endpoint: " + t[i]);
-            return *e;
-        };
-        auto bits = [&](std::size_t i) { return static_cast<std::uint32_t>(number(t.at(i))); };
-        auto rest = [&](std::size_t from) {
-            std::string s;
-            for (std::size_t i = from; i < t.size(); ++i) s += t[i];
-            return s;
-        };
-
-        if (cmd == "help") return std::string("ok\n") + kHelp;
-        if (cmd == "units") {
-            std::string out = "ok " + std::to_string(sim.unit_count());
-            for (int u = 0; u < sim.unit_count(); ++u) {
-                UnitConfig c = sim.config(u);
-                UnitState s = sim.state(u);
-                out += "\nunit " + std::to_string(u) + " ip=" + c.ip + " model=" + std::to_string(s.model) +
-                       " id=" + std::to_string(s.board_id) + " data=" + std::to_string(sim.port(u, Endpoint::Data));
-                if (c.module)
-                    out += " udp=" + std::to_string(sim.port(u, Endpoint::Udp)) +
-                           " pins=" + std::to_string(sim.port(u, Endpoint::Pins));
-            }
-            return out;
+    Args a;
+    for (std::string w; in >> w;) a.t.push_back(w);
+    if (a.t.empty()) return "ok";
+    for (const Command& c : kCommands) {
+        if (a.t[0] != c.name) continue;
+        try {
+            return c.run(sim, a);
+        } catch (const std::out_of_range& e) {
+            return std::string("error missing argument or no such unit (") + e.what() + ")";
+        } catch (const std::exception& e) {
+            return std::string("error ") + e.what();
         }
-        if (cmd == "state") {
-            UnitState s = sim.state(unit());
-            auto m = sim.cp_modes(unit());
-            return "ok inputs=" + hexnum(s.inputs) + " outputs=" + hexnum(s.outputs) + " pins=" + hexnum(s.pins) +
-                   " id=" + std::to_string(s.board_id) + " model=" + std::to_string(s.model) +
-                   " auto-active=" + std::to_string(s.auto_switching.active) +
-                   " auto-mask=" + hexnum(s.auto_switching.mask) +
-                   " auto-time=" + std::to_string(s.auto_switching.time_index) + " cp=" + std::to_string(m[0]) + "." +
-                   std::to_string(m[1]) + "." + std::to_string(m[2]);
-        }
-        if (cmd == "inputs") {
-            if (t.size() > 2) sim.set_inputs(unit(), bits(2));
-            return "ok " + hexnum(sim.inputs(unit()));
-        }
-        if (cmd == "input") {
-            sim.set_input(unit(), static_cast<int>(number(t.at(2))), onoff(t.at(3)));
-            return "ok " + hexnum(sim.inputs(unit()));
-        }
-        if (cmd == "outputs") {
-            if (t.size() > 2) sim.set_outputs(unit(), bits(2));
-            return "ok " + hexnum(sim.outputs(unit()));
-        }
-        if (cmd == "pins") {
-            if (t.size() > 2) sim.set_pins(unit(), static_cast<std::uint8_t>(bits(2)));
-            return "ok " + hexnum(sim.pins(unit()));
-        }
-        if (cmd == "id") return sim.set_board_id(unit(), static_cast<int>(number(t.at(2)))), "ok";
-        if (cmd == "model") return sim.set_model(unit(), static_cast<int>(number(t.at(2)))), "ok";
-        if (cmd == "ident") return sim.set_answer_ident(unit(), onoff(t.at(2))), "ok";
-        if (cmd == "discovery") return sim.set_ignore_discovery(unit(), !onoff(t.at(2))), "ok";
-        if (cmd == "setup-query") return sim.set_answer_setup_query(unit(), onoff(t.at(2))), "ok";
-        if (cmd == "fault") return sim.inject(unit(), ep(), parse_fault(t, 3)), "ok";
-        if (cmd == "clear-faults") {
-            if (t.size() > 2)
-                sim.clear_faults(unit(), ep());
-            else
-                sim.clear_faults(unit());
-            return "ok";
-        }
-        if (cmd == "connect") {
-            const std::string& m = t.at(3);
-            ConnectMode mode = m == "accept"   ? ConnectMode::Accept
-                               : m == "refuse" ? ConnectMode::Refuse
-                               : m == "stall"  ? ConnectMode::Stall
-                                               : throw std::invalid_argument("unknown connect mode: " + m);
-            return sim.set_connect_mode(unit(), ep(), mode), "ok";
-        }
-        if (cmd == "close") return sim.close_connections(unit(), ep()), "ok";
-        if (cmd == "unsolicited") return sim.send_unsolicited(unit(), ep(), from_hex(rest(3))), "ok";
-        if (cmd == "log") {
-            auto frames = sim.frames(unit(), ep());
-            std::string out = "ok " + std::to_string(frames.size());
-            for (const Bytes& f : frames) out += "\nframe " + to_hex(f);
-            return out;
-        }
-        if (cmd == "clear-log") {
-            if (t.size() > 2)
-                sim.clear_log(unit(), ep());
-            else
-                sim.clear_log(unit());
-            return "ok";
-        }
-        if (cmd == "wait") {
-            Millis ms{t.size() > 4 ? number(t[4]) : 2000};
-            return sim.wait_frames(unit(), ep(), static_cast<std::size_t>(number(t.at(3))), ms) ? "ok"
-                                                                                                : "error timeout";
-        }
-        if (cmd == "accepted") return "ok " + std::to_string(sim.accepted(unit(), ep()));
-        return "error unknown command: " + cmd;
-    } catch (const std::out_of_range& e) {
-        return std::string("error missing argument or no such unit (") + e.what() + ")";
-    } catch (const std::exception& e) {
-        return std::string("error ") + e.what();
     }
+    return "error unknown command: " + a.t[0];
 }
 
 }  // namespace wexosim

@@ -73,6 +73,22 @@ std::vector<Piece> shape_reply(const Fault& f, const std::optional<Bytes>& reply
     }
     case FaultKind::Raw:
         return one(f.bytes);
+    case FaultKind::Drip: {
+        // Every byte on time, none ever ending the frame: only an overall
+        // deadline on the reader ends the wait.
+        Bytes all = f.bytes.empty() ? r : f.bytes;
+        Bytes tail = junk(f.length, 0x41);
+        all.insert(all.end(), tail.begin(), tail.end());
+        std::vector<Piece> v;
+        for (std::size_t i = 0; i < all.size(); ++i) v.push_back({Bytes{all[i]}, i ? f.pause : Millis{0}, false});
+        return v;
+    }
+    case FaultKind::Flood: {
+        const Bytes frame = f.bytes.empty() ? Bytes{'a', 'i', 0x20, 0xC8} : f.bytes;
+        std::vector<Piece> v;
+        for (std::size_t i = 0; i < f.frames; ++i) v.push_back({frame, i ? f.pause : Millis{0}, false});
+        return v;
+    }
     }
     return one(r);
 }

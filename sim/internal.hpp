@@ -6,8 +6,12 @@
 #include <netinet/in.h>
 #include <unistd.h>
 
+#include <condition_variable>
 #include <deque>
+#include <list>
 #include <map>
+#include <mutex>
+#include <thread>
 #include <utility>
 
 namespace wexosim::detail {
@@ -56,6 +60,7 @@ struct Chunk {
     Clock::time_point at;
     bool close_after = false;
     sockaddr_in peer{};      // datagrams only
+    std::string source{};    // datagrams only: send from this address (Fault::source_ip)
 };
 
 struct BinaryCommand {
@@ -77,6 +82,8 @@ public:
     virtual std::optional<Bytes> answer(const Bytes& frame) = 0;
 };
 std::unique_ptr<Protocol> make_protocol(Unit& unit, Endpoint ep);
+std::unique_ptr<Protocol> make_board_protocol(Unit& unit);
+std::unique_ptr<Protocol> make_udp_protocol(Unit& unit);
 
 struct Listener {
     Fd fd;
@@ -95,35 +102,49 @@ struct EndpointData {
 
 struct Unit {
     int number = 0;
-    UnitConfig cfg;
-    UnitState st;
-    sockaddr_in addr{};
+    UnitConfig cfg;                  // start configuration: never changed
+    UnitState st;                    // changing state, pins kept apart (see view())
+    std::array<std::uint8_t, 6> mac{};
+    sockaddr_in addr{};              // address served now
     std::array<EndpointData, kEndpoints> eps;
     std::map<std::string, Handler> ascii;
     std::map<std::uint8_t, BinaryCommand> binary;
-    std::map<int, Handler> udp;          // key: udp_key()
+    std::map<int, Handler> udp;      // key: udp_key()
     Fd udp_fd;
     std::uint16_t udp_port = 0;
-    std::deque<Chunk> udp_out;
+    std::deque<Chunk> udp_out;       // ordered by due time: a delayed datagram holds up nothing
     std::unique_ptr<Protocol> udp_proto;
+
+    // A handler asks for a restart here; it begins once the reply is out.
+    bool restart_requested = false;
+    std::optional<Clock::time_point> down_at, up_at;
+    Millis down_time{0};
 
     int n_outputs() const;
     int n_inputs() const;
     IdentForm ident_form() const;
     bool short_pin_form() const { return cfg.firm_major * 100 + cfg.firm_minor * 10 < 150; }
-    std::array<std::uint8_t, 3> cp_modes() const;
 
     // Model 1 drives its outputs through the pins; model 2 reads inputs 5, 6 from them.
     std::uint32_t outputs() const;
     void set_outputs(std::uint32_t bits);
     std::uint32_t inputs() const;
     void set_inputs(std::uint32_t bits);
+
+    // The state as the API shows it, and a change of that view written back.
+    UnitState view() const;
+    void apply(const UnitState& before, const UnitState& after);
 };
 
 // Datagram key for the module's command table: the query byte at offset 3,
 // or kProbeKey for the two-letter probe.
 constexpr int kProbeKey = 0x100;
 int udp_key(const Bytes& datagram);
+
+// Text forms shared by the unit definitions and the control language; both
+// throw std::invalid_argument naming `key`.
+long parse_number(const std::string& key, const std::string& value, long lo, long hi);
+bool parse_bool(const std::string& key, const std::string& value);  // on/off, 1/0, yes/no, true/false
 
 // Fill the command tables with the built-in commands.
 void install_board_commands(Unit& unit);
@@ -135,5 +156,66 @@ Bytes discovery_reply(const Unit& unit);
 Bytes setup_record(const Unit& unit);
 Bytes ident_text_reply(const Unit& unit);
 Bytes cp_block(const Unit& unit);
+
+// The event loop: sockets, the poll thread, timed output queues and restarts.
+class EventLoop {
+public:
+    EventLoop();
+    ~EventLoop();
+    std::vector<std::unique_ptr<Unit>>& units() { return units_; }
+    Unit& unit(int n) const;
+
+    void start();   // opens every unit's sockets and starts the thread
+    void stop();    // joins the thread and closes everything
+    bool running() const { return running_; }
+    void open_unit(Unit& u);    // binds the unit's sockets (while running)
+    void notify();              // state changed: wake waiters
+
+    void set_connect_mode(Unit& u, Endpoint ep, ConnectMode mode);
+    void close_connections(Unit& u, Endpoint ep);
+    void send_unsolicited(Unit& u, Endpoint ep, const Bytes& bytes);
+    int open_connections(const Unit& u, Endpoint ep) const;
+    void restart(Unit& u, Millis down_time);
+
+    template <class Pred>
+    bool wait(std::unique_lock<std::mutex>& lk, Millis timeout, Pred pred) const {
+        return cv_.wait_for(lk, timeout, pred);
+    }
+    std::mutex& mutex() const { return m_; }
+
+private:
+    struct Conn;
+    struct SharedUdp {
+        Fd fd;
+        std::uint16_t port = 0;
+    };
+
+    void poke();
+    void apply_mode(Unit& u, Endpoint ep, ConnectMode mode);
+    void close_unit(Unit& u);
+    void handle(Unit& u, Endpoint ep, Protocol& proto, const Bytes& frame, std::deque<Chunk>& out,
+                const sockaddr_in& peer);
+    void kill(Conn& c);
+    void flush(Conn& c);
+    void flush_udp(Unit& u);
+    void accept_on(Unit& u, Endpoint ep);
+    void read_conn(Conn& c);
+    void read_udp(int fd, Unit* only, std::uint16_t shared_port);
+    void run_timers();
+    void loop();
+
+    mutable std::mutex m_;
+    mutable std::condition_variable cv_;
+    std::vector<std::unique_ptr<Unit>> units_;
+    std::list<std::unique_ptr<Conn>> conns_;
+    std::vector<SharedUdp> shared_;
+    Fd wake_;
+    std::thread thread_;
+    bool running_ = false;
+    bool stopping_ = false;
+    // Bumped whenever a descriptor is opened or closed outside the loop, so
+    // that the loop drops poll results that may name stale descriptors.
+    std::uint64_t generation_ = 0;
+};
 
 }  // namespace wexosim::detail

@@ -21,42 +21,31 @@ namespace {
 
 constexpr const char* kUsage = R"(usage: wexo-sim --unit DEF [--unit DEF ...] [--control PORT] [--stdin]
 
-Simulates WEXO I/O units (XPort module + I/O board), each on its own IPv4
+Simulates WEXO I/O units (network module + I/O board), each on its own IPv4
 address. Prints one "unit ..." line per unit and then "ready" once every
 socket listens. Ends on SIGINT, SIGTERM, the command "quit", or end of
 standard input when commands are read from it.
 
 options:
-  --unit DEF     add a unit; DEF is comma-separated key=value:
-                    ip=ADDR model=N id=0..15 port=DATAPORT (0: ephemeral)
-                    ident=auto|plain|extended|mi-basic|mi-extended
-                    outputs=N inputs=N in=BITS out=BITS pins=BITS
-                    answer-ident=on|off status=HEX (exact 0x55 0x55 reply)
-                    module=on|off udp-port=N pins-port=N
-                    pinmode=on|off pinmode-port=N setup=on|off setup-port=N
-                    ignore-discovery=on|off answer-query=on|off answer-probe=on|off
-                    answer-setup=on|off answer-text=on|off answer-cp=on|off
-                    firm=XX version=MAJOR.MINOR mac=00:20:4a:01:02:03 text=GC...
-                    serial-flags=N baud=N flow=N record-port=N (first layout)
-                    serial-flags2=N baud2=N flow2=N record-port2=N (second layout)
-                    cp=M1.M2.M3 cp-flag=N setup-record=HEX cp-block=HEX greeting=HEX
+  --unit DEF     add a unit; DEF is comma-separated key=value (below)
   --control PORT  also accept control connections on 127.0.0.1:PORT
                   (0: any free port, printed as "control PORT")
   --stdin         read commands from standard input even with --control
                   (the default without --control)
   --help          this text
 
-control commands, one per line, answered by "ok ..." or "error ...":
-  units | state U | inputs U [BITS] | input U CH 0|1 | outputs U [BITS] | pins U [BITS]
-  id U ID | model U CODE | ident U on|off | discovery U on|off | setup-query U on|off
-  fault U EP KIND [count=N|forever] [delay=MS] [piece=N] [pause=MS] [length=N]
-        [bytes=HEX] [match=HEX]
-        KIND: none silence split stale foreign overlong garbage close truncate wrongecho raw
-  clear-faults U [EP] | connect U EP accept|refuse|stall | close U EP
-  unsolicited U EP HEX | log U EP | clear-log U [EP] | wait U EP N [MS] | accepted U EP
-  help | quit
-  (U: unit number from 0; EP: data udp pins pinmode setup)
+unit keys (numbers decimal or 0x-hex, on/off also 1/0, yes/no, true/false):
 )";
+
+void usage() {
+    std::fputs(kUsage, stdout);
+    std::fputs(wexosim::unit_spec_help().c_str(), stdout);
+    std::printf("\ncontrol %s\n", wexosim::control_help().c_str());
+    std::fputs("  one per line, answered by \"ok ...\" or \"error ...\"; fault KIND: ", stdout);
+    for (int k = 0; wexosim::fault_name(static_cast<wexosim::FaultKind>(k)) != nullptr; ++k)
+        std::printf("%s ", wexosim::fault_name(static_cast<wexosim::FaultKind>(k)));
+    std::puts("");
+}
 
 int g_signal_pipe[2] = {-1, -1};
 
@@ -113,7 +102,7 @@ int main(int argc, char** argv) {
         };
         try {
             if (a == "--help" || a == "-h") {
-                std::fputs(kUsage, stdout);
+                usage();
                 return 0;
             } else if (a == "--unit") {
                 units.push_back(wexosim::parse_unit_spec(value()));

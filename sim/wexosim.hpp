@@ -1,4 +1,4 @@
-// wexosim: a simulated WEXO I/O unit (XPort network module + PIC I/O board).
+// wexosim: a simulated WEXO I/O unit (network module + I/O board behind it).
 //
 // One Simulator hosts one or more units, each on its own IPv4 address, and
 // serves all their sockets from one background thread. start() returns only
@@ -69,6 +69,9 @@ struct SerialSettings {
     std::uint16_t port = 0;     // data port written into the record; 0: the unit's data port
 };
 
+// The start configuration of a unit: fixed once the unit is added. What the
+// unit changes while it runs (its outputs, pins, address, serial settings,
+// ...) lives in UnitState.
 struct UnitConfig {
     // ---- board
     std::string ip = "127.0.0.2";
@@ -111,12 +114,14 @@ struct UnitConfig {
     std::optional<Bytes> cp_block{};        // exact 130-byte reply to 0xE7
     Bytes pins_greeting = {0x00, 0x00, 0x00, 0x00};  // sent on connect in the short form
     std::uint8_t initial_pins = 0;        // bits 0..2: CP1..CP3
+    int restart_ms = 2000;                // how long a restart keeps the module's ports down
 };
 
 // Parses "ip=10.200.0.2,model=17,id=3,port=10003,module=on,..." (the
 // executable's --unit syntax, documented in docs/simulator.md). Throws
 // std::invalid_argument naming the bad key or value.
 UnitConfig parse_unit_spec(const std::string& text);
+std::string unit_spec_help();  // one line per key
 
 // ---------------------------------------------------------------- auto switching
 
@@ -142,8 +147,12 @@ enum class FaultKind {
     Truncate,       // only the first `length` bytes (default all but the last)
     WrongEcho,      // ASCII: first letter of the reply +1; binary: byte 0 XOR 0x01
     Raw,            // exactly `bytes` instead of the reply
+    Drip,           // the reply (or `bytes`) one byte at a time `pause` apart, then
+                    // `length` junk bytes without 0xC8 at the same pace
+    Flood,          // `frames` foreign frames `bytes` (default "ai" 0x20 0xC8), `pause`
+                    // apart, instead of the reply
 };
-const char* fault_name(FaultKind kind);
+const char* fault_name(FaultKind kind);  // nullptr past the last kind
 std::optional<FaultKind> fault_from_name(const std::string& name);
 
 inline constexpr int kForever = -1;
@@ -153,14 +162,19 @@ struct Fault {
     int count = 1;                // replies affected; kForever: until cleared
     Millis delay{0};              // wait before anything of the reply is sent
     std::size_t piece = 1;        // Split
-    Millis pause{20};             // Split
-    std::size_t length = 0;       // Overlong, CloseMidReply, Truncate (0: default)
-    Bytes bytes{};                // Stale, Foreign, Garbage, Raw
+    Millis pause{20};             // Split, Drip, Flood
+    std::size_t length = 0;       // Overlong, CloseMidReply, Truncate (0: default), Drip
+    Bytes bytes{};                // Stale, Foreign, Garbage, Raw, Drip, Flood
     // Only requests starting with these bytes are affected (others pass and
     // do not use up the count). With a match the fault also applies to
     // requests the unit would not answer, so Raw can stand in for commands
     // the simulator does not know.
     Bytes match{};
+    std::size_t frames = 10;      // Flood
+    // UDP only: send the reply from a temporary socket bound to this local
+    // IPv4 address (a foreign host answering for the unit), on the unit's UDP
+    // port if that can be bound, else an ephemeral one. Empty: the unit's own socket.
+    std::string source_ip{};
 };
 
 // ---------------------------------------------------------------- extension
@@ -171,14 +185,41 @@ using Handler = std::function<std::optional<Bytes>(const Bytes& request)>;
 
 // ---------------------------------------------------------------- simulator
 
+// What a running unit changes. Read with Simulator::state, changed with
+// Simulator::update; it starts from the UnitConfig.
 struct UnitState {
+    // ---- board
     std::uint32_t inputs = 0;   // as the board reports them (model 2: bits 5,6 = CP1,CP2)
     std::uint32_t outputs = 0;  // model 1: the pins
     std::uint8_t pins = 0;      // bits 0..2: CP1..CP3
     AutoSwitching auto_switching{};
     int board_id = 0;
-    int model = 0;
+    int model = 0;              // also picks the identification form, if Auto
+    bool answer_ident = true;
+    Bytes firmware{};           // the last image the loader committed (2 bytes per item)
+    int firmware_loads = 0;     // images committed so far
+
+    // ---- network module
+    std::string ip;             // address served; a change takes effect at the next restart
+    std::uint16_t data_port = 0;  // data port served (the bound one once started); likewise
+    SerialSettings serial{};
+    SerialSettings serial2{};
+    std::array<std::uint8_t, 3> cp_modes{};
+    std::uint8_t cp_flag = 0;
+    bool performance = false;
+    bool ignore_discovery = false;
+    bool answer_query = true;
+    bool answer_probe = false;
+    bool answer_setup_query = true;
+    bool answer_ident_text = true;
+    bool answer_cp_query = true;
+    // Read only (update ignores changes):
+    bool restarting = false;    // the module's ports are down
+    int restarts = 0;           // restarts begun so far
 };
+
+// `bits` with bit `channel` (0..31, else std::out_of_range) set or cleared.
+std::uint32_t with_bit(std::uint32_t bits, int channel, bool on);
 
 class Simulator {
 public:
@@ -188,36 +229,53 @@ public:
     Simulator(const Simulator&) = delete;
     Simulator& operator=(const Simulator&) = delete;
 
-    int add_unit(UnitConfig config);  // before start(); returns the unit's number
+    int add_unit(UnitConfig config);  // before or after start(); returns the unit's number
     void start();                     // binds everything; throws std::runtime_error
     void stop();                      // closes every socket and joins the thread
     bool running() const;
 
     int unit_count() const;
-    UnitConfig config(int unit) const;
-    std::string ip(int unit) const;
+    UnitConfig config(int unit) const;                 // the start configuration
+    std::string ip(int unit) const;                    // the address served now
     std::uint16_t port(int unit, Endpoint ep) const;  // bound port, 0 if not served
 
-    // ---- board and pin state
+    // ---- state: one generic read and one generic change
     UnitState state(int unit) const;
-    void set_inputs(int unit, std::uint32_t bits);
-    void set_input(int unit, int channel, bool on);
-    std::uint32_t inputs(int unit) const;
-    void set_outputs(int unit, std::uint32_t bits);
-    std::uint32_t outputs(int unit) const;
-    void set_pins(int unit, std::uint8_t bits);
-    std::uint8_t pins(int unit) const;
-    void set_auto_switching(int unit, const AutoSwitching& as);
-    AutoSwitching auto_switching(int unit) const;
-    void set_board_id(int unit, int id);
-    void set_model(int unit, int model);   // also the identification form, if Auto
+    // Runs `change` on the unit's state under the simulator's lock (it must
+    // not call back into the Simulator). Model 1's outputs and model 2's
+    // inputs 5, 6 are the pins: whichever of them `change` alters wins.
+    void update(int unit, const std::function<void(UnitState&)>& change);
+    // Waits until `done` holds for the unit's state (checked after every change).
+    bool wait_state(int unit, const std::function<bool(const UnitState&)>& done,
+                    Millis timeout = Millis{2000}) const;
 
-    // ---- module state
-    std::array<std::uint8_t, 3> cp_modes(int unit) const;
-    void set_cp_modes(int unit, std::array<std::uint8_t, 3> modes);
-    void set_answer_ident(int unit, bool answer);
-    void set_ignore_discovery(int unit, bool ignore);
-    void set_answer_setup_query(int unit, bool answer);
+    // Named shorthands over state() and update().
+    void set_inputs(int unit, std::uint32_t bits) { update(unit, [&](UnitState& s) { s.inputs = bits; }); }
+    void set_input(int unit, int channel, bool on) {
+        update(unit, [&](UnitState& s) { s.inputs = with_bit(s.inputs, channel, on); });
+    }
+    std::uint32_t inputs(int unit) const { return state(unit).inputs; }
+    void set_outputs(int unit, std::uint32_t bits) { update(unit, [&](UnitState& s) { s.outputs = bits; }); }
+    std::uint32_t outputs(int unit) const { return state(unit).outputs; }
+    void set_pins(int unit, std::uint8_t bits) { update(unit, [&](UnitState& s) { s.pins = bits; }); }
+    std::uint8_t pins(int unit) const { return state(unit).pins; }
+    void set_auto_switching(int unit, const AutoSwitching& as) {
+        update(unit, [&](UnitState& s) { s.auto_switching = as; });
+    }
+    AutoSwitching auto_switching(int unit) const { return state(unit).auto_switching; }
+    void set_board_id(int unit, int id) { update(unit, [&](UnitState& s) { s.board_id = id; }); }
+    void set_model(int unit, int model) { update(unit, [&](UnitState& s) { s.model = model; }); }
+    std::array<std::uint8_t, 3> cp_modes(int unit) const { return state(unit).cp_modes; }
+    void set_cp_modes(int unit, std::array<std::uint8_t, 3> m) { update(unit, [&](UnitState& s) { s.cp_modes = m; }); }
+    void set_answer_ident(int unit, bool on) { update(unit, [&](UnitState& s) { s.answer_ident = on; }); }
+    void set_ignore_discovery(int unit, bool on) { update(unit, [&](UnitState& s) { s.ignore_discovery = on; }); }
+    void set_answer_setup_query(int unit, bool on) { update(unit, [&](UnitState& s) { s.answer_setup_query = on; }); }
+
+    // ---- module restart: every port of the unit goes away (connections
+    // closed, connects refused, datagrams ignored) for `down_time`, then
+    // comes back on the state's address and data port. Configuration writes
+    // restart the module by themselves, for the configured restart_ms.
+    void restart_module(int unit, Millis down_time);
 
     // ---- faults and connection behaviour
     void inject(int unit, Endpoint ep, Fault fault);  // queued behind earlier faults
@@ -251,6 +309,7 @@ private:
 // documented in docs/simulator.md) and returns its reply line(s), without
 // the final newline: "ok ..." or "error ...".
 std::string control_command(Simulator& sim, const std::string& line);
+std::string control_help();  // one line per command
 
 // Hex text helpers used by the control language: "E0 05" <-> bytes.
 std::string to_hex(const Bytes& bytes);

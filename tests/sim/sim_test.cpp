@@ -1,104 +1,18 @@
 // The simulator seen from a raw socket client: framing, faults, connection
 // behaviour, the module's datagrams and pins, the control language.
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <stdexcept>
 #include <string>
 
-#include "wexosim.hpp"
+#include "raw_client.hpp"
 
 namespace {
 
-using namespace std::chrono_literals;
-using wexosim::Bytes;
-using wexosim::Endpoint;
-using wexosim::FaultKind;
-using wexosim::Simulator;
-using wexosim::UnitConfig;
-
-sockaddr_in address(const std::string& ip, std::uint16_t port) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    inet_pton(AF_INET, ip.c_str(), &a.sin_addr);
-    return a;
-}
-
-// A plain TCP client with deadlines on every wait.
-class Client {
-public:
-    Client(const std::string& ip, std::uint16_t port) : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-        sockaddr_in a = address(ip, port);
-        if (::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
-            throw std::runtime_error("connect failed");
-    }
-    ~Client() { ::close(fd_); }
-    void send(const Bytes& b) { ASSERT_EQ(::send(fd_, b.data(), b.size(), MSG_NOSIGNAL), ssize_t(b.size())); }
-    void send(const std::string& s) { send(Bytes(s.begin(), s.end())); }
-
-    // Whatever one receive gets within the deadline (empty: nothing; eof set on close).
-    Bytes some(std::chrono::milliseconds deadline = 1000ms) {
-        pollfd p{fd_, POLLIN, 0};
-        if (::poll(&p, 1, static_cast<int>(deadline.count())) != 1) return {};
-        std::uint8_t buf[1024];
-        ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
-        if (n <= 0) {
-            eof = true;
-            return {};
-        }
-        return Bytes(buf, buf + n);
-    }
-    // Exactly n bytes, or fewer when the deadline passes first.
-    Bytes exactly(std::size_t n, std::chrono::milliseconds deadline = 1000ms) {
-        Bytes out;
-        auto end = std::chrono::steady_clock::now() + deadline;
-        while (out.size() < n && !eof) {
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
-            if (left <= 0ms) break;
-            Bytes b = some(left);
-            out.insert(out.end(), b.begin(), b.end());
-        }
-        return out;
-    }
-    bool eof = false;
-
-private:
-    int fd_;
-};
-
-Bytes ascii(const std::string& s) {
-    Bytes b(s.begin(), s.end());
-    b.push_back(0xC8);
-    return b;
-}
-
-UnitConfig board(int model, int id = 0, const std::string& ip = "127.0.0.2") {
-    UnitConfig c;
-    c.ip = ip;
-    c.model = model;
-    c.board_id = id;
-    c.data_port = 0;
-    return c;
-}
-
-UnitConfig with_module(UnitConfig c) {
-    c.module = true;
-    c.udp_port = 0;
-    c.pins_port = 0;
-    return c;
-}
-
-bool in_namespace() { return std::getenv("WEXO_IN_NETNS") != nullptr; }
+using namespace simtest;
 
 // ---------------------------------------------------------------- board frames
 
@@ -246,6 +160,26 @@ TEST(SimFaults, ShapesOfTheReply) {
     EXPECT_TRUE(cl.eof);
 }
 
+TEST(SimFaults, DripAndFlood) {
+    Simulator sim({board(19)});
+    Client cl("127.0.0.2", sim.port(0, Endpoint::Data));
+    sim.inject(0, Endpoint::Data, {.kind = FaultKind::Drip, .pause = 100ms, .length = 2});
+    cl.send(ascii("DY"));
+    EXPECT_EQ(cl.some(), (Bytes{'d'}));  // one byte at a time
+    Bytes rest = cl.exactly(6, 2000ms);
+    ASSERT_EQ(rest.size(), 6u);
+    EXPECT_EQ(Bytes(rest.begin(), rest.begin() + 4), (Bytes{'y', 0x20, 0x20, 0xC8}));
+    EXPECT_EQ(std::count(rest.begin() + 4, rest.end(), 0xC8), 0);  // then junk that never ends a frame
+
+    sim.inject(0, Endpoint::Data, {.kind = FaultKind::Flood, .pause = 0ms, .frames = 3});
+    cl.send(ascii("DY"));
+    const Bytes ai{'a', 'i', 0x20, 0xC8};
+    Bytes flood;
+    for (int i = 0; i < 3; ++i) flood.insert(flood.end(), ai.begin(), ai.end());
+    EXPECT_EQ(cl.exactly(12), flood);
+    EXPECT_TRUE(cl.some(200ms).empty());  // instead of the reply
+}
+
 TEST(SimFaults, CountMatchDelayAndClear) {
     Simulator sim({board(3)});
     Client cl("127.0.0.2", sim.port(0, Endpoint::Data));
@@ -279,27 +213,6 @@ TEST(SimFaults, UnsolicitedBytesAndClosing) {
     sim.close_connections(0, Endpoint::Data);
     EXPECT_TRUE(cl.exactly(1).empty());
     EXPECT_TRUE(cl.eof);
-}
-
-// Non-blocking connect: 0 when connected, else the error (ETIMEDOUT after the deadline).
-int try_connect(const std::string& ip, std::uint16_t port, int deadline_ms) {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    sockaddr_in a = address(ip, port);
-    int err = 0;
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-        err = errno;
-        if (err == EINPROGRESS) {
-            pollfd p{fd, POLLOUT, 0};
-            if (::poll(&p, 1, deadline_ms) == 1) {
-                socklen_t len = sizeof err;
-                ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len);
-            } else {
-                err = ETIMEDOUT;
-            }
-        }
-    }
-    ::close(fd);
-    return err;
 }
 
 TEST(SimFaults, ConnectModes) {
@@ -342,25 +255,6 @@ TEST(SimModule, PinsShortAndLongForm) {
     sim.set_pins(1, 0x04);
     l.send(Bytes{0x13, 0, 0, 0, 0, 0, 0, 0, 0});
     EXPECT_EQ(l.exactly(5), (Bytes{0x13, 0x04, 0, 0, 0}));
-}
-
-// One query to ip:port, the reply (empty after 500 ms without one) and its source.
-Bytes query(const std::string& ip, std::uint16_t port, const Bytes& q, sockaddr_in* from = nullptr) {
-    int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a = address(ip, port);
-    ::sendto(fd, q.data(), q.size(), 0, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    pollfd p{fd, POLLIN, 0};
-    Bytes out;
-    if (::poll(&p, 1, 500) == 1) {
-        std::uint8_t buf[512];
-        sockaddr_in src{};
-        socklen_t len = sizeof src;
-        ssize_t n = ::recvfrom(fd, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&src), &len);
-        if (n > 0) out.assign(buf, buf + n);
-        if (from) *from = src;
-    }
-    ::close(fd);
-    return out;
 }
 
 TEST(SimModule, ConfigurationQueries) {
@@ -466,6 +360,17 @@ TEST(SimControl, UnitSpecAndCommands) {
     EXPECT_EQ(wexosim::control_command(sim, "log 0 data"), "ok 1\nframe 44 49 C8");
     EXPECT_EQ(wexosim::control_command(sim, "fault 9 data silence"), "error missing argument or no such unit (wexosim: no unit 9)");
     EXPECT_EQ(wexosim::control_command(sim, "frobnicate").rfind("error", 0), 0u);
+
+    EXPECT_EQ(wexosim::control_command(sim, "fault 0 udp none match=000000F8 source=127.0.0.9"), "ok");
+    EXPECT_EQ(wexosim::control_command(sim, "fault 0 data none source=127.0.0.9"),
+              "error wexosim: a foreign source needs the udp endpoint");
+    EXPECT_EQ(wexosim::control_command(sim, "fault 0 data flood frames=2 pause=0 bytes=6169C8"), "ok");
+    EXPECT_EQ(wexosim::control_command(sim, "restart 0 0"), "ok");
+    EXPECT_EQ(wexosim::control_command(sim, "wait-restart 0 1"), "ok");
+    EXPECT_NE(wexosim::control_command(sim, "state 0").find(" ip=127.0.0.2 data-port="), std::string::npos);
+    EXPECT_NE(wexosim::control_command(sim, "state 0").find(" restarting=0 restarts=1 "), std::string::npos);
+    EXPECT_EQ(wexosim::control_command(sim, "firmware 0"), "ok 0");
+    EXPECT_EQ(wexosim::parse_unit_spec("restart=300").restart_ms, 300);
 }
 
 TEST(SimControl, ExecutableRunsUntilEndOfInput) {
