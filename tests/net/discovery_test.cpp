@@ -109,6 +109,16 @@ TEST_F(SearchTest, LateRepliesDoNotStandInForAnotherQuery) {
     }
 }
 
+TEST_F(SearchTest, AnotherHostCannotAnswerForAUnit) {
+    start({module_unit("10.200.0.2")});
+    Fault foreign = matching_fault(FaultKind::None, kSetupQuery);
+    foreign.source_ip = "10.200.0.9";  // the setup record comes from someone else
+    sim.inject(0, Endpoint::Udp, foreign);
+
+    EXPECT_EQ(ZuWexoSearch(kWindowMs), 0);
+    EXPECT_EQ(error, 7u);  // dropped: its own module never answered
+}
+
 TEST_F(SearchTest, FirmwareTypesChooseTheConfigurationQueries) {
     auto unit = [](const char* ip, const char* type, uint16_t port) {
         UnitConfig config = module_unit(ip, type);
