@@ -19,8 +19,7 @@ constexpr uint8_t kStatusRequest[] = {0x55, 0x55};
 constexpr uint8_t kQueryInputs[] = {0xEC};
 
 void trace_di(const char* name, int, std::span<const uint8_t>, const ReplyView& reply) {
-    output_log(kLogTrace, "%s %02x%02x%02x%02x%02x", name, reply.byte(0), reply.byte(1),
-               reply.byte(2), reply.byte(3), reply.byte(4));
+    output_log(kLogTrace, "%s %s", name, reply_hex(reply, 0, 5).c_str());
 }
 
 constexpr Command kGetDi55{.name = "get_di_55", .drain = Drain::kYes,

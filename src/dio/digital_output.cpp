@@ -18,15 +18,13 @@ constexpr int kPins = 3;
 constexpr int kPinOutputMode[kPins] = {5, 7, 9};
 
 void trace_dy(const char* name, int index, std::span<const uint8_t>, const ReplyView& reply) {
-    output_log(kLogTrace, "%s %d -> %02x%02x%02x%02x%02x", name, index, reply.byte(0),
-               reply.byte(1), reply.byte(2), reply.byte(3), reply.byte(4));
+    output_log(kLogTrace, "%s %d -> %s", name, index, reply_hex(reply, 0, 5).c_str());
 }
 void trace_do(const char* name, int index, std::span<const uint8_t>, const ReplyView& reply) {
-    output_log(kLogTrace, "%s %02x%02x -> %d", name, reply.byte(2), reply.byte(3), index);
+    output_log(kLogTrace, "%s %s -> %d", name, reply_hex(reply, 2, 2).c_str(), index);
 }
 void trace_dk(const char* name, int index, std::span<const uint8_t>, const ReplyView& reply) {
-    output_log(kLogTrace, "%s %02x%02x%02x%02x -> %d", name, reply.byte(2), reply.byte(3),
-               reply.byte(4), reply.byte(5), index);
+    output_log(kLogTrace, "%s %s -> %d", name, reply_hex(reply, 2, 4).c_str(), index);
 }
 
 // get_do_E0 keeps the name of its lines from the status exchange it grew from.

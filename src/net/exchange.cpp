@@ -99,6 +99,16 @@ bool exchange(int index, const Command& command, std::span<const uint8_t> reques
     return true;
 }
 
+std::string reply_hex(const ReplyView& reply, int from, int count) {
+    std::string text;
+    for (int at = std::max(from, 0); at < from + count && at < reply.size(); ++at) {
+        char digits[3];
+        std::snprintf(digits, sizeof(digits), "%02x", reply.byte(at));
+        text += digits;
+    }
+    return text;
+}
+
 void trace_request_reply(const char* name, int index, std::span<const uint8_t> request,
                          const ReplyView& reply) {
     char sent[2 * 16 + 1];

@@ -12,6 +12,7 @@
 #include <array>
 #include <cstdint>
 #include <span>
+#include <string>
 
 #include "net/command_channel.hpp"
 
@@ -123,6 +124,11 @@ bool echo_matches(const ReplyShape& shape, std::span<const uint8_t> request,
 // deadline, trace, then check length and echo. true with reply filled, or
 // false with the code set and the command's error line written.
 bool exchange(int index, const Command& command, std::span<const uint8_t> request, Reply& reply);
+
+// Lower-case hex of reply bytes from..from+count-1, two digits each, no
+// separators: only bytes the reply holds, so a line never shows bytes that
+// were not received.
+std::string reply_hex(const ReplyView& reply, int from, int count);
 
 // The trace line most commands write: "<name> <request hex> -> <index> -> <reply hex>".
 void trace_request_reply(const char* name, int index, std::span<const uint8_t> request,

@@ -349,10 +349,12 @@ TEST_P(AnalogWire, Exchange) {
     EXPECT_EQ(out, c.out);
     EXPECT_EQ(static_cast<int>(error), c.code);
     EXPECT_EQ(frames(), c.frames);
-    if (!c.lines.empty()) EXPECT_EQ(log.lines, c.lines);
+    if (!c.lines.empty()) {
+        EXPECT_EQ(log.lines, c.lines);
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(Calls, AnalogWire, testing::ValuesIn(kCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+std::string case_name(const testing::TestParamInfo<Case>& param) { return param.param.name; }
+INSTANTIATE_TEST_SUITE_P(Calls, AnalogWire, testing::ValuesIn(kCases), case_name);
 
 }  // namespace
