@@ -143,6 +143,7 @@ int identify_as_requested(int index) {
 }  // namespace wexo
 
 extern "C" WEXO_API int ZuWexoRequestIdModel(int index, int* id, int* model) {
-    return wexo::record_call("ZuWexoRequestIdModel", index,
-                             [&] { return wexo::request_id_model(index, id, model); });
+    return wexo::record_call("ZuWexoRequestIdModel", index, [&] {
+        return wexo::outputs_given(id, model) ? wexo::request_id_model(index, id, model) : 0;
+    });
 }

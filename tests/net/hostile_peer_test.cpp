@@ -182,6 +182,7 @@ TEST_F(LibraryTest, NullResultPointersAreRefusedWithCode6) {
         {"GetCPMode", [&] { return ZuWexoGetCPMode(i, &v, &v, nullptr, &v); }},
         {"GetSerialParameter", [&] { return ZuWexoGetSerialParameter(i, &v, &v, &v, &v, &v, nullptr); }},
         {"InCP", [&] { return ZuWexoInCP(i, &v, nullptr, &v); }},
+        {"RequestIdModel", [&] { return ZuWexoRequestIdModel(i, &v, nullptr); }},
     };
     for (const auto& [name, call] : calls) {
         error = 0;
