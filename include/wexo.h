@@ -314,6 +314,83 @@ WEXO_API int ZuWexoSetAnalogThresholds(int index, int channel, int enable, int t
 WEXO_API int ZuWexoGetAiMailCondition(int index, int channel, int *condition);
 WEXO_API int ZuWexoSetAiMailCondition(int index, int channel, unsigned int condition);
 
+/* ------------------------------------------------------ PIC parameters */
+/* Raw access to the board's parameter memory (binary frames whose first
+ * byte is the parameter code). All need a connected, identified unit; the
+ * two-form calls take 1 to 16 bytes. A read succeeds when the reply repeats
+ * the code, a write when the reply repeats the whole request. */
+WEXO_API int setPICparameter(int index, int code, int value);
+WEXO_API int getPICparameter(int index, int code, int argument, unsigned int *value);
+WEXO_API int getPICparameter2(int index, const unsigned char *request, int request_length,
+                              unsigned char *reply, int reply_length);
+WEXO_API int setPICparameter2(int index, const unsigned char *request, int length);
+
+/* ------------------------------------------------------------ pulse mode */
+/* Counting pulses on the digital inputs. The frames follow the model (PIC
+ * parameters, basic or full set, or ASCII commands); a call the model does
+ * not offer fails with code 6 before anything is sent. updown: 0 "UP",
+ * nonzero "DOWN". setting_a 0..3; setting_b 0 or 4..20. */
+WEXO_API int ZuWexoPulseModeSetConfig(int index, int channel, int updown, int setting_a,
+                                      int setting_b);
+WEXO_API int ZuWexoPulseModeSetConfig2(int index, int setting_a, int setting_b);
+WEXO_API int ZuWexoPulseModeSetConfigChannel(int index, int channel, int enable, int updown);
+/* The counting channel (-1: none on the parameter boards), its sense and the settings. */
+WEXO_API int ZuWexoPulseModeGetConfig(int index, int *channel, int *updown, int *setting_a,
+                                      int *setting_b);
+WEXO_API int ZuWexoPulseModeGetConfig2(int index, int *setting_a, int *setting_b);
+WEXO_API int ZuWexoPulseModeGetConfigChannel(int index, int channel, int *enable, int *updown);
+/* 16-bit count of the counting channel (0..65535; -1 for a board-reported
+ * overflow on the parameter boards), and the 32-bit count of one channel. */
+WEXO_API int ZuWexoPulseModeGetCount(int index, int *count);
+WEXO_API int ZuWexoPulseModeGetCount2(int index, int channel, long long *count);
+/* Pulse mode on/off and its state (1 on, 0 off); On and Off ask for the
+ * state first and send nothing when it already is what they would set. */
+WEXO_API int ZuWexoPulseModeGetState(int index, int *state);
+WEXO_API int ZuWexoPulseModeOn(int index);
+WEXO_API int ZuWexoPulseModeOff(int index);
+WEXO_API int ZuWexoPulseModeContinuesOn(int index);
+WEXO_API int ZuWexoPulseModeContinuesOff(int index);
+WEXO_API int ZuWexoPulseModeContinuesGetState(int index, int *state);
+/* Pulse alert (full-set parameter boards only): channel, mode 0..3 and a
+ * 32-bit value (the low 32 bits of alert_value are sent). */
+WEXO_API int ZuWexoPulseModeSetAlart(int index, int channel, int alert_mode, long long alert_value);
+WEXO_API int ZuWexoPulseModeGetAlart(int index, int *channel, int *alert_mode,
+                                     long long *alert_value);
+
+/* ------------------------------------------------ output alerts, reset time */
+/* Reset time 0..10, on any connected unit. */
+WEXO_API int ZuWexoSetResetTime(int index, int reset_time);
+/* Output alerts of model 42's two outputs: channel 0 or 1, mode 0..2, value
+ * 0..65535 (clamped). */
+WEXO_API int ZuWexoDOAlertStartStop(int index, int channel, int start);
+WEXO_API int ZuWexoSetDOAlertConfig(int index, int channel, int mode, int flag, int value);
+WEXO_API int ZuWexoGetDOAlertStatus(int index, int channel, int *started, int *mode, int *flag,
+                                    int *value);
+
+/* --------------------------------------------------------- unit settings */
+/* Raw EEPROM bytes (addresses 0..4095), one exchange per byte; the first
+ * failure ends the call, bytes already transferred stay transferred. */
+WEXO_API int ZuWexoReadEEPROM(int index, int address, int count, unsigned char *buffer);
+WEXO_API int ZuWexoWriteEEPROM(int index, int address, int count, const unsigned char *data);
+/* Settings kept by the board, in its parameter memory or its EEPROM as the
+ * model says; code 6 where the model has no such setting. Accepted values:
+ * disconnection time 0..15, notice time 0..4, resend wait time 1..15,
+ * digital-input detect time 4..20, mail masks 0..31 (low byte). */
+WEXO_API int ZuWexoGetDisconnectionTime(int index, unsigned int *value);
+WEXO_API int ZuWexoSetDisconnectionTime(int index, int value);
+WEXO_API int ZuWexoGetNoticeTime(int index, unsigned int *value);
+WEXO_API int ZuWexoSetNoticeTime(int index, int value);
+WEXO_API int ZuWexoGetResendWaitTime(int index, unsigned int *value);
+WEXO_API int ZuWexoSetResendWaitTime(int index, int value);
+WEXO_API int ZuWexoGetDiDetectTime(int index, unsigned int *value);
+WEXO_API int ZuWexoSetDiDetectTime(int index, int value);
+WEXO_API int ZuWexoGetDiMailLogic(int index, unsigned int *mask);
+WEXO_API int ZuWexoSetDiMailLogic(int index, int mask);
+WEXO_API int ZuWexoGetDiMailEnable(int index, unsigned int *mask);
+WEXO_API int ZuWexoSetDiMailEnable(int index, int mask);
+/* The analog converter's sampling-rate code as the board stored it. */
+WEXO_API int ZuWexoGetAnalogInputADCsps(int index, int *code);
+
 #ifdef __cplusplus
 }
 #endif

@@ -1,0 +1,82 @@
+// The pulse variant and the ASCII pulse frames (PJ, PL, PH, PC, PG, PP, PS).
+#include <algorithm>
+
+#include "core/call.hpp"
+#include "net/exchange.hpp"
+#include "pulse/pulse.hpp"
+
+namespace wexo::pulse {
+
+namespace {
+
+// The pulse frames write no error lines; a reply must hold the bytes read.
+constexpr Command kQuery5{.reply = ReplyShape::ascii(5), .recv_line = nullptr};  // letters, 2 bytes, 0xC8
+constexpr Command kQuery4{.reply = ReplyShape::ascii(4), .recv_line = nullptr};  // letters, 1 byte, 0xC8
+constexpr Command kWrite{.reply = ReplyShape::ascii(), .recv_line = nullptr};
+
+int send_only(int index, const Frame& request) {
+    Reply reply;
+    return exchange(index, kWrite, request, reply) ? 1 : 0;
+}
+
+uint8_t channel_param(int channel) { return static_cast<uint8_t>(channel | 0x20); }
+
+}  // namespace
+
+std::optional<PulseVariant> variant(int index, std::initializer_list<PulseVariant> accepted) {
+    const auto board = Board::of(index);
+    if (!board) return std::nullopt;
+    const PulseVariant v = board->pulse();
+    if (!offered(std::find(accepted.begin(), accepted.end(), v) != accepted.end())) return std::nullopt;
+    return v;
+}
+
+int pulse_channels(int index) { return Board(record(index).model_code, record(index).unit_kind).inputs(); }
+
+bool channel_below_inputs(int index, int channel) { return offered(channel < pulse_channels(index)); }
+
+int status_query(int index, Status& status) {
+    Reply reply;
+    if (!exchange(index, kQuery5, Frame::ascii('P', 'J').terminate(), reply)) return 0;
+    status = {reply.byte(2), reply.byte(3)};
+    return 1;
+}
+
+int status_write(int index, uint8_t s, uint8_t t) {
+    return send_only(index, Frame::ascii('P', 'L').push(s).push(t).terminate());
+}
+
+int channel_query(int index, int channel, int& code) {
+    Reply reply;
+    const Frame request = Frame::ascii('P', 'H').push(channel_param(channel)).terminate();
+    if (!exchange(index, kQuery5, request, reply)) return 0;
+    code = reply.byte(3) & 3;
+    return 1;
+}
+
+int channel_write(int index, int channel, uint8_t x) {
+    return send_only(index, Frame::ascii('P', 'C').push(channel_param(channel)).push(x).terminate());
+}
+
+int counter_query(int index, int channel, uint32_t& count) {
+    Reply reply;
+    const Frame request = Frame::ascii('P', 'G').push(channel_param(channel)).terminate();
+    // At least one digit: the count field may be shorter than eight, and is
+    // then read up to its first byte that is no hex digit.
+    if (!exchange(index, kQuery5, request, reply)) return 0;
+    count = reply.hex(3, 8);
+    return 1;
+}
+
+int continuous_query(int index, uint8_t& c) {
+    Reply reply;
+    if (!exchange(index, kQuery4, Frame::ascii('P', 'P').terminate(), reply)) return 0;
+    c = reply.byte(2);
+    return 1;
+}
+
+int continuous_write(int index, uint8_t on_off) {
+    return send_only(index, Frame::ascii('P', 'S').push(on_off).terminate());
+}
+
+}  // namespace wexo::pulse
