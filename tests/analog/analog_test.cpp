@@ -10,7 +10,7 @@
 #include <limits>
 #include <string>
 
-#include "../dio/dio_fixture.hpp"
+#include "../dio/wire_case.hpp"
 #include "analog/analog.hpp"
 
 using namespace diotest;
@@ -22,15 +22,6 @@ namespace {
 
 std::string hex_of(const Frame& frame) {
     return hex(Bytes(frame.data(), frame.data() + frame.size()));
-}
-
-Bytes text(const std::string& s) { return Bytes(s.begin(), s.end()); }
-
-// An ASCII reply: letters, then the given bytes, then 0xC8.
-Bytes reply(const std::string& letters_and_payload) {
-    Bytes b = text(letters_and_payload);
-    b.push_back(0xC8);
-    return b;
 }
 
 // ---------------------------------------------------------------- numbers
@@ -107,44 +98,12 @@ TEST(AnalogNumbers, OutputFrames) {
 
 // ---------------------------------------------------------------- calls
 
-constexpr double kUntouchedValue = -999.0;
-
-// What a call reports: up to three ints and one double.
-struct Out {
-    int a = 0xAAAA, b = 0xAAAA, c = 0xAAAA, d = 0xAAAA;
-    double value = kUntouchedValue;
-    bool operator==(const Out&) const = default;
-};
-std::ostream& operator<<(std::ostream& os, const Out& o) {
-    return os << o.a << " " << o.b << " " << o.c << " " << o.d << " " << o.value;
-}
-
-using Call = std::function<int(Out&)>;
-
-struct Case {
-    const char* name;
-    int model;
-    Call call;
-    std::vector<std::pair<std::string, Bytes>> replies{};  // (request letters, reply) in order
-    std::vector<std::string> frames{};
-    int result = 1;
-    Out out{};
-    int code = 0;
-    std::vector<std::string> lines{};  // with every log level on; empty: not checked
-    FaultKind fault = FaultKind::None;  // applied to the first request instead of a reply
-    int timeout_ms = 1000;
-};
-void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
-
-Out with(int a, int b = 0xAAAA, int c = 0xAAAA, int d = 0xAAAA, double value = kUntouchedValue) {
-    return {a, b, c, d, value};
-}
-
 const Case kCases[] = {
     // ---- analog inputs
     {.name = "InputChannel2", .model = 42,
+     .replies = {{"AI", reply("ai\x22" "000010")}},
      .call = [](Out& o) { return ZuWexoGetAnalogInput(0, 2, &o.a); },
-     .replies = {{"AI", reply("ai\x22" "000010")}}, .frames = {"41 49 22 C8"}, .out = with(16),
+     .frames = {"41 49 22 C8"}, .out = with(16),
      .lines = {"ZuWexoGetAnalogInput", "get_ai_AI : 16"}},
     {.name = "InputChannelBeyondTheModel", .model = 42,
      .call = [](Out& o) { return ZuWexoGetAnalogInput(0, 3, &o.a); }, .result = 0, .code = 6},
@@ -153,61 +112,66 @@ const Case kCases[] = {
     {.name = "InputNullPointer", .model = 42,
      .call = [](Out&) { return ZuWexoGetAnalogInput(0, 0, nullptr); }, .result = 0, .code = 6},
     {.name = "AllInputsCappedAtTheModel", .model = 44,
+     .replies = {{"AI", reply("ai\x27" "000001" "FFFFFF" "000000" "7FFFFF" "800000")}},
      .call = [](Out& o) {
          int counts[8] = {};
          const int r = ZuWexoGetAnalogInputAll(0, 8, counts);
          o.a = counts[0], o.b = counts[4], o.c = counts[5];
          return r;
      },
-     .replies = {{"AI", reply("ai\x27" "000001" "FFFFFF" "000000" "7FFFFF" "800000")}},
      .frames = {"41 49 27 C8"}, .result = 5, .out = with(1, -8388608, 0)},
     {.name = "AllInputsReplyTooShort", .model = 44,
-     .call = [](Out&) { int counts[5]; return ZuWexoGetAnalogInputAll(0, 5, counts); },
      .replies = {{"AI", reply("ai\x27" "000001" "FFFFFF" "000000" "7FFFFF" "80000")}},
+     .call = [](Out&) { int counts[5]; return ZuWexoGetAnalogInputAll(0, 5, counts); },
      .frames = {"41 49 27 C8"}, .result = 0, .code = 9,
      .lines = {"ZuWexoGetAnalogInputAll", "requestid AI recv error."}},
     {.name = "AllInputsNoneWanted", .model = 44,
      .call = [](Out&) { int counts[1]; return ZuWexoGetAnalogInputAll(0, 0, counts); },
      .result = 0, .code = 6},
     {.name = "InputOtherChannelEchoed", .model = 42,
+     .replies = {{"AI", reply("ai\x22" "000010")}},
      .call = [](Out& o) { return ZuWexoGetAnalogInput(0, 1, &o.a); },
-     .replies = {{"AI", reply("ai\x22" "000010")}}, .frames = {"41 49 21 C8"}, .result = 0,
+     .frames = {"41 49 21 C8"}, .result = 0,
      .code = 9, .lines = {"ZuWexoGetAnalogInput"}},
     {.name = "InputSilenceIsABadReply", .model = 42,
      .call = [](Out& o) { return ZuWexoGetAnalogInput(0, 0, &o.a); }, .frames = {"41 49 20 C8"},
      .result = 0, .code = 9, .lines = {"ZuWexoGetAnalogInput", "requestid AI recv error."},
      .fault = FaultKind::Silence, .timeout_ms = 20},
     {.name = "InputByValue", .model = 42,
-     .call = [](Out& o) { return ZuWexoGetAnalogInputByValue(0, 1, &o.a, &o.value); },
      .replies = {{"AJ", reply("aj\x21\x22\x25")}, {"AI", reply("ai\x21" "7FFFFF")}},
+     .call = [](Out& o) { return ZuWexoGetAnalogInputByValue(0, 1, &o.a, &o.value); },
      .frames = {"41 4A 21 C8", "41 49 21 C8"}, .out = with(2, 0xAAAA, 0xAAAA, 0xAAAA, 10.0),
      .lines = {"ZuWexoGetAnalogInputByValue", "ZuWexoGetAnalogInputRange", "get_ai_AJ : 2 5",
                "get_ai_AI : 8388607"}},
     {.name = "InputByValueRange7", .model = 42,
-     .call = [](Out& o) { return ZuWexoGetAnalogInputByValue(0, 1, &o.a, &o.value); },
      .replies = {{"AJ", reply("aj\x21\x27\x25")}, {"AI", reply("ai\x21" "7FFFFF")}},
+     .call = [](Out& o) { return ZuWexoGetAnalogInputByValue(0, 1, &o.a, &o.value); },
      .frames = {"41 4A 21 C8", "41 49 21 C8"}, .result = 0, .out = with(7), .code = 9},
     {.name = "InputByValueNullValue", .model = 42,
      .call = [](Out& o) { return ZuWexoGetAnalogInputByValue(0, 1, &o.a, nullptr); },
      .result = 0, .code = 6},
     {.name = "RangeReplyTooShort", .model = 42,
+     .replies = {{"AJ", reply("aj\x20\x22")}},
      .call = [](Out& o) { return ZuWexoGetAnalogInputRange(0, 0, &o.a); },
-     .replies = {{"AJ", reply("aj\x20\x22")}}, .frames = {"41 4A 20 C8"}, .result = 0, .code = 9,
+     .frames = {"41 4A 20 C8"}, .result = 0, .code = 9,
      .lines = {"ZuWexoGetAnalogInputRange", "requestid AJ recv error."}},
     {.name = "TransmitCycleOfChannel0", .model = 44,
+     .replies = {{"AJ", reply("aj\x20\x23\x2D")}},
      .call = [](Out& o) { return ZuWexoGetAiTransmitCycle(0, &o.a); },
-     .replies = {{"AJ", reply("aj\x20\x23\x2D")}}, .frames = {"41 4A 20 C8"}, .out = with(13)},
+     .frames = {"41 4A 20 C8"}, .out = with(13)},
     {.name = "Range6OnModel40", .model = 40,
      .call = [](Out&) { return ZuWexoSetAnalogInputRange(0, 0, 6); }, .result = 0, .code = 6},
     {.name = "Range6OnModel42", .model = 42,
+     .replies = {{"AR", reply("ar")}},
      .call = [](Out&) { return ZuWexoSetAnalogInputRange(0, 2, 6); },
-     .replies = {{"AR", reply("ar")}}, .frames = {"41 52 22 26 C8"},
+     .frames = {"41 52 22 26 C8"},
      .lines = {"ZuWexoSetAnalogInputRange", "set_ai_AR : 2 6"}},
     {.name = "SamplingRateCode8", .model = 42,
      .call = [](Out&) { return ZuWexoSetAnalogInputADCsps(0, 8); }, .result = 0, .code = 6},
     {.name = "SamplingRateCode7", .model = 42,
+     .replies = {{"AP", reply("ap")}},
      .call = [](Out&) { return ZuWexoSetAnalogInputADCsps(0, 7); },
-     .replies = {{"AP", reply("ap")}}, .frames = {"41 50 27 C8"}},
+     .frames = {"41 50 27 C8"}},
     {.name = "TransmitCycleNegative", .model = 42,
      .call = [](Out&) { return ZuWexoSetAiTransmitCycle(0, -1); }, .result = 0, .code = 6},
     {.name = "SetterKeepsTheReadersCode", .model = 42,
@@ -216,19 +180,23 @@ const Case kCases[] = {
      .fault = FaultKind::Silence, .timeout_ms = 20},
     // ---- analog outputs
     {.name = "Output", .model = 41,
+     .replies = {{"AO", reply("ao\x21" "4000")}},
      .call = [](Out&) { return ZuWexoSetAnalogOutput(0, 1, 0, 16384); },
-     .replies = {{"AO", reply("ao\x21" "4000")}}, .frames = {"41 4F 21 34 30 30 30 C8"},
+     .frames = {"41 4F 21 34 30 30 30 C8"},
      .lines = {"ZuWexoSetAnalogOutput", "set_ao_AOAQ : 4000"}},
     {.name = "OutputLineShowsOnlyWhatCameBack", .model = 41,
+     .replies = {{"AQ", reply("aq")}},
      .call = [](Out&) { return ZuWexoSetInitialAnalogOutput(0, 0, 1, -5); },
-     .replies = {{"AQ", reply("aq")}}, .frames = {"41 51 28 30 30 30 30 C8"},
+     .frames = {"41 51 28 30 30 30 30 C8"},
      .lines = {"ZuWexoSetInitialAnalogOutput", "set_ao_AOAQ : "}},
     {.name = "OutputVolts", .model = 43,
+     .replies = {{"AO", reply("ao")}},
      .call = [](Out&) { return ZuWexoSetAnalogOutputVoltage(0, 2, -5.0); },
-     .replies = {{"AO", reply("ao")}}, .frames = {"41 4F 22 43 30 30 30 C8"}},
+     .frames = {"41 4F 22 43 30 30 30 C8"}},
     {.name = "OutputMilliamperesClamped", .model = 43,
+     .replies = {{"AQ", reply("aq")}},
      .call = [](Out&) { return ZuWexoSetInitialAnalogOutputCurrent(0, 0, 25.0); },
-     .replies = {{"AQ", reply("aq")}}, .frames = {"41 51 28 37 46 46 46 C8"}},
+     .frames = {"41 51 28 37 46 46 46 C8"}},
     {.name = "OutputBadMode", .model = 41,
      .call = [](Out&) { return ZuWexoSetAnalogOutput(0, 0, 2, 1); }, .result = 0, .code = 6},
     {.name = "MultiMoreThanTheOutputs", .model = 41,
@@ -244,117 +212,112 @@ const Case kCases[] = {
      },
      .result = 0, .code = 6},
     {.name = "MultiInOneFrame", .model = 41,
+     .replies = {{"AO", reply("ao")}},
      .call = [](Out&) {
          const int ch[] = {1, 0}, md[] = {1, 0}, raw[] = {0x1234, -1};
          return ZuWexoSetAnalogOutputMulti(0, 2, ch, md, raw);
      },
-     .replies = {{"AO", reply("ao")}},
      .frames = {"41 4F 29 31 32 33 34 20 46 46 46 46 C8"}},
     {.name = "ReadBackCurrent", .model = 41,
+     .replies = {{"AY", reply("ay\x29" "4000")}},
      .call = [](Out& o) { return ZuWexoGetAnalogOutputByValue(0, 1, &o.a, &o.value); },
-     .replies = {{"AY", reply("ay\x29" "4000")}}, .frames = {"41 59 21 C8"},
+     .frames = {"41 59 21 C8"},
      .out = with(1, 0xAAAA, 0xAAAA, 0xAAAA, 16384 * 20.0 / 32767),
      .lines = {"ZuWexoGetAnalogOutputByValue", "get_ao_AY : 1 16384"}},
     {.name = "ReadBackVoltage", .model = 41,
+     .replies = {{"AY", reply("ay\x21" "8000")}},
      .call = [](Out& o) { return ZuWexoGetAnalogOutput(0, 1, &o.a, &o.b); },
-     .replies = {{"AY", reply("ay\x21" "8000")}}, .frames = {"41 59 21 C8"}, .out = with(0, -32768)},
+     .frames = {"41 59 21 C8"}, .out = with(0, -32768)},
     {.name = "ReadBackOtherChannel", .model = 41,
+     .replies = {{"AY", reply("ay\x22" "8000")}},
      .call = [](Out& o) { return ZuWexoGetAnalogOutput(0, 1, &o.a, &o.b); },
-     .replies = {{"AY", reply("ay\x22" "8000")}}, .frames = {"41 59 21 C8"}, .result = 0, .code = 9},
+     .frames = {"41 59 21 C8"}, .result = 0, .code = 9},
     {.name = "ReadBackTooShort", .model = 41,
+     .replies = {{"AY", reply("ay\x21" "800")}},
      .call = [](Out& o) { return ZuWexoGetAnalogOutput(0, 1, &o.a, &o.b); },
-     .replies = {{"AY", reply("ay\x21" "800")}}, .frames = {"41 59 21 C8"}, .result = 0, .code = 9,
+     .frames = {"41 59 21 C8"}, .result = 0, .code = 9,
      .lines = {"ZuWexoGetAnalogOutput", "requestid AY recv error. len = 7"}},
     // ---- thermocouples
     {.name = "ThermocoupleType", .model = 42,
+     .replies = {{"TC", reply("tc")}},
      .call = [](Out&) { return ZuWexoSetTCType(0, 2, 1); },
-     .replies = {{"TC", reply("tc")}}, .frames = {"54 43 22 21 23 C8"},
+     .frames = {"54 43 22 21 23 C8"},
      .lines = {"ZuWexoSetTCType", "ZuWexoSetTCConfig", "set_tc_TC : 1 3"}},
     {.name = "ThermocoupleOnModel40", .model = 40,
      .call = [](Out&) { return ZuWexoSetTCType(0, 0, 1); }, .result = 0, .code = 6},
     {.name = "ThermocoupleFlags", .model = 42,
+     .replies = {{"TC", reply("tc")}},
      .call = [](Out&) { return ZuWexoSetTCConfig(0, 0, 7, 5, 0, -1); },
-     .replies = {{"TC", reply("tc")}}, .frames = {"54 43 20 27 25 C8"}},
+     .frames = {"54 43 20 27 25 C8"}},
     {.name = "ThermocoupleType8", .model = 42,
      .call = [](Out&) { return ZuWexoSetTCConfig(0, 0, 8, 0, 0, 0); }, .result = 0, .code = 6},
     {.name = "TransmitScale", .model = 44,
+     .replies = {{"TF", reply("tf")}},
      .call = [](Out&) { return ZuWexoSetTCTransmitScale(0, 1, 1, -20.05, 5000.0); },
-     .replies = {{"TF", reply("tf")}}, .frames = {"54 46 21 21 46 46 33 38 37 46 46 46 C8"},
+     .frames = {"54 46 21 21 46 46 33 38 37 46 46 46 C8"},
      .lines = {"ZuWexoSetTCTransmitScale", "set_tc_TF : 1 1 -200 32767"}},
     {.name = "TransmitScaleMode4", .model = 44,
      .call = [](Out&) { return ZuWexoSetTCTransmitScale(0, 1, 4, 0, 0); }, .result = 0, .code = 6},
     {.name = "TransmitScaleReadBack", .model = 44,
+     .replies = {{"TJ", reply("tj\x23\x21\x23\x22" "FF38" "8000")}},
      .call = [](Out& o) {
          double high = 0;
          const int r = ZuWexoGetTCTransmitScale(0, 3, &o.a, &o.value, &high);
          o.b = static_cast<int>(high * 10);
          return r;
      },
-     .replies = {{"TJ", reply("tj\x23\x21\x23\x22" "FF38" "8000")}}, .frames = {"54 4A 23 C8"},
+     .frames = {"54 4A 23 C8"},
      .out = with(2, -32768, 0xAAAA, 0xAAAA, -20.0)},
     {.name = "ThermocoupleConfigReadBack", .model = 44,
+     .replies = {{"TJ", reply("tj\x20\x25\x25\x20" "0000" "0000")}},
      .call = [](Out& o) { return ZuWexoGetTCConfig(0, 0, &o.a, &o.b, &o.c, &o.d); },
-     .replies = {{"TJ", reply("tj\x20\x25\x25\x20" "0000" "0000")}}, .frames = {"54 4A 20 C8"},
+     .frames = {"54 4A 20 C8"},
      .out = with(5, 1, 0, 1)},
     {.name = "ThermocoupleReplyTooShort", .model = 44,
+     .replies = {{"TJ", reply("tj\x20\x25\x25\x20" "0000" "000")}},
      .call = [](Out& o) { return ZuWexoGetTCConfig(0, 0, &o.a, &o.b, &o.c, &o.d); },
-     .replies = {{"TJ", reply("tj\x20\x25\x25\x20" "0000" "000")}}, .frames = {"54 4A 20 C8"},
+     .frames = {"54 4A 20 C8"},
      .result = 0, .code = 9, .lines = {"ZuWexoGetTCConfig", "requestid TJ recv error."}},
     // ---- thresholds and mail condition
     {.name = "OutputThresholdsWithoutRead", .model = 41,
+     .replies = {{"AL", reply("al")}},
      .call = [](Out&) { return ZuWexoSetAnalogThresholds(0, 1, 1, 40000, -1); },
-     .replies = {{"AL", reply("al")}}, .frames = {"41 4C 21 28 37 46 46 46 46 46 46 46 C8"},
+     .frames = {"41 4C 21 28 37 46 46 46 46 46 46 46 C8"},
      .lines = {"ZuWexoSetAnalogThresholds", "set_aio_AL : 1 8 32767 -1"}},
     {.name = "OutputThresholdBeyondTheOutputs", .model = 41,
      .call = [](Out&) { return ZuWexoSetAnalogThresholds(0, 2, 1, 0, 0); }, .result = 0, .code = 6},
     {.name = "MailConditionOnAnOutputModel", .model = 41,
      .call = [](Out& o) { return ZuWexoGetAiMailCondition(0, 0, &o.a); }, .result = 0, .code = 6},
     {.name = "InputThresholdsKeepTheMailCondition", .model = 42,
-     .call = [](Out&) { return ZuWexoSetAnalogThresholds(0, 0, 1, -40000, 16); },
      .replies = {{"AK", reply("ak\x20\x22" "0001" "0002")}, {"AL", reply("al")}},
+     .call = [](Out&) { return ZuWexoSetAnalogThresholds(0, 0, 1, -40000, 16); },
      .frames = {"41 4B 20 C8", "41 4C 20 2A 38 30 30 30 30 30 31 30 C8"}},
     {.name = "DisablingKeepsTheMailCondition", .model = 42,
-     .call = [](Out&) { return ZuWexoSetAnalogThresholds(0, 0, 0, 1, 2); },
      .replies = {{"AK", reply("ak\x20\x2A" "0001" "0002")}, {"AL", reply("al")}},
+     .call = [](Out&) { return ZuWexoSetAnalogThresholds(0, 0, 0, 1, 2); },
      .frames = {"41 4B 20 C8", "41 4C 20 22 30 30 30 31 30 30 30 32 C8"}},
     {.name = "ThresholdsRead", .model = 42,
+     .replies = {{"AK", reply("ak\x21\x29" "8000" "FFFF")}},
      .call = [](Out& o) { return ZuWexoGetAnalogThresholds(0, 1, &o.a, &o.b, &o.c); },
-     .replies = {{"AK", reply("ak\x21\x29" "8000" "FFFF")}}, .frames = {"41 4B 21 C8"},
+     .frames = {"41 4B 21 C8"},
      .out = with(1, -32768, -1), .lines = {"ZuWexoGetAnalogThresholds", "get_aio_AK : 9 -32768 -1"}},
     {.name = "MailConditionWritesBackWhatItRead", .model = 44,
-     .call = [](Out&) { return ZuWexoSetAiMailCondition(0, 4, 1); },
      .replies = {{"AK", reply("ak\x24\x28" "0064" "FF9C")}, {"AL", reply("al")}},
+     .call = [](Out&) { return ZuWexoSetAiMailCondition(0, 4, 1); },
      .frames = {"41 4B 24 C8", "41 4C 24 29 30 30 36 34 46 46 39 43 C8"}},
     {.name = "MailCondition3", .model = 44,
      .call = [](Out&) { return ZuWexoSetAiMailCondition(0, 0, 3); }, .result = 0, .code = 6},
     {.name = "FailedReadWritesNothing", .model = 44,
+     .replies = {{"AK", reply("ak\x20\x28" "0064")}},
      .call = [](Out&) { return ZuWexoSetAiMailCondition(0, 0, 1); },
-     .replies = {{"AK", reply("ak\x20\x28" "0064")}}, .frames = {"41 4B 20 C8"}, .result = 0,
+     .frames = {"41 4B 20 C8"}, .result = 0,
      .code = 9},
 };
 
-class AnalogWire : public DioTest, public testing::WithParamInterface<Case> {};
+class AnalogWire : public WireTest {};
 
-TEST_P(AnalogWire, Exchange) {
-    const Case& c = GetParam();
-    ASSERT_EQ(connect(c.model, 6, c.timeout_ms), 0);
-    for (const auto& [letters, bytes] : c.replies) {
-        sim.inject(kUnit, Endpoint::Data, fault(FaultKind::Raw, bytes, text(letters)));
-    }
-    if (c.fault != FaultKind::None) sim.inject(kUnit, Endpoint::Data, fault(c.fault));
+TEST_P(AnalogWire, Exchange) { run(GetParam()); }
 
-    Out out;
-    const Logged log = logged(c.lines.empty() ? 0 : 15, [&] { return c.call(out); });
-    EXPECT_EQ(log.result, c.result);
-    EXPECT_EQ(out, c.out);
-    EXPECT_EQ(static_cast<int>(error), c.code);
-    EXPECT_EQ(frames(), c.frames);
-    if (!c.lines.empty()) {
-        EXPECT_EQ(log.lines, c.lines);
-    }
-}
-
-std::string case_name(const testing::TestParamInfo<Case>& param) { return param.param.name; }
-INSTANTIATE_TEST_SUITE_P(Calls, AnalogWire, testing::ValuesIn(kCases), case_name);
+INSTANTIATE_TEST_SUITE_P(Calls, AnalogWire, testing::ValuesIn(kCases), wire_case_name);
 
 }  // namespace
