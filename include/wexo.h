@@ -198,6 +198,65 @@ WEXO_API int ZuWexoInCP(int index, int *cp1, int *cp2, int *cp3);
 /* Sets the pins CP1..CP3 (nonzero = high). Returns and codes as ZuWexoInCP. */
 WEXO_API int ZuWexoOutCP(int index, int cp1, int cp2, int cp3);
 
+/* ------------------------------------------- network module configuration */
+/* Assigns an address to the module whose MAC ends in mac4, mac5 (broadcast;
+ * nothing is awaited). Each argument's low 8 bits are used. Needs no
+ * ZuWexoInit. */
+WEXO_API int ZuWexoSetIpAddress(unsigned int mac4, unsigned int mac5, unsigned int ip1,
+                                unsigned int ip2, unsigned int ip3, unsigned int ip4);
+/* Broadcasts a discovery query and assigns the address to the first module
+ * that answers within timeout_ms; returns 1 when the window has ended. */
+WEXO_API int ZuWexoFirstFoundSetIpAddress(int timeout_ms, unsigned int ip1, unsigned int ip2,
+                                          unsigned int ip3, unsigned int ip4);
+/* Switches the module's performance mode and waits (2 s, then up to 15
+ * one-second probes) until it answers again; code 6 when it never does. */
+WEXO_API int ZuWexoSetPerformance(int index, int on);
+/* Restarts the module (nothing is awaited). */
+WEXO_API int ZuWexoReset(int index);
+/* Sets the pin functions of CP1..CP3 and the pin option, then waits up to
+ * 20 s for the module to restart. The record's pin modes change at once. */
+WEXO_API int ZuWexoSetCPMode(int index, int cp1_mode, int cp2_mode, int cp3_mode, int option);
+/* Sets the module's serial port (baud rate in bit/s, data bits 7 or 8,
+ * parity 0 none / 1 / 2, stop bits 1 or 2, flow control byte) and its data
+ * port, then waits for the restart. */
+WEXO_API int ZuWexoSetSerialParameter(int index, int baud, int data_bits, int parity,
+                                      int stop_bits, int flow, int port);
+/* Returns the module to its factory settings through its setup menu. */
+WEXO_API int ZuWexoSetXPortDefault(int index);
+
+/* -------------------------------------------------------- firmware update */
+/* Loads one block of 2 x count bytes into the board's firmware (models 0
+ * and 3 to 6, on an open command channel). address is only logged. */
+WEXO_API int ZuWexoPicFirmwareUpdate(int index, int address, const unsigned char *data, int count);
+/* Loads the firmware of an Intel HEX text (data and end-of-file records).
+ * The whole text is checked before anything is sent: a bad record, a block
+ * beyond 64 KiB or a missing end record refuses it with code 6. */
+WEXO_API int ZuWexoPicFirmwareUpdateIntelHex(int index, const char *text);
+
+/* Extensions (not part of the original call set). */
+
+/* What an Intel HEX text holds. */
+typedef struct wexo_hex_summary {
+    int blocks;          /* contiguous blocks */
+    int bytes;           /* data bytes in all */
+    int first_address;   /* address of the first data byte, -1 when none */
+    int last_address;    /* address after the last data byte */
+    int error_line;      /* first bad record's line (1-based), 0 when valid */
+} wexo_hex_summary;
+
+/* Checks an Intel HEX text without a unit, as the firmware update would;
+ * returns 1 when valid. summary may be NULL. */
+WEXO_API int wexo_check_intel_hex(const char *text, wexo_hex_summary *summary);
+
+/* Progress of a firmware update: bytes sent so far and in all. Return
+ * nonzero to cancel; the update stops before its next block. */
+typedef int (*wexo_progress_fn)(int bytes_done, int bytes_total, void *user);
+
+/* ZuWexoPicFirmwareUpdateIntelHex with a progress callback (may be NULL)
+ * called after every block. A cancelled update returns 0 with code ECANCELED + 10000. */
+WEXO_API int wexo_pic_firmware_update_hex(int index, const char *text, wexo_progress_fn progress,
+                                          void *user);
+
 /* ------------------------------------------------------------- digital I/O */
 /* All need a connected, identified unit (codes 1, 5, 6 otherwise); channel
  * numbers outside the model's range fail with code 6 before anything is sent.

@@ -1,0 +1,145 @@
+// Loading new firmware into the board (ZuWexoPicFirmwareUpdate,
+// ZuWexoPicFirmwareUpdateIntelHex, and the extensions wexo_check_intel_hex
+// and wexo_pic_firmware_update_hex).
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <span>
+#include <vector>
+
+#include "core/call.hpp"
+#include "core/capabilities.hpp"
+#include "firmware/intel_hex.hpp"
+#include "net/serial_data.hpp"
+
+namespace wexo::firmware {
+
+namespace {
+
+constexpr uint8_t kStart[] = {'@', 'W', 'E', 'X'};
+constexpr uint8_t kSize = 'S';
+constexpr uint8_t kCommit[] = {'C'};
+constexpr int kAckEvery = 4;  // the loader answers after items 0, 4, 8, ...
+constexpr int kBlockPauseMs = 100;
+constexpr int kMaxItems = static_cast<int>(kMaxBlock / 2);
+
+// The loader's traffic goes through the serial pass-through calls, whose
+// entry lines it writes like any other caller of them.
+bool send(int index, std::span<const uint8_t> bytes) {
+    entry_line("ZuWexoSendSerialData");
+    return send_serial_data(index, bytes.data(), static_cast<int>(bytes.size())) > 0;
+}
+
+bool receive(int index, int most) {
+    entry_line("ZuWexoReceiveSerialData");
+    uint8_t ignored[4];
+    if (receive_serial_data(index, ignored, most) > 0) return true;
+    // A unit that hung up leaves code 0 behind; the transfer still failed.
+    if (::error == kOk) set_system_error(ECONNRESET);
+    return false;
+}
+
+// The unit may take a transfer: an open channel and a model whose loader
+// answers; code 1, 6 or 5 otherwise.
+bool transfer_allowed(int index) {
+    if (!check_initialized_index(index)) return false;
+    if (!record(index).connected) {
+        set_error(kNotConnected);
+        return false;
+    }
+    return true;
+}
+
+int transfer(int index, int address, const uint8_t* data, int count) {
+    const auto board = Board::of(index);
+    if (!board || !offered(board->firmware_transfer())) return 0;
+    if (!in_range(count, 0, kMaxItems) || (count > 0 && !outputs_given(data))) return 0;
+    const uint8_t size[] = {kSize, static_cast<uint8_t>(count & 0xFF), static_cast<uint8_t>(count >> 8)};
+    if (!send(index, kStart) || !receive(index, 4) || !send(index, size)) return 0;
+    for (int k = 0; k < count; ++k) {
+        if (!send(index, {data + 2 * k, 2})) return 0;
+        if (k % kAckEvery == 0 && !receive(index, 4)) return 0;
+    }
+    if (!receive(index, 2) || !send(index, kCommit) || !receive(index, 1)) return 0;
+    return result_line("ZuWexoPicFirmwareUpdate:%d:%d", index, address);
+}
+
+// One block transfer as the exported call does it, its entry line included.
+int transfer_block(int index, const Block& block) {
+    entry_line("ZuWexoPicFirmwareUpdate");
+    set_error(kOk);
+    if (!transfer_allowed(index)) return 0;
+    const std::vector<uint8_t> items = as_items(block.bytes);
+    return transfer(index, block.address, items.data(), static_cast<int>(items.size() / 2));
+}
+
+int update_from_hex(int index, const char* text, wexo_progress_fn progress, void* user) {
+    if (!transfer_allowed(index) || !outputs_given(text)) return 0;
+    const HexImage image = parse_intel_hex(text);
+    // Nothing goes to the unit unless the whole text is good.
+    if (!offered(image.valid())) return 0;
+    const auto total = static_cast<int>(std::min<std::size_t>(image.data_bytes(), INT_MAX));
+    int done = 0;
+    for (std::size_t i = 0; i < image.blocks.size(); ++i) {
+        const Block& block = image.blocks[i];
+        // A failed block ends the update: later blocks would be written
+        // around a hole, and the result would hide it.
+        if (!transfer_block(index, block)) return 0;
+        done += static_cast<int>(block.bytes.size());
+        if (progress != nullptr && progress(done, total, user) != 0 && i + 1 < image.blocks.size()) {
+            set_system_error(ECANCELED);
+            return 0;
+        }
+        if (i + 1 < image.blocks.size()) Sleep(kBlockPauseMs);
+    }
+    return 1;
+}
+
+}  // namespace
+
+}  // namespace wexo::firmware
+
+using namespace wexo;
+using namespace wexo::firmware;
+
+extern "C" int ZuWexoPicFirmwareUpdate(int index, int address, const unsigned char* data, int count) {
+    return api_call("ZuWexoPicFirmwareUpdate", 0, [&] {
+        set_error(kOk);
+        return transfer_allowed(index) ? transfer(index, address, data, count) : 0;
+    });
+}
+
+extern "C" int ZuWexoPicFirmwareUpdateIntelHex(int index, const char* text) {
+    return api_call("ZuWexoPicFirmwareUpdateIntelHex", 0, [&] {
+        set_error(kOk);
+        return update_from_hex(index, text, nullptr, nullptr);
+    });
+}
+
+extern "C" int wexo_pic_firmware_update_hex(int index, const char* text, wexo_progress_fn progress,
+                                            void* user) {
+    return api_call("wexo_pic_firmware_update_hex", 0, [&] {
+        set_error(kOk);
+        return update_from_hex(index, text, progress, user);
+    });
+}
+
+extern "C" int wexo_check_intel_hex(const char* text, wexo_hex_summary* summary) {
+    return guarded(0, [&] {
+        if (text == nullptr) return 0;
+        const HexImage image = parse_intel_hex(text);
+        if (summary != nullptr) {
+            *summary = {};
+            summary->first_address = -1;
+            summary->error_line = image.error_line;
+            for (const Block& b : image.blocks) {
+                if (b.bytes.empty()) continue;
+                ++summary->blocks;
+                summary->bytes += static_cast<int>(b.bytes.size());
+                if (summary->first_address < 0) summary->first_address = b.address;
+                summary->last_address = b.address + static_cast<int>(b.bytes.size());
+            }
+        }
+        return image.valid() ? 1 : 0;
+    });
+}

@@ -1,0 +1,84 @@
+// The module's factory settings through its text setup menu on TCP 9999
+// (ZuWexoSetXPortDefault), answered like a person at a terminal.
+#include <string>
+#include <string_view>
+
+#include "core/call.hpp"
+#include "net/command_channel.hpp"
+#include "net/unit_socket.hpp"
+#include "xport/module_config.hpp"
+
+namespace wexo {
+
+namespace {
+
+constexpr uint16_t kSetupPort = 9999;
+constexpr int kMostChunks = 250;
+constexpr std::size_t kChunkText = 255;  // a chunk buffer of 256 bytes with its zero
+constexpr int kSettleMs = 1000;
+
+// One chunk of text: the bytes up to a pause (a receive that times out or
+// finds the end of the stream), a zero byte, or 255 bytes. reason gets the
+// errno of what ended it (EAGAIN for a pause, ECONNRESET for the end).
+std::string read_chunk(int sock, int& reason) {
+    std::string chunk;
+    while (chunk.size() < kChunkText) {
+        uint8_t byte = 0;
+        const long got = receive_some(sock, &byte, 1);
+        if (got <= 0) {
+            reason = got == 0 ? ECONNRESET : errno;
+            break;
+        }
+        if (byte == 0) break;
+        chunk.push_back(static_cast<char>(byte));
+    }
+    return chunk;
+}
+
+bool send_keys(int sock, std::string_view keys) {
+    ClearReceiveBuffer(sock);
+    // The result is not inspected: a lost key shows as the missing prompt.
+    send_bytes(sock, std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(keys.data()), keys.size()),
+               nullptr);
+    return true;
+}
+
+}  // namespace
+
+int waitstring(int sock, const char* pattern) {
+    int reason = EAGAIN;
+    for (int i = 0; i < kMostChunks; ++i) {
+        const std::string chunk = read_chunk(sock, reason);
+        if (chunk.empty()) break;
+        if (chunk.find(pattern) != std::string::npos) return 1;
+    }
+    set_system_error(reason);
+    return 0;
+}
+
+namespace {
+
+int set_factory_defaults(int index) {
+    Socket setup = open_unit_connection(index, kSetupPort);
+    if (!setup.valid()) return 0;
+    const int sock = setup.get();
+    const bool walked = waitstring(sock, "Press Enter to go into Setup Mode") && send_keys(sock, "\r\n") &&
+                        waitstring(sock, "Your choice") && send_keys(sock, "7\r\n") &&
+                        waitstring(sock, "Your choice") && send_keys(sock, "9\r\n") &&
+                        waitstring(sock, "Parameters stored ...");
+    if (!walked) return 0;  // waitstring has said why
+    Sleep(kSettleMs);
+    return 1;
+}
+
+}  // namespace
+
+}  // namespace wexo
+
+using namespace wexo;
+
+extern "C" int ZuWexoSetXPortDefault(int index) {
+    return record_call("ZuWexoSetXPortDefault", index, [&] {
+        return set_factory_defaults(index) ? result_line("ZuWexoSetXPortDefault:%d", index) : 0;
+    });
+}
