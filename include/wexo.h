@@ -245,7 +245,8 @@ typedef struct wexo_hex_summary {
 } wexo_hex_summary;
 
 /* Checks an Intel HEX text without a unit, as the firmware update would;
- * returns 1 when valid. summary may be NULL. */
+ * returns 1 when the update would load it (valid, with data). summary may be
+ * NULL. */
 WEXO_API int wexo_check_intel_hex(const char *text, wexo_hex_summary *summary);
 
 /* Progress of a firmware update: bytes sent so far and in all. Return

@@ -74,13 +74,13 @@ HexImage parse_intel_hex(std::string_view text) {
             block = {address, {}};
             open = true;
         } else if (address != block.address + block.bytes.size()) {
-            image.blocks.push_back(std::move(block));
+            if (!block.bytes.empty()) image.blocks.push_back(std::move(block));
             block = {address, {}};
         }
         block.bytes.insert(block.bytes.end(), data.begin(), data.end());
         if (block.bytes.size() > kMaxBlock) return refuse();
         if (type == 1) {
-            image.blocks.push_back(std::move(block));
+            if (!block.bytes.empty()) image.blocks.push_back(std::move(block));
             return image;
         }
     }

@@ -19,9 +19,9 @@ struct Block {
 
 struct HexImage {
     // In transfer order. A block is closed by the first record whose address
-    // does not follow on its data, the end-of-file record included, so the
-    // last block may be empty (an end record elsewhere is sent as a transfer
-    // of no data, as the loader has always been given it).
+    // does not follow on its data, the end-of-file record included. Blocks
+    // without data are left out: tool chains put the end record at address 0,
+    // and an empty transfer after the real one would commit an empty image.
     std::vector<Block> blocks;
     int error_line = 0;  // first bad record's line (1-based); 0 when valid
     bool valid() const { return error_line == 0; }

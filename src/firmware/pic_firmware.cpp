@@ -76,8 +76,8 @@ int transfer_block(int index, const Block& block) {
 int update_from_hex(int index, const char* text, wexo_progress_fn progress, void* user) {
     if (!transfer_allowed(index) || !outputs_given(text)) return 0;
     const HexImage image = parse_intel_hex(text);
-    // Nothing goes to the unit unless the whole text is good.
-    if (!offered(image.valid())) return 0;
+    // Nothing goes to the unit unless the whole text is good and holds data.
+    if (!offered(image.valid() && !image.blocks.empty())) return 0;
     const auto total = static_cast<int>(std::min<std::size_t>(image.data_bytes(), INT_MAX));
     int done = 0;
     for (std::size_t i = 0; i < image.blocks.size(); ++i) {
@@ -140,6 +140,8 @@ extern "C" int wexo_check_intel_hex(const char* text, wexo_hex_summary* summary)
                 summary->last_address = b.address + static_cast<int>(b.bytes.size());
             }
         }
-        return image.valid() ? 1 : 0;
+        // The verdict of the update itself: a valid text with no data is
+        // nothing to load either.
+        return image.valid() && !image.blocks.empty() ? 1 : 0;
     });
 }
