@@ -11,16 +11,18 @@ namespace wexosim::detail {
 void install_ident_commands(Unit& unit);
 void install_dio_commands(Unit& unit);
 void install_autoswitch_commands(Unit& unit);
+void install_analog_commands(Unit& unit);
 
 namespace {
 
-// One installer per board feature. Analog input and output, pulse mode,
-// parameter access and EEPROM commands join here as board_<feature>.cpp
+// One installer per board feature. Pulse mode, parameter access and EEPROM
+// commands join here as board_<feature>.cpp
 // files, each filling the tables through the helpers of board_ascii.hpp.
 constexpr void (*kFeatures[])(Unit&) = {
     install_ident_commands,
     install_dio_commands,
     install_autoswitch_commands,
+    install_analog_commands,
 };
 
 // The data port's request stream: binary frames have a length fixed by their

@@ -22,15 +22,31 @@ Bytes ascii_reply(const Bytes& request, const Bytes& payload) {
 
 Bytes echo_reply(const Bytes& request) { return ascii_reply(request, ascii_params(request)); }
 
+namespace {
+
+int hex_digit(int c) {
+    return c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10 : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+}
+
+}  // namespace
+
 unsigned hex_field(const Bytes& f, std::size_t at, int width) {
     unsigned v = 0;
     for (std::size_t i = at; i < at + static_cast<std::size_t>(width) && i < f.size(); ++i) {
-        int c = f[i];
-        int d = c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10 : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+        int d = hex_digit(f[i]);
         if (d < 0) break;
         v = v << 4 | static_cast<unsigned>(d);
     }
     return at + static_cast<std::size_t>(width) <= f.size() ? v : 0;
+}
+
+std::optional<int> signed_hex_field(const Bytes& f, std::size_t at, int width) {
+    const auto end = at + static_cast<std::size_t>(width);
+    if (end > f.size() || std::any_of(f.begin() + static_cast<long>(at), f.begin() + static_cast<long>(end),
+                                      [](std::uint8_t c) { return hex_digit(c) < 0; }))
+        return std::nullopt;
+    const long v = hex_field(f, at, width), half = 1L << (4 * width - 1);
+    return static_cast<int>(v >= half ? v - 2 * half : v);
 }
 
 void put_hex(Bytes& out, unsigned value, int width) {

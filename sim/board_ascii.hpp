@@ -30,6 +30,9 @@ inline int small_value(std::uint8_t b) { return b - 0x20; }
 // digits of either case, stops at the first non-digit).
 unsigned hex_field(const Bytes& frame, std::size_t at, int width);
 void put_hex(Bytes& out, unsigned value, int width);  // upper case, low `width` digits
+// A hex text field whose `width` characters are all digits, read as a signed
+// number of 4 x `width` bits; nullopt otherwise.
+std::optional<int> signed_hex_field(const Bytes& frame, std::size_t at, int width);
 
 // Channel groups: one byte per four channels, 0x20 + the group's bits.
 Bytes group_bytes(std::uint32_t bits, int count);

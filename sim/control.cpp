@@ -86,6 +86,106 @@ std::string units_line(Simulator& sim, int u) {
     return out;
 }
 
+// ---------------------------------------------------------------- analog
+
+// One settable number of the state with the values it may take.
+struct Field {
+    int* value;
+    long lo, hi;
+};
+using Fields = std::vector<Field>;
+using Pick = Fields (*)(UnitState&, std::size_t channel);
+
+constexpr long kS16Lo = -32768, kS16Hi = 32767;
+
+Fields ai_range(UnitState& s, std::size_t ch) { return {{&s.analog.inputs[ch].range, 0, 7}}; }
+Fields ai_timing(UnitState& s, std::size_t) {
+    return {{&s.analog.sampling_rate, 0, 7}, {&s.analog.transmit_cycle, 0, 13}};
+}
+Fields ao_present(UnitState& s, std::size_t ch) {
+    AnalogOutput& o = s.analog.outputs[ch];
+    return {{&o.value, kS16Lo, kS16Hi}, {&o.mode, 0, 1}};
+}
+Fields ao_start(UnitState& s, std::size_t ch) {
+    AnalogOutput& o = s.analog.outputs[ch];
+    return {{&o.start_value, kS16Lo, kS16Hi}, {&o.start_mode, 0, 1}};
+}
+Fields tc_config(UnitState& s, std::size_t ch) {
+    AnalogInput& in = s.analog.inputs[ch];
+    return {{&in.tc_type, 0, 7}, {&in.tc_flags, 0, 7}};
+}
+Fields tc_scale(UnitState& s, std::size_t ch) {
+    AnalogInput& in = s.analog.inputs[ch];
+    return {{&in.tc_scale_mode, 0, 3}, {&in.tc_low, kS16Lo, kS16Hi}, {&in.tc_high, kS16Lo, kS16Hi}};
+}
+Fields threshold(UnitState& s, std::size_t ch) {
+    AnalogThreshold& t = s.analog.thresholds[ch];
+    return {{&t.flags, 0, 15}, {&t.first, kS16Lo, kS16Hi}, {&t.second, kS16Lo, kS16Hi}};
+}
+
+std::string join(const Fields& fields, const char* sep) {
+    std::string out;
+    for (const Field& f : fields) out += (out.empty() ? "" : sep) + std::to_string(*f.value);
+    return out;
+}
+
+// COUNT, or WAVE:AMPLITUDE:PERIOD_MS:COUNT while a wave runs.
+std::string input_text(const AnalogInput& in) {
+    if (in.wave == Wave::Constant) return std::to_string(in.count);
+    return std::string(wave_name(in.wave)) + ":" + std::to_string(in.amplitude) + ":" + std::to_string(in.period_ms) +
+           ":" + std::to_string(in.count);
+}
+
+std::size_t channel_arg(const Args& a, std::size_t i) {
+    return static_cast<std::size_t>(parse_number("channel", a.word(i), 0, kAnalogChannels - 1));
+}
+
+// "NAME U [CH] [VALUE...]": sets every field `P` names (when values are given)
+// and shows them.
+template <Pick P, bool PerChannel = true>
+std::string fields_command(Simulator& sim, const Args& a) {
+    const std::size_t ch = PerChannel ? channel_arg(a, 2) : 0, first = PerChannel ? 3 : 2;
+    if (a.has(first))
+        sim.update(a.unit(), [&](UnitState& s) {
+            std::size_t i = first;
+            for (const Field& f : P(s, ch)) {
+                *f.value = static_cast<int>(parse_number("argument " + std::to_string(i), a.word(i), f.lo, f.hi));
+                ++i;
+            }
+        });
+    UnitState s = sim.state(a.unit());
+    return "ok " + join(P(s, ch), " ");
+}
+
+std::string show_input(Simulator& sim, const Args& a) {
+    return "ok " + input_text(sim.state(a.unit()).analog.inputs[channel_arg(a, 2)]);
+}
+
+// The analog part of the state line: only what the model has.
+std::string analog_text(UnitState s) {
+    const ModelSpec m = model_spec(s.model);
+    auto list = [&](int n, const std::function<std::string(std::size_t)>& item) {
+        std::string out;
+        for (std::size_t i = 0; i < static_cast<std::size_t>(n); ++i) out += (i ? "," : "") + item(i);
+        return out;
+    };
+    auto fields = [&](Pick p) { return [&s, p](std::size_t i) { return join(p(s, i), ":"); }; };
+    std::string out;
+    if (m.analog_inputs > 0) {
+        out += " ai=" + list(m.analog_inputs, [&](std::size_t i) { return input_text(s.analog.inputs[i]); }) +
+               " ai-range=" + list(m.analog_inputs, fields(ai_range)) +
+               " ai-rate=" + std::to_string(s.analog.sampling_rate) +
+               " ai-cycle=" + std::to_string(s.analog.transmit_cycle);
+        if (m.thermocouple)
+            out += " tc=" + list(m.analog_inputs, fields(tc_config)) + " tc-scale=" + list(m.analog_inputs, fields(tc_scale));
+    }
+    if (m.analog_outputs > 0)
+        out += " ao=" + list(m.analog_outputs, fields(ao_present)) + " ao-start=" + list(m.analog_outputs, fields(ao_start));
+    const int domain = m.analog_inputs > 0 ? m.analog_inputs : m.analog_outputs;
+    if (domain > 0) out += " thresholds=" + list(domain, fields(threshold));
+    return out;
+}
+
 std::string state_line(const UnitState& s) {
     auto num = [](int v) { return std::to_string(v); };
     const SerialSettings& se = s.serial;
@@ -96,7 +196,7 @@ std::string state_line(const UnitState& s) {
            " cp-flag=" + num(s.cp_flag) + " ip=" + s.ip + " data-port=" + num(s.data_port) +
            " serial=" + hexnum(se.flags) + "." + num(se.baud) + "." + num(se.flow) +
            " performance=" + num(s.performance) + " restarting=" + num(s.restarting) + " restarts=" + num(s.restarts) +
-           " firmware-loads=" + num(s.firmware_loads);
+           " firmware-loads=" + num(s.firmware_loads) + analog_text(s);
 }
 
 // "NAME U [BITS]": set one bit field of the state (if given) and show it.
@@ -194,6 +294,37 @@ constexpr Command kCommands[] = {
      }},
     {"accepted", "U EP", "ok N: connections accepted so far",
      [](Simulator& sim, const Args& a) { return "ok " + std::to_string(sim.accepted(a.unit(), a.ep())); }},
+    {"ai", "U CH [COUNT]", "set (if given: constant) and show an analog input count",
+     [](Simulator& sim, const Args& a) {
+         if (a.has(3))
+             sim.set_analog_input(a.unit(), static_cast<int>(channel_arg(a, 2)),
+                                  static_cast<std::int32_t>(parse_number("count", a.word(3), -0x800000, 0x7FFFFF)));
+         return show_input(sim, a);
+     }},
+    {"ai-wave", "U CH constant|ramp|sine [AMPLITUDE PERIOD_MS [OFFSET]]", "let an analog input change with time",
+     [](Simulator& sim, const Args& a) {
+         auto wave = wave_from_name(a.word(3));
+         if (!wave) throw std::invalid_argument("unknown wave: " + a.word(3));
+         sim.update(a.unit(), [&](UnitState& s) {
+             AnalogInput& in = s.analog.inputs[channel_arg(a, 2)];
+             in.wave = *wave;
+             if (a.has(4)) in.amplitude = static_cast<std::int32_t>(parse_number("amplitude", a.word(4), -0xFFFFFF, 0xFFFFFF));
+             if (a.has(5)) in.period_ms = static_cast<int>(parse_number("period", a.word(5), 1, INT_MAX));
+             if (a.has(6)) in.count = static_cast<std::int32_t>(parse_number("offset", a.word(6), -0x800000, 0x7FFFFF));
+         });
+         return show_input(sim, a);
+     }},
+    {"ai-range", "U CH [RANGE]", "set (if given) and show an input's range code", fields_command<ai_range>},
+    {"ai-timing", "U [RATE CYCLE]", "set (if given) and show the sampling-rate and transmit-cycle codes",
+     fields_command<ai_timing, false>},
+    {"ao", "U CH [VALUE MODE]", "set (if given) and show an analog output (mode 0 voltage, 1 current)",
+     fields_command<ao_present>},
+    {"ao-start", "U CH [VALUE MODE]", "the same for the start-up value", fields_command<ao_start>},
+    {"tc", "U CH [TYPE FLAGS]", "set (if given) and show a thermocouple's type and flags", fields_command<tc_config>},
+    {"tc-scale", "U CH [MODE LOW HIGH]", "set (if given) and show a thermocouple's transmit scale",
+     fields_command<tc_scale>},
+    {"threshold", "U CH [FLAGS T1 T2]", "set (if given) and show an analog channel's threshold flags and values",
+     fields_command<threshold>},
     {"quit", "", "end the simulator", [](Simulator&, const Args&) { return std::string("ok bye"); }},
 };
 

@@ -102,6 +102,7 @@ struct EndpointData {
 
 struct Unit {
     int number = 0;
+    Clock::time_point born = Clock::now();  // analog waves run from here
     UnitConfig cfg;                  // start configuration: never changed
     UnitState st;                    // changing state, pins kept apart (see view())
     std::array<std::uint8_t, 6> mac{};

@@ -12,28 +12,33 @@ namespace wexosim {
 namespace {
 
 struct Row {
-    int code, outputs, inputs, auto_switching;
+    int code, outputs, inputs, auto_switching, analog_outputs = 0, analog_inputs = 0;
 };
 // The rows that are not all zero; every other code offers nothing.
 constexpr Row kModels[] = {
     {0, 2, 3, 2},  {1, 3, 2, 2},  {2, 0, 7, 0},  {3, 5, 0, 1},  {4, 5, 2, 1},
     {5, 0, 5, 0},  {6, 3, 3, 2},  {7, 2, 2, 0},  {8, 2, 2, 0},  {9, 2, 2, 0},
     {10, 2, 2, 0}, {17, 4, 4, 3}, {19, 8, 0, 3}, {20, 8, 0, 3}, {21, 0, 8, 0},
-    {22, 4, 4, 3}, {25, 2, 2, 3}, {26, 2, 2, 3}, {40, 2, 3, 0}, {41, 0, 3, 0},
-    {42, 2, 3, 0}, {43, 0, 2, 0}, {44, 0, 5, 0},
+    {22, 4, 4, 3}, {25, 2, 2, 3}, {26, 2, 2, 3},
+    {40, 2, 3, 0, 0, 3}, {41, 0, 3, 0, 2, 0}, {42, 2, 3, 0, 0, 3}, {43, 0, 2, 0, 3, 0}, {44, 0, 5, 0, 0, 5},
 };
+// Model 40's analog inputs take no thermocouples.
+constexpr int kNoThermocouple = 40;
 
 constexpr const char* kEndpointNames[] = {"data", "udp", "pins", "pinmode", "setup"};
 constexpr const char* kFaultNames[] = {"none",     "silence", "split",         "stale",
                                        "foreign",  "overlong", "garbage",     "close",
                                        "truncate", "wrongecho", "raw",      "drip",
                                        "flood"};
+constexpr const char* kWaveNames[] = {"constant", "ramp", "sine"};
 
 }  // namespace
 
 ModelSpec model_spec(int model_code) {
     for (const Row& r : kModels)
-        if (r.code == model_code) return {r.outputs, r.inputs, r.auto_switching};
+        if (r.code == model_code)
+            return {r.outputs, r.inputs, r.auto_switching, r.analog_outputs, r.analog_inputs,
+                    r.analog_inputs > 0 && r.code != kNoThermocouple};
     return {};
 }
 
@@ -53,6 +58,17 @@ const char* fault_name(FaultKind kind) {
 std::optional<FaultKind> fault_from_name(const std::string& name) {
     for (std::size_t i = 0; i < std::size(kFaultNames); ++i)
         if (name == kFaultNames[i]) return static_cast<FaultKind>(i);
+    return std::nullopt;
+}
+
+const char* wave_name(Wave wave) {
+    auto i = static_cast<std::size_t>(wave);
+    return i < std::size(kWaveNames) ? kWaveNames[i] : nullptr;
+}
+
+std::optional<Wave> wave_from_name(const std::string& name) {
+    for (std::size_t i = 0; i < std::size(kWaveNames); ++i)
+        if (name == kWaveNames[i]) return static_cast<Wave>(i);
     return std::nullopt;
 }
 

@@ -29,6 +29,9 @@ struct ModelSpec {
     int outputs = 0;
     int inputs = 0;
     int auto_switching = 0;  // 1 binary, 2 binary (kind 3 only), 3 ASCII, else none
+    int analog_outputs = 0;
+    int analog_inputs = 0;
+    bool thermocouple = false;  // analog inputs that take TC / TF / TJ (all but model 40)
 };
 ModelSpec model_spec(int model_code);
 
@@ -133,6 +136,59 @@ struct AutoSwitching {
     std::array<std::uint8_t, 16> second{};
 };
 
+// ---------------------------------------------------------------- analog I/O
+
+// Channel bytes carry three bits, so a board has at most eight analog
+// channels of each kind; the model table says how many it has.
+inline constexpr int kAnalogChannels = 8;
+
+enum class Wave {
+    Constant,  // count
+    Ramp,      // rises from count to count + amplitude over each period, then starts again
+    Sine,      // count + amplitude x sin(2 pi t / period)
+};
+const char* wave_name(Wave wave);
+std::optional<Wave> wave_from_name(const std::string& name);
+
+// Field values are kept as the control language and update() set them; the
+// board masks them to their widths when it reports them.
+struct AnalogInput {
+    std::int32_t count = 0;       // signed 24 bits; the centre of a wave
+    Wave wave = Wave::Constant;
+    std::int32_t amplitude = 0;
+    int period_ms = 1000;         // below 1: taken as 1
+    int range = 0;                // 0..7 (AR / AJ)
+    // Thermocouple (TC / TF / TJ)
+    int tc_type = 0;              // 0..7
+    int tc_flags = 0;             // 3 bits
+    int tc_scale_mode = 0;        // 0..3
+    int tc_low = 0, tc_high = 0;  // signed 16 bits, tenths
+};
+// The count an input reports `since_start` after the unit was added
+// (clamped to -8388608..8388607).
+std::int32_t analog_count(const AnalogInput& in, Millis since_start);
+
+struct AnalogOutput {
+    int value = 0;                // signed 16 bits (AO / AY)
+    int mode = 0;                 // 0 voltage, 1 current
+    int start_value = 0;          // start-up value and mode (AQ)
+    int start_mode = 0;
+};
+
+// AK / AL: on the analog inputs where the model has any, else on its outputs.
+struct AnalogThreshold {
+    int flags = 0;                // nibble: bit 3 thresholds enabled, bits 0..1 mail condition
+    int first = 0, second = 0;    // signed 16 bits
+};
+
+struct Analog {
+    std::array<AnalogInput, kAnalogChannels> inputs{};
+    std::array<AnalogOutput, kAnalogChannels> outputs{};
+    std::array<AnalogThreshold, kAnalogChannels> thresholds{};
+    int sampling_rate = 0;        // unit-wide, 0..7 (AP)
+    int transmit_cycle = 0;       // unit-wide, 0..13 (AS; AJ reports it)
+};
+
 // ---------------------------------------------------------------- faults
 
 enum class FaultKind {
@@ -198,6 +254,7 @@ struct UnitState {
     bool answer_ident = true;
     Bytes firmware{};           // the last image the loader committed (2 bytes per item)
     int firmware_loads = 0;     // images committed so far
+    Analog analog{};            // analog models (40..44)
 
     // ---- network module
     std::string ip;             // address served; a change takes effect at the next restart
@@ -257,6 +314,14 @@ public:
     std::uint32_t inputs(int unit) const { return state(unit).inputs; }
     void set_outputs(int unit, std::uint32_t bits) { update(unit, [&](UnitState& s) { s.outputs = bits; }); }
     std::uint32_t outputs(int unit) const { return state(unit).outputs; }
+    // A constant count on one analog input (a running wave stops).
+    void set_analog_input(int unit, int channel, std::int32_t count) {
+        update(unit, [&](UnitState& s) {
+            AnalogInput& in = s.analog.inputs.at(static_cast<std::size_t>(channel));
+            in.count = count;
+            in.wave = Wave::Constant;
+        });
+    }
     void set_pins(int unit, std::uint8_t bits) { update(unit, [&](UnitState& s) { s.pins = bits; }); }
     std::uint8_t pins(int unit) const { return state(unit).pins; }
     void set_auto_switching(int unit, const AutoSwitching& as) {
