@@ -37,7 +37,8 @@ Thermocouple read_tc(const Unit& unit, int channel) {
     return tc;
 }
 
-// The library gives tenths times 0.1; one decimal is what the unit holds.
+// The unit holds tenths. The library reads them times 0.1 (-3276.7000000000003)
+// and sends value x 10 truncated (-20.06 would become -20.0): round both ways.
 double tenths(double value) { return std::round(value * 10) / 10; }
 
 void print_tcs(const std::vector<Thermocouple>& tcs, bool json) {
@@ -60,13 +61,6 @@ void print_tcs(const std::vector<Thermocouple>& tcs, bool json) {
                         std::to_string(tc.flags[1]), std::to_string(tc.flags[2]), std::to_string(tc.scale_mode),
                         fixed_text(tc.low, 1), fixed_text(tc.high, 1)});
     print_text(format_table(rows));
-}
-
-// The library sends value x 10 truncated toward zero, and 150.3 x 10 may
-// land just below 1503 in binary: aim a hundredth past the nearest tenth.
-double for_the_wire(double value) {
-    const double t = std::round(value * 10);
-    return (t + (t < 0 ? -0.01 : 0.01)) / 10;
 }
 
 } // namespace
@@ -101,7 +95,7 @@ int cmd_tc(Context& ctx) {
         }
         if (set_scale &&
             ZuWexoSetTCTransmitScale(unit.index, *channel, scale_mode.value_or(tc.scale_mode),
-                                     for_the_wire(low.value_or(tc.low)), for_the_wire(high.value_or(tc.high))) != 1)
+                                     tenths(low.value_or(tc.low)), tenths(high.value_or(tc.high))) != 1)
             fail_library("ZuWexoSetTCTransmitScale", "cannot set the transmit scale" + where);
     }
     std::vector<Thermocouple> tcs;
