@@ -76,7 +76,7 @@ int cmd_threshold(Context& ctx) {
     if (mail && !channels.inputs)
         fail_unit("--mail: " + unit.label + " (model " + std::to_string(channels.model) +
                   ") has no analog inputs; mail conditions belong to analog inputs");
-    const std::string where = " of " + (channel ? channels.name(*channel) : std::string()) + " of " + unit.label;
+    const std::string where = channel ? " of " + channels.name(*channel) + " of " + unit.label : std::string();
     if (enable || first || second) {
         // What is not given stays as the unit has it.
         const Thresholds now = read_thresholds(unit, channels, *channel);

@@ -83,11 +83,11 @@ const std::vector<Command>& command_table() {
          "unit's transmit-cycle code. --range R sets the range of CH (0..6), --sps CODE the unit's\n"
          "sampling-rate code (0..7; the unit does not report it back), --cycle CODE its\n"
          "transmit-cycle code (0..13); the settings go in first, then the inputs are read.\n"
-         "--watch prints one reading every --interval ms (default 500) until --count readings\n"
-         "were made or SIGINT/SIGTERM arrives. --csv prints a header line and one line per reading\n"
-         "(UTC time, ms since the start, count and value of every input), for a spreadsheet or a\n"
-         "plotting tool; with --json one object per line. A channel the model lacks is refused\n"
-         "with the channels it has (models 40 and 42: AI0..AI2, 44: AI0..AI4).",
+         "--watch prints one reading every --interval ms (default 500), with --json one object\n"
+         "per reading, until --count readings were made or SIGINT/SIGTERM arrives. --csv prints\n"
+         "a header line and one line per reading (UTC time, ms since the start, count and value\n"
+         "of every input), for a spreadsheet or a plotting tool. A channel the model lacks is\n"
+         "refused with the channels it has (models 40 and 42: AI0..AI2, 44: AI0..AI4).",
          {"range", "sps", "cycle", "watch", "interval", "count", "csv"}, true, cmd_ai},
         {"ao", "UNIT [CH]\nUNIT CH VALUE [--mode volts|ma|counts] [--initial]",
          "set or read back analog outputs",

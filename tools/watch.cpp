@@ -40,11 +40,20 @@ void run_watch(const Watch& watch, const std::function<void(long long t_ms)>& po
         return static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                           std::chrono::steady_clock::now() - start).count());
     };
-    poll_once(elapsed_ms());
+    // A signal that cuts a reading short (the unit's receive ends with
+    // EINTR) ends the watch as any other signal does.
+    auto poll_unless_stopped = [&] {
+        try {
+            poll_once(elapsed_ms());
+        } catch (const Failure&) {
+            if (!stop_watch) throw;
+        }
+    };
+    poll_unless_stopped();
     for (long long polls = 1; !stop_watch && (watch.count == 0 || polls < watch.count); ++polls) {
         poll(nullptr, 0, watch.interval_ms);
         if (stop_watch) break;
-        poll_once(elapsed_ms());
+        poll_unless_stopped();
     }
 }
 

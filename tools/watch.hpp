@@ -19,7 +19,8 @@ struct Watch {
 std::optional<Watch> read_watch(const Args& args, const std::string& command);
 
 // Calls poll with the milliseconds since the start, first at once. A failed
-// poll throws and so ends the watch; a signal ends it with success.
+// poll throws and so ends the watch; a signal ends it with success, even
+// when it made the poll under way fail.
 void run_watch(const Watch& watch, const std::function<void(long long t_ms)>& poll);
 
 } // namespace wexo::cli

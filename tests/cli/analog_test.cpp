@@ -17,8 +17,6 @@ struct AnalogUnits {
     }
 };
 
-using CliAnalogTest = SimulatorTest<AnalogUnits>;
-
 const std::string inputs = "10.200.0.2";
 const std::string outputs = "10.200.0.3";
 const std::string no_tc = "10.200.0.4";
@@ -29,14 +27,17 @@ struct Case {
     std::string state;    // its answer
 };
 
-// Runs each case and checks that it succeeds and leaves the unit so.
-void expect_states(Simulator& sim, const std::vector<Case>& cases, Result (*wexo)(std::vector<std::string>)) {
-    for (const Case& c : cases) {
-        const Result r = wexo(c.args);
-        EXPECT_EQ(r.status, 0) << c.args[2] << ": " << r.err;
-        EXPECT_EQ(sim.command(c.control), c.state) << c.control;
+class CliAnalogTest : public SimulatorTest<AnalogUnits> {
+protected:
+    // Runs each case and checks that it succeeds and leaves the unit so.
+    static void expect_states(const std::vector<Case>& cases) {
+        for (const Case& c : cases) {
+            const Result r = wexo(c.args);
+            EXPECT_EQ(r.status, 0) << c.args[2] << ": " << r.err;
+            EXPECT_EQ(sim_->command(c.control), c.state) << c.control;
+        }
     }
-}
+};
 
 TEST_F(CliAnalogTest, InputsShowCountsValuesRangesAndCycle) {
     for (const char* cmd : {"ai 0 0 4194304", "ai 0 1 -8388608", "ai 0 2 0", "ai-range 0 0 2", "ai-range 0 1 3",
@@ -60,11 +61,9 @@ TEST_F(CliAnalogTest, InputsShowCountsValuesRangesAndCycle) {
 }
 
 TEST_F(CliAnalogTest, InputSettingsReachTheUnit) {
-    expect_states(*sim_,
-                  {{{"ai", inputs, "1", "--range", "4"}, "ai-range 0 1", "ok 4"},
+    expect_states({{{"ai", inputs, "1", "--range", "4"}, "ai-range 0 1", "ok 4"},
                    {{"ai", inputs, "--sps", "6", "--cycle", "13"}, "ai-timing 0", "ok 6 13"},
-                   {{"ai", inputs, "2", "--range", "6"}, "ai-range 0 2", "ok 6"}},
-                  wexo);
+                   {{"ai", inputs, "2", "--range", "6"}, "ai-range 0 2", "ok 6"}});
 }
 
 TEST_F(CliAnalogTest, WatchFollowsTheInputAndEndsCleanly) {
@@ -101,27 +100,23 @@ TEST_F(CliAnalogTest, OutputsSetInEveryModeAndReadBack) {
     EXPECT_EQ(initial.out, "{\"initial\":{\"channel\":1,\"mode\":\"voltage\",\"value\":-5,\"unit\":\"V\"},"
                            "\"channels\":[{\"channel\":1,\"mode\":\"voltage\",\"value\":5.00015259254738,"
                            "\"unit\":\"V\",\"raw\":16384}]}\n");
-    expect_states(*sim_,
-                  {{{"ao", outputs, "0", "10", "--mode", "ma"}, "ao 1 0", "ok 16384 1"},
+    expect_states({{{"ao", outputs, "0", "10", "--mode", "ma"}, "ao 1 0", "ok 16384 1"},
                    // Counts keep the output's present mode.
                    {{"ao", outputs, "0", "100", "--mode", "counts"}, "ao 1 0", "ok 100 1"},
                    {{"ao", outputs, "1", "-5", "--initial"}, "ao-start 1 1", "ok -16384 0"},
-                   {{"ao", outputs, "1", "-32768", "--mode", "counts"}, "ao 1 1", "ok -32768 0"}},
-                  wexo);
+                   {{"ao", outputs, "1", "-32768", "--mode", "counts"}, "ao 1 1", "ok -32768 0"}});
     EXPECT_EQ(wexo({"ao", outputs}).out, "CH   MODE     VALUE       RAW\n"
                                          "AO0  current  0.0610 mA   100\n"
                                          "AO1  voltage  -10.0000 V  -32768\n");
 }
 
 TEST_F(CliAnalogTest, ThermocoupleSettingsKeepWhatIsNotGiven) {
-    expect_states(*sim_,
-                  {{{"tc", inputs, "1", "--type", "5", "--flags", "0b011"}, "tc 0 1", "ok 5 3"},
+    expect_states({{{"tc", inputs, "1", "--type", "5", "--flags", "0b011"}, "tc 0 1", "ok 5 3"},
                    {{"tc", inputs, "1", "--flags", "4"}, "tc 0 1", "ok 5 4"},
                    // Rounded to the tenth the unit holds, not truncated.
                    {{"tc", inputs, "1", "--scale-mode", "2", "--scale-low", "-20.26", "--scale-high", "150.3"},
                     "tc-scale 0 1", "ok 2 -203 1503"},
-                   {{"tc", inputs, "1", "--scale-high", "3276.7"}, "tc-scale 0 1", "ok 2 -203 32767"}},
-                  wexo);
+                   {{"tc", inputs, "1", "--scale-high", "3276.7"}, "tc-scale 0 1", "ok 2 -203 32767"}});
     EXPECT_EQ(wexo({"tc", inputs, "1", "--json"}).out,
               "{\"channels\":[{\"channel\":1,\"type\":5,\"flags\":[0,0,1],\"scale_mode\":2,\"scale_low\":-20.3,"
               "\"scale_high\":3276.7}]}\n");
@@ -129,13 +124,11 @@ TEST_F(CliAnalogTest, ThermocoupleSettingsKeepWhatIsNotGiven) {
 
 TEST_F(CliAnalogTest, ThresholdsOnInputsAndOutputs) {
     // Flags nibble: bit 3 enabled, bits 0..1 the mail condition.
-    expect_states(*sim_,
-                  {{{"threshold", inputs, "2", "--enable", "on", "--t1", "1000", "--t2", "-2000"},
+    expect_states({{{"threshold", inputs, "2", "--enable", "on", "--t1", "1000", "--t2", "-2000"},
                     "threshold 0 2", "ok 8 1000 -2000"},
                    {{"threshold", inputs, "2", "--mail", "2"}, "threshold 0 2", "ok 10 1000 -2000"},
                    {{"threshold", inputs, "2", "--t1", "-1"}, "threshold 0 2", "ok 10 -1 -2000"},
-                   {{"threshold", outputs, "1", "--enable", "1", "--t2", "5"}, "threshold 1 1", "ok 8 0 5"}},
-                  wexo);
+                   {{"threshold", outputs, "1", "--enable", "1", "--t2", "5"}, "threshold 1 1", "ok 8 0 5"}});
     EXPECT_EQ(wexo({"threshold", inputs, "2"}).out,
               "CH   ENABLED  THRESHOLD 1  THRESHOLD 2  MAIL\nAI2  on       -1           -2000        2\n");
     EXPECT_EQ(wexo({"threshold", outputs, "1", "--json"}).out,
