@@ -77,9 +77,12 @@ int set_output(const Unit& unit, int channel, const Mode& mode, double value, bo
         if ((initial ? mode.set_initial : mode.set)(unit.index, channel, value) != 1) fail_library(call, what);
         return mode.output_mode;
     }
-    const int present = read_output(unit, channel).mode;
+    int present = 0, now = 0;
+    if (ZuWexoGetAnalogOutput(unit.index, channel, &present, &now) != 1)
+        fail_library("ZuWexoGetAnalogOutput", "cannot read the mode of analog output " + std::to_string(channel) +
+                                                  " of " + unit.label);
     const int raw = static_cast<int>(value);
-    // The unit would send a negative count of a current output as 0.
+    // The library would send a negative count of a current output as 0.
     if (present == 1 && raw < 0)
         fail_unit("AO" + std::to_string(channel) + " of " + unit.label +
                   " is a current output: counts 0.." + std::to_string(raw_max));
