@@ -61,22 +61,24 @@ stop_sim() {
 trap stop_sim EXIT
 trap 'exit 130' INT TERM
 
-# Five units of different models:
+# Six units of different models:
 #   10.200.0.2  model 17  ASCII board, 4 outputs, 4 inputs, auto switching
 #   10.200.0.3  model 3   binary board, 5 outputs
 #   10.200.0.4  model 21  ASCII board, 8 inputs
-#   10.200.0.5  model 40  analog board, data port 10010
+#   10.200.0.5  model 40  analog board, 3 analog inputs, data port 10010
 #   10.200.0.6  model 5   binary board, 5 inputs
+#   10.200.0.7  model 41  analog board, 2 analog outputs
 # The simulator takes control commands (set an input, ...) on a TCP port of
 # its own (--control 0: any free port, printed as "control PORT") and runs
 # until it is stopped by its pid.
-step "starting 5 simulated units..."
+step "starting 6 simulated units..."
 show "$build/sim/wexo-sim" --control 0 \
   --unit ip=10.200.0.2,model=17,id=3,module=on,in=0x5 \
   --unit ip=10.200.0.3,model=3,id=1,module=on \
   --unit ip=10.200.0.4,model=21,id=2,module=on,in=0x81 \
   --unit ip=10.200.0.5,model=40,id=5,module=on,port=10010 \
   --unit ip=10.200.0.6,model=5,id=7,module=on,in=0x0b \
+  --unit ip=10.200.0.7,model=41,id=4,module=on \
   </dev/null >"$sim_out" 2>&1 &
 sim_pid=$!
 
@@ -155,6 +157,18 @@ if IFS= read -r -t 10 line <&4; then
   while IFS= read -r -t 10 line <&4; do echo "$line"; done
 fi
 exec 4<&-
+
+# Analog boards answer only the ASCII identification: --timeout 200 shortens
+# the wait for the binary one. The simulator runs analog input 0 of the
+# model-40 unit as a sine of +-5 (range 2: full scale 10) with a 2 s period.
+run --timeout 200 ai 10.200.0.5 0 --range 2
+echo "  (input 0 of the unit becomes a sine of +-5 with a 2 s period:)"
+control ai-wave 3 0 sine 4194304 2000 0
+run --timeout 200 ai 10.200.0.5 0 --watch --interval 250 --count 9
+run --timeout 200 ai 10.200.0.5 --csv --watch --interval 500 --count 3
+run --timeout 200 ao 10.200.0.7 0 2.5
+run --timeout 200 ao 10.200.0.7 1 12 --mode ma
+run_failing "model 40 has no thermocouple inputs" --timeout 200 tc 10.200.0.5
 
 run autoswitch 10.200.0.2 --mask 0x3 --time 1500 --active on
 run cp 10.200.0.3

@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <cstdlib>
 
-#include "cli.hpp"
+#include "output.hpp"
 
 namespace wexo::cli {
 
@@ -26,9 +26,24 @@ const std::vector<OptionInfo>& option_table() {
         {"text", "STR", "send these characters (escapes \\r \\n \\t \\\\ \\xHH) instead of hex bytes"},
         {"recv", nullptr, "after sending, wait for one reply and dump it"},
         {"size", "N", "receive at most N bytes (default 256)"},
-        {"watch", nullptr, "poll the inputs and print every change"},
+        {"watch", nullptr, "poll the inputs and print every change (ai: every reading)"},
         {"interval", "MS", "with --watch: poll period in milliseconds (default 500)"},
         {"count", "N", "with --watch: stop after N polls (default: until interrupted)"},
+        {"csv", nullptr, "comma-separated values: a header line, then one line per reading"},
+        {"range", "R", "input range code 0..6 of CH (full scale 0: 0.1, 1: 1, 2: 10, 3: 30, 4/5: 20, 6: 3276.8)"},
+        {"sps", "CODE", "the unit's sampling-rate code, 0..7"},
+        {"cycle", "CODE", "the unit's transmit-cycle code, 0..13"},
+        {"mode", "M", "VALUE is in volts (-10..10, default), ma (0..20 mA) or counts (-32768..32767)"},
+        {"initial", nullptr, "set the start-up value instead of the present output"},
+        {"type", "T", "thermocouple type code 0..7"},
+        {"flags", "F", "thermocouple flags, bit i = flag i (0..7, e.g. 0b011)"},
+        {"scale-mode", "M", "transmit-scale mode 0..3"},
+        {"scale-low", "X", "transmit-scale low value, -3276.8..3276.7 (rounded to one decimal)"},
+        {"scale-high", "X", "transmit-scale high value, -3276.8..3276.7 (rounded to one decimal)"},
+        {"enable", "on|off", "switch the channel's thresholds on or off"},
+        {"t1", "N", "threshold 1 in counts, -32768..32767"},
+        {"t2", "N", "threshold 2 in counts, -32768..32767"},
+        {"mail", "C", "mail condition code 0..2 (analog inputs only)"},
         {"all", "MASK", "set all outputs at once, bit i = output i"},
         {"get", "CHANNEL", "read back one output"},
         {"active", "0|1", "switch auto switching off or on"},
@@ -74,8 +89,9 @@ Args tokenize(int argc, char** argv) {
             continue;
         }
         if (word.rfind("--", 0) != 0) {
-            // A negative number is a value, not an option.
-            if (word.find_first_not_of("0123456789", 1) == std::string::npos) {
+            // A negative number is a value, not an option ("-5", "-2.5").
+            if (std::isdigit(static_cast<unsigned char>(word[1])) &&
+                word.find_first_not_of("0123456789.", 1) == std::string::npos) {
                 args.positional.push_back(word);
                 continue;
             }
@@ -131,6 +147,23 @@ long long parse_number(const std::string& text, const std::string& what, long lo
         fail_usage(what + ": " + text + " is out of range (" + std::to_string(min) + " to " +
                    std::to_string(max) + ")");
     return number;
+}
+
+double parse_decimal(const std::string& text, const std::string& what, double min, double max) {
+    // strtod would also take hex, "inf", "nan" and leading blanks.
+    if (text.empty() || text.find_first_not_of("+-0123456789.eE") != std::string::npos)
+        fail_usage(what + ": '" + text + "' is not a number");
+    char* end = nullptr;
+    errno = 0;
+    const double number = std::strtod(text.c_str(), &end);
+    if (*end != '\0' || end == text.c_str()) fail_usage(what + ": '" + text + "' is not a number");
+    if (errno == ERANGE || number < min || number > max)
+        fail_usage(what + ": " + text + " is out of range (" + number_text(min) + " to " + number_text(max) + ")");
+    return number;
+}
+
+int parse_channel(const std::string& text) {
+    return static_cast<int>(parse_number(text, "channel", 0, 255));
 }
 
 void check_arity(const Args& args, std::size_t min, std::size_t max, const std::string& command) {

@@ -95,6 +95,10 @@ Globals read_globals(const Args& args);
 // naming `what` when the text is not a number within [min, max].
 long long parse_number(const std::string& text, const std::string& what, long long min,
                        long long max);
+// Decimal number (also "1e3") within [min, max]; usage failure otherwise.
+double parse_decimal(const std::string& text, const std::string& what, double min, double max);
+// A channel number, 0..255; the unit's own range is checked once it is known.
+int parse_channel(const std::string& text);
 // Fails with a usage message unless the positional words left number
 // between min and max.
 void check_arity(const Args& args, std::size_t min, std::size_t max, const std::string& command);
@@ -112,6 +116,10 @@ int cmd_di(Context& ctx);              // cmd_dio.cpp
 int cmd_do(Context& ctx);
 int cmd_cp(Context& ctx);              // cmd_cp.cpp
 int cmd_autoswitch(Context& ctx);      // cmd_autoswitch.cpp
+int cmd_ai(Context& ctx);              // cmd_ai.cpp
+int cmd_ao(Context& ctx);              // cmd_ao.cpp
+int cmd_tc(Context& ctx);              // cmd_tc.cpp
+int cmd_threshold(Context& ctx);       // cmd_threshold.cpp
 int cmd_version(Context& ctx);         // main.cpp
 
 } // namespace wexo::cli

@@ -43,9 +43,7 @@ State read_state(const Unit& unit) {
         // empty mask leaves no time to show; anything else is a failure.
         fail_library("ZuWexoGetAutoSwitchingTime", "cannot read the switching time" + where);
     }
-    int model = -1;
-    ZuWexoGetModel(unit.index, &model);
-    const auto caps = capabilities(model);
+    const auto caps = capabilities(unit_model(unit));
     if (caps && caps->auto_switching == 3) {
         for (int i = 0; i < caps->outputs; ++i) {
             Durations d{i, 0, 0};

@@ -1,13 +1,11 @@
 // wexo di / do: digital inputs (with a watch mode) and outputs.
-#include <poll.h>
-
-#include <chrono>
-#include <csignal>
 #include <cstdio>
+#include <optional>
 
 #include "output.hpp"
 #include "unit_record.hpp"
 #include "unit_select.hpp"
+#include "watch.hpp"
 #include "wexo.h"
 
 namespace wexo::cli {
@@ -23,15 +21,9 @@ std::string mask_text(unsigned bits) {
 // Channels the unit's model has; the mask alone is printed when the model
 // table has no row for it.
 int channel_count(const Unit& unit, bool outputs) {
-    int model = -1;
-    ZuWexoGetModel(unit.index, &model);
-    const auto caps = capabilities(model);
+    const auto caps = capabilities(unit_model(unit));
     if (!caps) return 0;
     return outputs ? caps->outputs : caps->inputs;
-}
-
-int parse_channel(const std::string& text) {
-    return static_cast<int>(parse_number(text, "channel", 0, 255));
 }
 
 void print_one(const char* prefix, int channel, int value, bool json) {
@@ -68,25 +60,9 @@ unsigned read_inputs(const Unit& unit) {
     return bits;
 }
 
-volatile std::sig_atomic_t stop_watch = 0;
-
-extern "C" void on_stop_signal(int) { stop_watch = 1; }
-
-// Polls the inputs and prints the first state and then every change, until
-// `count` polls were made (0: until SIGINT or SIGTERM).
-void watch_inputs(const Unit& unit, int interval_ms, long long count, bool json) {
-    struct sigaction action {};
-    action.sa_handler = on_stop_signal;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr); // no SA_RESTART: the pause below ends at once
-    sigaction(SIGTERM, &action, nullptr);
-
+// Prints the first state and then every change.
+void watch_inputs(const Unit& unit, const Watch& watch, bool json) {
     const int channels = channel_count(unit, false);
-    const auto start = std::chrono::steady_clock::now();
-    auto elapsed_ms = [&] {
-        return static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                          std::chrono::steady_clock::now() - start).count());
-    };
     auto report = [&](long long t, int channel, unsigned bits) {
         if (json) {
             Json j;
@@ -102,20 +78,19 @@ void watch_inputs(const Unit& unit, int interval_ms, long long count, bool json)
                        (on ? "off -> on" : "on -> off") + "  (inputs " + mask_text(bits) + ")");
         }
     };
-
-    unsigned last = read_inputs(unit);
-    report(elapsed_ms(), -1, last);
-    for (long long polls = 1; !stop_watch && (count == 0 || polls < count); ++polls) {
-        poll(nullptr, 0, interval_ms);
-        if (stop_watch) break;
+    std::optional<unsigned> last;
+    run_watch(watch, [&](long long t) {
         const unsigned bits = read_inputs(unit);
-        const unsigned changed = bits ^ last;
-        const long long t = elapsed_ms();
-        const int width = channels > 0 ? channels : 32;
-        for (int i = 0; i < width; ++i)
-            if ((changed >> i) & 1U) report(t, i, bits);
+        if (!last) {
+            report(t, -1, bits);
+        } else {
+            const unsigned changed = bits ^ *last;
+            const int width = channels > 0 ? channels : 32;
+            for (int i = 0; i < width; ++i)
+                if ((changed >> i) & 1U) report(t, i, bits);
+        }
         last = bits;
-    }
+    });
 }
 
 } // namespace
@@ -123,19 +98,13 @@ void watch_inputs(const Unit& unit, int interval_ms, long long count, bool json)
 int cmd_di(Context& ctx) {
     const Args& args = ctx.args;
     const UnitSelector selector = take_unit(ctx);
-    const bool watch = args.has("watch");
+    const auto watch = read_watch(args, "di");
     check_arity(args, 0, watch ? 0 : 1, "di");
-    if (!watch && (args.has("interval") || args.has("count")))
-        fail_usage("di: --interval and --count need --watch");
     const int channel = args.positional.empty() ? -1 : parse_channel(args.positional[0]);
-    const auto* interval = args.value("interval");
-    const auto* count = args.value("count");
-    const int interval_ms = interval ? static_cast<int>(parse_number(*interval, "--interval", 1, 3600000)) : 500;
-    const long long polls = count ? parse_number(*count, "--count", 1, 1LL << 40) : 0;
 
     const Unit unit = open_unit(ctx, selector, true);
     if (watch) {
-        watch_inputs(unit, interval_ms, polls, ctx.globals.json);
+        watch_inputs(unit, *watch, ctx.globals.json);
     } else if (channel >= 0) {
         int value = 0;
         if (ZuWexoInPio(unit.index, channel, &value) != 1)

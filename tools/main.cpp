@@ -73,6 +73,48 @@ const std::vector<Command>& command_table() {
          "(100 ms to 15 s); ASCII boards take 1 to 25500 ms in 100 ms steps, and 100 to 25599 ms\n"
          "for --first and --second.",
          {"active", "mask", "time", "channel", "first", "second"}, true, cmd_autoswitch},
+        {"ai", "UNIT [CH] [--range R] [--sps CODE] [--cycle CODE]\n"
+               "UNIT [CH] --watch [--interval MS] [--count N] [--csv]\nUNIT [CH] --csv",
+         "read analog inputs; set their range, sampling rate and transmit cycle",
+         "Reads all analog inputs (or input CH) in one exchange and prints, per input, the range\n"
+         "code, its full scale, the raw count (signed 24 bits, -8388608..8388607) and the value:\n"
+         "the count scaled to the range's full scale, in the range's own unit. Full scales:\n"
+         "range 0: 0.1, 1: 1, 2: 10, 3: 30, 4 and 5: 20, 6: 3276.8 (not on model 40). Then the\n"
+         "unit's transmit-cycle code. --range R sets the range of CH (0..6), --sps CODE the unit's\n"
+         "sampling-rate code (0..7; the unit does not report it back), --cycle CODE its\n"
+         "transmit-cycle code (0..13); the settings go in first, then the inputs are read.\n"
+         "--watch prints one reading every --interval ms (default 500), with --json one object\n"
+         "per reading, until --count readings were made or SIGINT/SIGTERM arrives. --csv prints\n"
+         "a header line and one line per reading (UTC time, ms since the start, count and value\n"
+         "of every input), for a spreadsheet or a plotting tool. A channel the model lacks is\n"
+         "refused with the channels it has (models 40 and 42: AI0..AI2, 44: AI0..AI4).",
+         {"range", "sps", "cycle", "watch", "interval", "count", "csv"}, true, cmd_ai},
+        {"ao", "UNIT [CH]\nUNIT CH VALUE [--mode volts|ma|counts] [--initial]",
+         "set or read back analog outputs",
+         "Without VALUE, reads back all analog outputs (or output CH): mode (voltage or current),\n"
+         "value in V or mA, and raw count. CH VALUE sets output CH and reads it back. VALUE is in\n"
+         "volts by default (-10..10 V, a voltage output); --mode ma takes milliamperes (0..20 mA,\n"
+         "a current output); --mode counts takes the raw count (-32768..32767 = -10..10 V, or\n"
+         "0..32767 = 0..20 mA) and keeps the output's present mode. --initial sets the value\n"
+         "the output takes at power-up instead (the unit cannot report it back; the present\n"
+         "output is shown). Models 41 (AO0..AO1) and 43 (AO0..AO2) have analog outputs.",
+         {"mode", "initial"}, true, cmd_ao},
+        {"tc", "UNIT [CH] [--type T] [--flags F] [--scale-mode M] [--scale-low X] [--scale-high X]",
+         "show or set thermocouple inputs",
+         "Shows the thermocouple settings of all analog inputs (or input CH): type code, the three\n"
+         "flags and the transmit scale (mode, low and high value). Settings change input CH:\n"
+         "--type T (0..7), --flags F (bit i = flag i, 0..7), --scale-mode M (0..3), --scale-low X\n"
+         "and --scale-high X (-3276.8..3276.7, rounded to one decimal). What is not given stays as\n"
+         "the unit has it. Models 42 and 44 have thermocouple inputs; model 40 has none.",
+         {"type", "flags", "scale-mode", "scale-low", "scale-high"}, true, cmd_tc},
+        {"threshold", "UNIT [CH] [--enable on|off] [--t1 N] [--t2 N] [--mail C]",
+         "show or set analog thresholds and mail conditions",
+         "Shows the thresholds of all analog channels (or channel CH): on or off, threshold 1 and\n"
+         "threshold 2 in raw counts (-32768..32767), and the mail condition code (0..2). The\n"
+         "channels are the analog inputs, or on models without inputs (41, 43) the analog outputs,\n"
+         "which have no mail condition. --enable, --t1 and --t2 change channel CH (what is not\n"
+         "given stays), --mail C its mail condition.",
+         {"enable", "t1", "t2", "mail"}, true, cmd_threshold},
         {"version", "", "show the tool and library versions", "Prints the versions.", {}, false,
          cmd_version},
     };

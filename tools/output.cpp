@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -75,6 +77,13 @@ Json& Json::value(bool flag) {
     return *this;
 }
 
+Json& Json::value(double number) {
+    if (!std::isfinite(number)) return null(); // JSON has no NaN or infinity
+    before_value();
+    out_ += number_text(number);
+    return *this;
+}
+
 Json& Json::null() {
     before_value();
     out_ += "null";
@@ -142,6 +151,18 @@ std::string mac_text(const unsigned char* mac) {
     char buf[18];
     std::snprintf(buf, sizeof buf, "%02x:%02x:%02x:%02x:%02x:%02x", mac[0], mac[1], mac[2],
                   mac[3], mac[4], mac[5]);
+    return buf;
+}
+
+std::string number_text(double number) {
+    char buf[32];
+    const auto result = std::to_chars(buf, buf + sizeof buf, number);
+    return std::string(buf, result.ptr);
+}
+
+std::string fixed_text(double number, int decimals) {
+    char buf[48];
+    std::snprintf(buf, sizeof buf, "%.*f", decimals, number);
     return buf;
 }
 

@@ -28,6 +28,8 @@ public:
     Json& value(int number) { return value(static_cast<long long>(number)); }
     Json& value(unsigned number) { return value(static_cast<long long>(number)); }
     Json& value(bool flag);
+    // Shortest text that reads back as the same double; null when not finite.
+    Json& value(double number);
     Json& null();
 
     template <typename T> Json& field(std::string_view name, const T& v) {
@@ -53,6 +55,11 @@ std::string hex_dump(const std::uint8_t* data, std::size_t size);
 std::string hex_string(const std::uint8_t* data, std::size_t size);
 // "00:20:4a:01:02:03".
 std::string mac_text(const unsigned char* mac);
+
+// Shortest text that reads back as the same double ("5", "-2.5", "1e-07").
+std::string number_text(double number);
+// Fixed decimals ("5.000001" for 6).
+std::string fixed_text(double number, int decimals);
 
 // Left-aligned columns separated by two spaces; the first row is the header.
 std::string format_table(const std::vector<std::vector<std::string>>& rows);

@@ -235,4 +235,10 @@ Unit open_unit(const Context& ctx, const UnitSelector& selector, bool connect) {
     return unit;
 }
 
+int unit_model(const Unit& unit) {
+    int model = -1;
+    ZuWexoGetModel(unit.index, &model);
+    return model;
+}
+
 } // namespace wexo::cli

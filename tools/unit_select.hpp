@@ -62,4 +62,7 @@ UnitSelector take_unit(Context& ctx);
 // connected directly, without a broadcast, and always connected.
 Unit open_unit(const Context& ctx, const UnitSelector& selector, bool connect);
 
+// The unit's model code (-1 while unknown).
+int unit_model(const Unit& unit);
+
 } // namespace wexo::cli

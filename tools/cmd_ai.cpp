@@ -1,0 +1,216 @@
+// wexo ai: analog inputs read once, watched or logged as CSV; an input's
+// range, the unit's sampling rate and its transmit cycle.
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <optional>
+#include <vector>
+
+#include "analog_channels.hpp"
+#include "output.hpp"
+#include "watch.hpp"
+#include "wexo.h"
+
+namespace wexo::cli {
+
+namespace {
+
+// Full scale of each range code (counts of -2^23 to 2^23 - 1 span minus to
+// plus full scale) and the decimals that still show a step of one count.
+struct RangeScale {
+    double full_scale;
+    int decimals;
+};
+constexpr RangeScale range_scales[] = {{0.1, 8}, {1, 7}, {10, 6}, {30, 6}, {20, 6}, {20, 6}, {3276.8, 4}};
+constexpr int max_range = 6;
+// The one model with analog inputs but without range 6 (it has no
+// thermocouple inputs).
+constexpr int model_without_range6 = 40;
+
+// ZuWexoGetAnalogInputByValue's conversion, applied to counts read in one
+// exchange so that all values of a reading belong to the same sample.
+std::optional<double> to_value(int count, int range) {
+    if (range < 0 || range > max_range) return std::nullopt; // 7: the board names no range
+    const double full = range_scales[range].full_scale;
+    // Ranges 4 and 5 scale both signs by 2^23 - 1 and range 6 both by 2^23;
+    // the others scale negative counts by 2^23, so that -2^23 reads as
+    // exactly minus full scale.
+    const bool by_power_of_two = range == 6 || (range < 4 && count < 0);
+    return by_power_of_two ? count * (1.0 / 8388608.0) * full : count / 8388607.0 * full;
+}
+
+std::string value_text(int count, int range) {
+    const auto value = to_value(count, range);
+    return value ? fixed_text(*value, range_scales[range].decimals) : "-";
+}
+
+std::vector<int> read_ranges(const Unit& unit, const std::vector<int>& channels) {
+    std::vector<int> ranges;
+    for (int channel : channels) {
+        int range = 0;
+        if (ZuWexoGetAnalogInputRange(unit.index, channel, &range) != 1)
+            fail_library("ZuWexoGetAnalogInputRange",
+                         "cannot read the range of analog input " + std::to_string(channel) + " of " + unit.label);
+        ranges.push_back(range);
+    }
+    return ranges;
+}
+
+// All channels in one exchange, so that they are one sample.
+std::vector<int> read_counts(const Unit& unit, const std::vector<int>& channels) {
+    std::vector<int> counts(channels.size());
+    const int n = static_cast<int>(channels.size());
+    if (n == 1) {
+        if (ZuWexoGetAnalogInput(unit.index, channels[0], &counts[0]) != 1)
+            fail_library("ZuWexoGetAnalogInput",
+                         "cannot read analog input " + std::to_string(channels[0]) + " of " + unit.label);
+    } else if (ZuWexoGetAnalogInputAll(unit.index, n, counts.data()) != n) {
+        fail_library("ZuWexoGetAnalogInputAll", "cannot read the analog inputs of " + unit.label);
+    }
+    return counts;
+}
+
+// "2026-12-08T15:50:01.123Z": spreadsheets and plotting tools read it.
+std::string utc_now() {
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                        std::chrono::system_clock::now().time_since_epoch()).count();
+    const auto seconds = static_cast<std::time_t>(ms / 1000);
+    std::tm tm{};
+    gmtime_r(&seconds, &tm);
+    char buf[48];
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", tm.tm_year + 1900, tm.tm_mon + 1,
+                  tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, static_cast<int>(ms % 1000));
+    return buf;
+}
+
+enum class Format { table, json, csv };
+
+// One reading of the selected channels, printed as its format wants.
+class Printer {
+public:
+    Printer(Format format, std::vector<int> channels, std::vector<int> ranges)
+        : format_(format), channels_(std::move(channels)), ranges_(std::move(ranges)) {}
+
+    void csv_header() const {
+        std::string line = "time,t_ms";
+        for (int channel : channels_) {
+            const std::string name = "AI" + std::to_string(channel);
+            line += "," + name + "_count," + name + "_value";
+        }
+        print_line(line);
+    }
+
+    // A line of a watch or a CSV log.
+    void reading(long long t_ms, const std::vector<int>& counts) const {
+        if (format_ == Format::csv) {
+            std::string line = utc_now() + "," + std::to_string(t_ms);
+            for (std::size_t i = 0; i < counts.size(); ++i) {
+                const std::string value = value_text(counts[i], ranges_[i]);
+                line += "," + std::to_string(counts[i]) + "," + (value == "-" ? "" : value);
+            }
+            print_line(line);
+        } else if (format_ == Format::json) {
+            Json j;
+            j.begin_object().field("t_ms", t_ms);
+            write_channels(j, counts);
+            print_line(j.end_object().text());
+        } else {
+            std::string line = "+" + std::to_string(t_ms) + " ms";
+            for (std::size_t i = 0; i < counts.size(); ++i)
+                line += "  AI" + std::to_string(channels_[i]) + " " + value_text(counts[i], ranges_[i]);
+            print_line(line);
+        }
+    }
+
+    // The one-shot report: every channel with its range, and the unit's
+    // transmit cycle (and sampling rate, when it was just set).
+    void report(const std::vector<int>& counts, int cycle, std::optional<int> sps) const {
+        if (format_ == Format::json) {
+            Json j;
+            j.begin_object();
+            write_channels(j, counts);
+            j.field("transmit_cycle", cycle);
+            if (sps) j.field("sampling_rate", *sps);
+            print_line(j.end_object().text());
+            return;
+        }
+        std::vector<std::vector<std::string>> rows = {{"CH", "RANGE", "FULL SCALE", "COUNT", "VALUE"}};
+        for (std::size_t i = 0; i < counts.size(); ++i) {
+            const int range = ranges_[i];
+            const bool known = range >= 0 && range <= max_range;
+            rows.push_back({"AI" + std::to_string(channels_[i]), std::to_string(range),
+                            known ? number_text(range_scales[range].full_scale) : "-",
+                            std::to_string(counts[i]), value_text(counts[i], range)});
+        }
+        print_text(format_table(rows));
+        print_line("transmit cycle  code " + std::to_string(cycle));
+        if (sps) print_line("sampling rate   code " + std::to_string(*sps) + " (set now; the unit does not report it)");
+    }
+
+private:
+    void write_channels(Json& j, const std::vector<int>& counts) const {
+        j.key("channels").begin_array();
+        for (std::size_t i = 0; i < counts.size(); ++i) {
+            j.begin_object().field("channel", channels_[i]).field("range", ranges_[i]).field("count", counts[i]);
+            j.key("value");
+            if (const auto value = to_value(counts[i], ranges_[i])) j.value(*value); else j.null();
+            j.end_object();
+        }
+        j.end_array();
+    }
+
+    Format format_;
+    std::vector<int> channels_;
+    std::vector<int> ranges_;
+};
+
+} // namespace
+
+int cmd_ai(Context& ctx) {
+    const Args& args = ctx.args;
+    const UnitSelector selector = take_unit(ctx);
+    const auto watch = read_watch(args, "ai");
+    const bool csv = args.has("csv");
+    if (csv && ctx.globals.json) fail_usage("ai: give either --csv or --json");
+    const auto channel = optional_channel(args, "ai", {"range"});
+    std::optional<int> range, sps, cycle;
+    if (const auto* v = args.value("range")) range = static_cast<int>(parse_number(*v, "--range", 0, max_range));
+    if (const auto* v = args.value("sps")) sps = static_cast<int>(parse_number(*v, "--sps", 0, 7));
+    if (const auto* v = args.value("cycle")) cycle = static_cast<int>(parse_number(*v, "--cycle", 0, 13));
+
+    const Unit unit = open_unit(ctx, selector, true);
+    const AnalogChannels inputs = analog_channels(unit, true);
+    const auto channels = selected_channels(unit, inputs, channel);
+    const std::string where = " of " + unit.label;
+    if (range) {
+        if (*range == 6 && inputs.model == model_without_range6)
+            fail_unit("--range 6: " + unit.label + " (model " + std::to_string(inputs.model) +
+                      ") takes input ranges 0..5");
+        if (ZuWexoSetAnalogInputRange(unit.index, *channel, *range) != 1)
+            fail_library("ZuWexoSetAnalogInputRange",
+                         "cannot set the range of analog input " + std::to_string(*channel) + where);
+    }
+    if (sps && ZuWexoSetAnalogInputADCsps(unit.index, *sps) != 1)
+        fail_library("ZuWexoSetAnalogInputADCsps", "cannot set the sampling rate" + where);
+    if (cycle && ZuWexoSetAiTransmitCycle(unit.index, *cycle) != 1)
+        fail_library("ZuWexoSetAiTransmitCycle", "cannot set the transmit cycle" + where);
+
+    // Ranges change only by command, so one read serves a whole watch.
+    const Format format = csv ? Format::csv : ctx.globals.json ? Format::json : Format::table;
+    const Printer printer(format, channels, read_ranges(unit, channels));
+    if (csv) printer.csv_header();
+    if (watch) {
+        run_watch(*watch, [&](long long t_ms) { printer.reading(t_ms, read_counts(unit, channels)); });
+    } else if (csv) {
+        printer.reading(0, read_counts(unit, channels));
+    } else {
+        const auto counts = read_counts(unit, channels);
+        int code = 0;
+        if (ZuWexoGetAiTransmitCycle(unit.index, &code) != 1)
+            fail_library("ZuWexoGetAiTransmitCycle", "cannot read the transmit cycle" + where);
+        printer.report(counts, code, sps);
+    }
+    return exit_ok;
+}
+
+} // namespace wexo::cli
