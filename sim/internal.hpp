@@ -196,6 +196,7 @@ private:
         std::uint16_t port = 0;
     };
 
+    void wake();
     void poke();
     void apply_mode(Unit& u, Endpoint ep, ConnectMode mode);
     void close_unit(Unit& u);
