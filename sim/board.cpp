@@ -12,17 +12,17 @@ void install_ident_commands(Unit& unit);
 void install_dio_commands(Unit& unit);
 void install_autoswitch_commands(Unit& unit);
 void install_analog_commands(Unit& unit);
+void install_parameter_commands(Unit& unit);
+void install_pulse_commands(Unit& unit);
+void install_eeprom_commands(Unit& unit);
 
 namespace {
 
-// One installer per board feature. Pulse mode, parameter access and EEPROM
-// commands join here as board_<feature>.cpp
-// files, each filling the tables through the helpers of board_ascii.hpp.
+// One installer per board feature (board_<feature>.cpp), each filling the
+// tables through the helpers of board_ascii.hpp.
 constexpr void (*kFeatures[])(Unit&) = {
-    install_ident_commands,
-    install_dio_commands,
-    install_autoswitch_commands,
-    install_analog_commands,
+    install_ident_commands,   install_dio_commands,   install_autoswitch_commands, install_analog_commands,
+    install_parameter_commands, install_pulse_commands, install_eeprom_commands,
 };
 
 // The data port's request stream: binary frames have a length fixed by their
@@ -107,10 +107,23 @@ void Unit::set_inputs(std::uint32_t bits) {
     if (st.model == 2) st.pins = static_cast<std::uint8_t>((st.pins & ~0x03u) | ((bits >> 5) & 0x03u));
 }
 
+std::uint32_t Unit::pulse_count(std::size_t channel) const {
+    const PulseChannel& c = st.pulse.channels[channel];
+    if (c.rate_hz <= 0) return c.count;
+    const auto ms = std::chrono::duration_cast<Millis>(Clock::now() - pulse_since[channel]).count();
+    return c.count + static_cast<std::uint32_t>(static_cast<long long>(c.rate_hz) * ms / 1000);
+}
+
+std::size_t Unit::pulse_channels() const {
+    return static_cast<std::size_t>(std::clamp(n_inputs(), 0, kPulseChannels));
+}
+
 UnitState Unit::view() const {
     UnitState s = st;
     s.inputs = inputs();
     s.outputs = outputs();
+    for (std::size_t i = 0; i < kPulseChannels; ++i) s.pulse.channels[i].count = pulse_count(i);
+    s.analog.sampling_rate = st.eeprom[kSamplingRateByte];
     return s;
 }
 
@@ -118,6 +131,7 @@ void Unit::apply(const UnitState& before, const UnitState& after) {
     const bool restarting = st.restarting;
     const int restarts = st.restarts;
     const std::uint32_t raw_inputs = st.inputs, raw_outputs = st.outputs;
+    const auto raw_pulse = st.pulse.channels;
     st = after;
     st.restarting = restarting;
     st.restarts = restarts;
@@ -128,6 +142,17 @@ void Unit::apply(const UnitState& before, const UnitState& after) {
     // The shared pins: a changed input or output view wins over the pins.
     if (after.inputs != before.inputs) set_inputs(after.inputs);
     if (after.outputs != before.outputs) set_outputs(after.outputs);
+    // A counter keeps running from where it was unless its count or rate changed.
+    for (std::size_t i = 0; i < kPulseChannels; ++i) {
+        const PulseChannel &b = before.pulse.channels[i], &a = after.pulse.channels[i];
+        if (a.count == b.count && a.rate_hz == b.rate_hz) {
+            st.pulse.channels[i].count = raw_pulse[i].count;
+        } else {
+            pulse_since[i] = Clock::now();
+        }
+    }
+    if (after.analog.sampling_rate != before.analog.sampling_rate)
+        st.eeprom[kSamplingRateByte] = static_cast<std::uint8_t>(after.analog.sampling_rate);
 }
 
 }  // namespace wexosim::detail

@@ -188,7 +188,12 @@ constexpr Command kCommands[] = {
     {"AI", 4, read_inputs},
     {"AJ", 4, read_range},
     {"AR", 5, set_range},
-    {"AP", 4, [](Unit& u, const Bytes& f) { return set_unit_code(u, f, 7, &Analog::sampling_rate); }},
+    {"AP", 4,
+     [](Unit& u, const Bytes& f) {
+         auto r = set_unit_code(u, f, 7, &Analog::sampling_rate);
+         if (r) u.st.eeprom[kSamplingRateByte] = static_cast<std::uint8_t>(u.st.analog.sampling_rate);
+         return r;
+     }},
     {"AS", 4, [](Unit& u, const Bytes& f) { return set_unit_code(u, f, 13, &Analog::transmit_cycle); }},
     {"AO", 0, [](Unit& u, const Bytes& f) { return set_outputs(u, f, &AnalogOutput::value, &AnalogOutput::mode); }},
     {"AQ", 0,

@@ -30,6 +30,8 @@ int hex_digit(int c) {
 
 }  // namespace
 
+bool is_hex_digit(std::uint8_t c) { return hex_digit(c) >= 0; }
+
 unsigned hex_field(const Bytes& f, std::size_t at, int width) {
     unsigned v = 0;
     for (std::size_t i = at; i < at + static_cast<std::size_t>(width) && i < f.size(); ++i) {
@@ -43,7 +45,7 @@ unsigned hex_field(const Bytes& f, std::size_t at, int width) {
 std::optional<int> signed_hex_field(const Bytes& f, std::size_t at, int width) {
     const auto end = at + static_cast<std::size_t>(width);
     if (end > f.size() || std::any_of(f.begin() + static_cast<long>(at), f.begin() + static_cast<long>(end),
-                                      [](std::uint8_t c) { return hex_digit(c) < 0; }))
+                                      [](std::uint8_t c) { return !is_hex_digit(c); }))
         return std::nullopt;
     const long v = hex_field(f, at, width), half = 1L << (4 * width - 1);
     return static_cast<int>(v >= half ? v - 2 * half : v);

@@ -26,6 +26,7 @@ Bytes echo_reply(const Bytes& request);
 inline std::uint8_t small(int v) { return static_cast<std::uint8_t>(0x20 + v); }
 inline int small_value(std::uint8_t b) { return b - 0x20; }
 
+bool is_hex_digit(std::uint8_t c);
 // Hex text field of `width` digits at `at` (0 when the frame is too short;
 // digits of either case, stops at the first non-digit).
 unsigned hex_field(const Bytes& frame, std::size_t at, int width);

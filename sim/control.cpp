@@ -2,12 +2,14 @@
 // one table row per command.
 #include "internal.hpp"
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <sstream>
 #include <stdexcept>
 #include <type_traits>
 #include <utility>
+#include <variant>
 
 namespace wexosim {
 
@@ -90,8 +92,14 @@ std::string units_line(Simulator& sim, int u) {
 
 // One settable number of the state with the values it may take.
 struct Field {
-    int* value;
+    std::variant<int*, bool*, std::uint8_t*, std::uint32_t*> value;
     long lo, hi;
+    long get() const {
+        return std::visit([](auto* v) { return static_cast<long>(*v); }, value);
+    }
+    void set(long v) const {
+        std::visit([v](auto* p) { *p = static_cast<std::remove_reference_t<decltype(*p)>>(v); }, value);
+    }
 };
 using Fields = std::vector<Field>;
 using Pick = Fields (*)(UnitState&, std::size_t channel);
@@ -123,9 +131,44 @@ Fields threshold(UnitState& s, std::size_t ch) {
     return {{&t.flags, 0, 15}, {&t.first, kS16Lo, kS16Hi}, {&t.second, kS16Lo, kS16Hi}};
 }
 
+// ---------------------------------------------------------------- pulse, alerts, settings
+
+constexpr long kU32Hi = 0xFFFFFFFFL;
+constexpr long kMaxRate = 1000000;
+constexpr int kOutputAlerts = 2;
+
+Fields pulse_mode(UnitState& s, std::size_t) {
+    Pulse& p = s.pulse;
+    return {{&p.on, 0, 1}, {&p.continuous, 0, 1}, {&p.setting_a, 0, 3}, {&p.setting_b, 0, 255}};
+}
+Fields pulse_channel(UnitState& s, std::size_t ch) {
+    PulseChannel& c = s.pulse.channels[ch];
+    return {{&c.enabled, 0, 1}, {&c.down, 0, 1}};
+}
+Fields pulse_count(UnitState& s, std::size_t ch) { return {{&s.pulse.channels[ch].count, 0, kU32Hi}}; }
+Fields pulse_rate(UnitState& s, std::size_t ch) { return {{&s.pulse.channels[ch].rate_hz, 0, kMaxRate}}; }
+Fields pulse_counter(UnitState& s, std::size_t ch) {
+    PulseChannel& c = s.pulse.channels[ch];
+    return {{&c.enabled, 0, 1}, {&c.down, 0, 1}, {&c.count, 0, kU32Hi}, {&c.rate_hz, 0, kMaxRate}};
+}
+Fields pulse_alert(UnitState& s, std::size_t) {
+    Pulse& p = s.pulse;
+    return {{&p.alert_channel, 0, 7}, {&p.alert_mode, 0, 3}, {&p.alert_value, 0, kU32Hi}};
+}
+Fields output_alert(UnitState& s, std::size_t ch) {
+    OutputAlert& o = s.output_alerts[ch];
+    return {{&o.started, 0, 1}, {&o.mode, 0, 7}, {&o.flag, 0, 1}, {&o.value, 0, 0xFFFF}};
+}
+Fields reset_time(UnitState& s, std::size_t) { return {{&s.reset_time, 0, 10}}; }
+Fields parameters(UnitState& s, std::size_t) {
+    Fields out;
+    for (auto& b : s.parameters) out.push_back({&b, 0, 255});
+    return out;
+}
+
 std::string join(const Fields& fields, const char* sep) {
     std::string out;
-    for (const Field& f : fields) out += (out.empty() ? "" : sep) + std::to_string(*f.value);
+    for (const Field& f : fields) out += (out.empty() ? "" : sep) + std::to_string(f.get());
     return out;
 }
 
@@ -136,20 +179,20 @@ std::string input_text(const AnalogInput& in) {
            ":" + std::to_string(in.count);
 }
 
-std::size_t channel_arg(const Args& a, std::size_t i) {
-    return static_cast<std::size_t>(parse_number("channel", a.word(i), 0, kAnalogChannels - 1));
+std::size_t channel_arg(const Args& a, std::size_t i, int channels = kAnalogChannels) {
+    return static_cast<std::size_t>(parse_number("channel", a.word(i), 0, channels - 1));
 }
 
 // "NAME U [CH] [VALUE...]": sets every field `P` names (when values are given)
-// and shows them.
-template <Pick P, bool PerChannel = true>
+// and shows them. `Channels` 0: unit-wide fields, no CH.
+template <Pick P, int Channels = kAnalogChannels>
 std::string fields_command(Simulator& sim, const Args& a) {
-    const std::size_t ch = PerChannel ? channel_arg(a, 2) : 0, first = PerChannel ? 3 : 2;
+    const std::size_t ch = Channels > 0 ? channel_arg(a, 2, Channels) : 0, first = Channels > 0 ? 3 : 2;
     if (a.has(first))
         sim.update(a.unit(), [&](UnitState& s) {
             std::size_t i = first;
             for (const Field& f : P(s, ch)) {
-                *f.value = static_cast<int>(parse_number("argument " + std::to_string(i), a.word(i), f.lo, f.hi));
+                f.set(parse_number("argument " + std::to_string(i), a.word(i), f.lo, f.hi));
                 ++i;
             }
         });
@@ -186,6 +229,35 @@ std::string analog_text(UnitState s) {
     return out;
 }
 
+// Pulse mode, alerts and settings: only what the model has.
+std::string pulse_text(UnitState s) {
+    const ModelSpec m = model_spec(s.model);
+    auto list = [&](int n, Pick p) {
+        std::string out;
+        for (std::size_t i = 0; i < static_cast<std::size_t>(n); ++i) out += (i ? "," : "") + join(p(s, i), ":");
+        return out;
+    };
+    std::string out;
+    if (m.pulse != 0)
+        out += " pulse=" + join(pulse_mode(s, 0), ":") + " pulse-ch=" + list(std::min(m.inputs, kPulseChannels), pulse_counter);
+    if (m.pulse == 2) out += " pulse-alert=" + join(pulse_alert(s, 0), ":");
+    if (std::any_of(m.settings.begin(), m.settings.end(), [](int v) { return v == 1 || v == 2; }))
+        out += " parameters=" + join(parameters(s, 0), ":");
+    if (s.model == 42) out += " do-alert=" + list(kOutputAlerts, output_alert);
+    return out + " reset-time=" + std::to_string(s.reset_time);
+}
+
+// EEPROM bytes from ADDR: written (when HEX is given) and shown (16 when not).
+std::string eeprom_command(Simulator& sim, const Args& a) {
+    const auto at = static_cast<std::size_t>(parse_number("address", a.word(2), 0, kEepromSize - 1));
+    const Bytes data = from_hex(a.rest(3));
+    if (at + data.size() > kEepromSize) throw std::invalid_argument("past the EEPROM's end");
+    if (!data.empty()) sim.update(a.unit(), [&](UnitState& s) { std::copy(data.begin(), data.end(), s.eeprom.begin() + static_cast<long>(at)); });
+    const std::size_t n = data.empty() ? std::min<std::size_t>(16, kEepromSize - at) : data.size();
+    const Eeprom e = sim.state(a.unit()).eeprom;
+    return "ok " + to_hex(Bytes(e.begin() + static_cast<long>(at), e.begin() + static_cast<long>(at + n)));
+}
+
 std::string state_line(const UnitState& s) {
     auto num = [](int v) { return std::to_string(v); };
     const SerialSettings& se = s.serial;
@@ -196,7 +268,7 @@ std::string state_line(const UnitState& s) {
            " cp-flag=" + num(s.cp_flag) + " ip=" + s.ip + " data-port=" + num(s.data_port) +
            " serial=" + hexnum(se.flags) + "." + num(se.baud) + "." + num(se.flow) +
            " performance=" + num(s.performance) + " restarting=" + num(s.restarting) + " restarts=" + num(s.restarts) +
-           " firmware-loads=" + num(s.firmware_loads) + analog_text(s);
+           " firmware-loads=" + num(s.firmware_loads) + analog_text(s) + pulse_text(s);
 }
 
 // "NAME U [BITS]": set one bit field of the state (if given) and show it.
@@ -316,7 +388,7 @@ constexpr Command kCommands[] = {
      }},
     {"ai-range", "U CH [RANGE]", "set (if given) and show an input's range code", fields_command<ai_range>},
     {"ai-timing", "U [RATE CYCLE]", "set (if given) and show the sampling-rate and transmit-cycle codes",
-     fields_command<ai_timing, false>},
+     fields_command<ai_timing, 0>},
     {"ao", "U CH [VALUE MODE]", "set (if given) and show an analog output (mode 0 voltage, 1 current)",
      fields_command<ao_present>},
     {"ao-start", "U CH [VALUE MODE]", "the same for the start-up value", fields_command<ao_start>},
@@ -325,6 +397,35 @@ constexpr Command kCommands[] = {
      fields_command<tc_scale>},
     {"threshold", "U CH [FLAGS T1 T2]", "set (if given) and show an analog channel's threshold flags and values",
      fields_command<threshold>},
+    {"pulse", "U CH [N]", "count N (1) pulses on an input's counter: ok COUNT",
+     [](Simulator& sim, const Args& a) {
+         const std::size_t ch = channel_arg(a, 2, kPulseChannels);
+         const auto n = static_cast<std::uint32_t>(a.has(3) ? parse_number("pulses", a.word(3), 0, kU32Hi) : 1);
+         sim.update(a.unit(), [&](UnitState& s) { s.pulse.channels[ch].count += n; });
+         return "ok " + std::to_string(sim.state(a.unit()).pulse.channels[ch].count);
+     }},
+    {"pulse-count", "U CH [COUNT]", "set (if given) and show an input's pulse count",
+     fields_command<pulse_count, kPulseChannels>},
+    {"pulse-rate", "U CH [HZ]", "set (if given) and show the pulses an input counts per second",
+     fields_command<pulse_rate, kPulseChannels>},
+    {"pulse-channel", "U CH [ENABLED DOWN]", "set (if given) and show an input's pulse setup (0/1 each)",
+     fields_command<pulse_channel, kPulseChannels>},
+    {"pulse-mode", "U [ON CONTINUOUS A B]", "set (if given) and show pulse mode, continuous mode, settings a and b",
+     fields_command<pulse_mode, 0>},
+    {"pulse-alert", "U [CH MODE VALUE]", "set (if given) and show the pulse alert", fields_command<pulse_alert, 0>},
+    {"do-alert", "U CH [STARTED MODE FLAG VALUE]", "set (if given) and show an output alert (model 42)",
+     fields_command<output_alert, kOutputAlerts>},
+    {"reset-time", "U [T]", "set (if given) and show the reset time (0..10)", fields_command<reset_time, 0>},
+    {"parameters", "U [B0 B1 B2 B3 B4]", "set (if given) and show the settings in parameter memory (0x90 selectors)",
+     fields_command<parameters, 0>},
+    {"eeprom", "U ADDR [HEX]", "write (if given) and show EEPROM bytes from ADDR (16 when no HEX)", eeprom_command},
+    {"eeprom-save", "U FILE", "save the EEPROM to a raw 4096-byte file",
+     [](Simulator& sim, const Args& a) { return write_eeprom_file(a.word(2), sim.state(a.unit()).eeprom), done(); }},
+    {"eeprom-load", "U FILE", "load the EEPROM from a raw 4096-byte file",
+     [](Simulator& sim, const Args& a) {
+         const Eeprom e = read_eeprom_file(a.word(2));
+         return sim.update(a.unit(), [&](UnitState& s) { s.eeprom = e; }), done();
+     }},
     {"quit", "", "end the simulator", [](Simulator&, const Args&) { return std::string("ok bye"); }},
 };
 

@@ -162,13 +162,21 @@ Unit& EventLoop::unit(int n) const {
     return *units_[static_cast<std::size_t>(n)];
 }
 
-void EventLoop::poke() {
-    ++generation_;
+void EventLoop::wake() {
     std::uint64_t one = 1;
     if (wake_) [[maybe_unused]] auto n = ::write(wake_.get(), &one, sizeof one);
 }
 
-void EventLoop::notify() { cv_.notify_all(); }
+void EventLoop::poke() {
+    ++generation_;
+    wake();
+}
+
+// The loop looks again too: a change may start timers (running pulse counters).
+void EventLoop::notify() {
+    cv_.notify_all();
+    wake();
+}
 
 // ---------------------------------------------------------------- listeners and units
 
@@ -448,12 +456,25 @@ void EventLoop::read_udp(int fd, Unit* only, std::uint16_t shared_port) {
     }
 }
 
+namespace {
+
+constexpr Millis kCountTick{10};
+
+bool counting(const Unit& u) {
+    return std::any_of(u.st.pulse.channels.begin(), u.st.pulse.channels.end(),
+                       [](const PulseChannel& c) { return c.rate_hz > 0; });
+}
+
+}  // namespace
+
 // Restarts: the module's ports go down once its last answer is out, and
 // come back after the down time on the address and data port it has then.
 void EventLoop::run_timers() {
     auto now = Clock::now();
     for (auto& p : units_) {
         Unit& u = *p;
+        // Running pulse counters change with time: let waiters look again.
+        if (counting(u)) cv_.notify_all();
         if (u.down_at && *u.down_at <= now) {
             u.down_at.reset();
             close_unit(u);
@@ -519,6 +540,7 @@ void EventLoop::loop() {
             consider(u->udp_out);
             for (auto& when : {u->down_at, u->up_at})
                 if (when) next = std::min(next, *when);
+            if (counting(*u)) next = std::min(next, now + kCountTick);
         }
         for (auto& s : shared_) add(s.fd.get(), POLLIN, {Shared, nullptr, Endpoint::Udp, nullptr, s.port});
         for (auto& c : conns_) {

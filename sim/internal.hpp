@@ -116,6 +116,11 @@ struct Unit {
     std::deque<Chunk> udp_out;       // ordered by due time: a delayed datagram holds up nothing
     std::unique_ptr<Protocol> udp_proto;
 
+    // Live pulse count = channel count + rate x the time since this point.
+    std::array<Clock::time_point, kPulseChannels> pulse_since{};
+    std::uint32_t pulse_count(std::size_t channel) const;
+    std::size_t pulse_channels() const;  // counters the board has: one per input
+
     // A handler asks for a restart here; it begins once the reply is out.
     bool restart_requested = false;
     std::optional<Clock::time_point> down_at, up_at;
@@ -191,6 +196,7 @@ private:
         std::uint16_t port = 0;
     };
 
+    void wake();
     void poke();
     void apply_mode(Unit& u, Endpoint ep, ConnectMode mode);
     void close_unit(Unit& u);

@@ -11,16 +11,27 @@ namespace wexosim {
 
 namespace {
 
+// The columns of the library's model table: outputs, inputs, auto
+// switching, pulse, the five settings, analog outputs, analog inputs.
 struct Row {
-    int code, outputs, inputs, auto_switching, analog_outputs = 0, analog_inputs = 0;
+    int code, outputs, inputs, auto_switching, pulse;
+    std::array<int, 5> settings;
+    int analog_outputs, analog_inputs;
 };
 // The rows that are not all zero; every other code offers nothing.
 constexpr Row kModels[] = {
-    {0, 2, 3, 2},  {1, 3, 2, 2},  {2, 0, 7, 0},  {3, 5, 0, 1},  {4, 5, 2, 1},
-    {5, 0, 5, 0},  {6, 3, 3, 2},  {7, 2, 2, 0},  {8, 2, 2, 0},  {9, 2, 2, 0},
-    {10, 2, 2, 0}, {17, 4, 4, 3}, {19, 8, 0, 3}, {20, 8, 0, 3}, {21, 0, 8, 0},
-    {22, 4, 4, 3}, {25, 2, 2, 3}, {26, 2, 2, 3},
-    {40, 2, 3, 0, 0, 3}, {41, 0, 3, 0, 2, 0}, {42, 2, 3, 0, 0, 3}, {43, 0, 2, 0, 3, 0}, {44, 0, 5, 0, 0, 5},
+    {0, 2, 3, 2, 1, {1, 1, 1, 1, 1}, 0, 0},  {1, 3, 2, 2, 2, {2, 2, 2, 2, 2}, 0, 0},
+    {2, 0, 7, 0, 2, {2, 2, 2, 2, 2}, 0, 0},  {3, 5, 0, 1, 0, {0, 0, 0, 0, 0}, 0, 0},
+    {4, 5, 2, 1, 2, {2, 2, 2, 2, 2}, 0, 0},  {5, 0, 5, 0, 1, {1, 1, 1, 1, 1}, 0, 0},
+    {6, 3, 3, 2, 1, {1, 1, 1, 1, 1}, 0, 0},  {7, 2, 2, 0, 0, {0, 1, 0, 1, 0}, 0, 0},
+    {8, 2, 2, 0, 0, {0, 1, 0, 1, 0}, 0, 0},  {9, 2, 2, 0, 0, {0, 1, 0, 1, 0}, 0, 0},
+    {10, 2, 2, 0, 0, {0, 1, 0, 1, 0}, 0, 0}, {17, 4, 4, 3, 3, {3, 3, 3, 3, 3}, 0, 0},
+    {19, 8, 0, 3, 0, {0, 0, 0, 0, 0}, 0, 0}, {20, 8, 0, 3, 0, {0, 0, 0, 0, 0}, 0, 0},
+    {21, 0, 8, 0, 3, {3, 3, 3, 3, 3}, 0, 0}, {22, 4, 4, 3, 3, {3, 3, 3, 3, 3}, 0, 0},
+    {25, 2, 2, 3, 3, {3, 3, 3, 3, 3}, 0, 0}, {26, 2, 2, 3, 3, {3, 3, 3, 3, 3}, 0, 0},
+    {40, 2, 3, 0, 0, {0, 0, 0, 0, 0}, 0, 3}, {41, 0, 3, 0, 0, {0, 4, 0, 4, 4}, 2, 0},
+    {42, 2, 3, 0, 0, {0, 0, 0, 0, 0}, 0, 3}, {43, 0, 2, 0, 0, {0, 4, 0, 4, 4}, 3, 0},
+    {44, 0, 5, 0, 0, {0, 0, 0, 0, 0}, 0, 5},
 };
 // Model 40's analog inputs take no thermocouples.
 constexpr int kNoThermocouple = 40;
@@ -37,8 +48,9 @@ constexpr const char* kWaveNames[] = {"constant", "ramp", "sine"};
 ModelSpec model_spec(int model_code) {
     for (const Row& r : kModels)
         if (r.code == model_code)
-            return {r.outputs, r.inputs, r.auto_switching, r.analog_outputs, r.analog_inputs,
-                    r.analog_inputs > 0 && r.code != kNoThermocouple};
+            return {r.outputs,        r.inputs,        r.auto_switching,
+                    r.analog_outputs, r.analog_inputs, r.analog_inputs > 0 && r.code != kNoThermocouple,
+                    r.pulse,          r.settings};
     return {};
 }
 

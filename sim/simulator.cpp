@@ -37,6 +37,7 @@ UnitState initial_state(const UnitConfig& c) {
     s.answer_setup_query = c.answer_setup_query;
     s.answer_ident_text = c.answer_ident_text;
     s.answer_cp_query = c.answer_cp_query;
+    std::copy_n(c.eeprom.begin(), std::min(c.eeprom.size(), s.eeprom.size()), s.eeprom.begin());
     return s;
 }
 

@@ -139,6 +139,15 @@ constexpr Key kKeys[] = {
     {"cp-flag", "pin block byte 129 (0)", [](UnitConfig& c, const Item& it) { c.cp_flag = it.byte(); }},
     {"setup-record", "exact 124-byte setup record, hex", [](UnitConfig& c, const Item& it) { c.setup_record = it.hex(); }},
     {"cp-block", "exact 130-byte pin block, hex", [](UnitConfig& c, const Item& it) { c.cp_block = it.hex(); }},
+    {"eeprom", "EEPROM image to start with, a raw 4096-byte file (zeros)",
+     [](UnitConfig& c, const Item& it) {
+         try {
+             const Eeprom e = read_eeprom_file(it.value);
+             c.eeprom.assign(e.begin(), e.end());
+         } catch (const std::runtime_error& e) {
+             it.bad(e.what());
+         }
+     }},
     {"greeting", "pins greeting before firmware 1.5, hex (00 00 00 00)",
      [](UnitConfig& c, const Item& it) { c.pins_greeting = it.hex(); }},
 };

@@ -32,6 +32,10 @@ struct ModelSpec {
     int analog_outputs = 0;
     int analog_inputs = 0;
     bool thermocouple = false;  // analog inputs that take TC / TF / TJ (all but model 40)
+    int pulse = 0;              // 1 parameter frames, basic set; 2 full set; 3 ASCII; else none
+    // Where each unit setting lives (disconnection, notice, resend wait,
+    // detect time, mail masks): 1, 2 parameter memory; 3, 4 EEPROM layout 1, 2; else none.
+    std::array<int, 5> settings{};
 };
 ModelSpec model_spec(int model_code);
 
@@ -118,6 +122,7 @@ struct UnitConfig {
     Bytes pins_greeting = {0x00, 0x00, 0x00, 0x00};  // sent on connect in the short form
     std::uint8_t initial_pins = 0;        // bits 0..2: CP1..CP3
     int restart_ms = 2000;                // how long a restart keeps the module's ports down
+    Bytes eeprom{};                       // initial EEPROM contents from byte 0 (at most 4096 bytes)
 };
 
 // Parses "ip=10.200.0.2,model=17,id=3,port=10003,module=on,..." (the
@@ -189,6 +194,48 @@ struct Analog {
     int transmit_cycle = 0;       // unit-wide, 0..13 (AS; AJ reports it)
 };
 
+// ---------------------------------------------------------------- pulse mode, alerts, EEPROM
+
+// Pulse counters exist per input channel; the model table says how many
+// inputs a board has.
+inline constexpr int kPulseChannels = 16;
+
+struct PulseChannel {
+    bool enabled = false;
+    bool down = false;
+    std::uint32_t count = 0;  // 32 bits, wraps; state() shows the live count
+    int rate_hz = 0;          // pulses added per second on top of injected ones
+};
+
+struct Pulse {
+    bool on = false;
+    bool continuous = false;
+    int setting_a = 0;        // 0..3
+    int setting_b = 0;        // one byte (ASCII boards: 5 bits)
+    std::array<PulseChannel, kPulseChannels> channels{};
+    // Pulse alert (full parameter set): channel 3 bits, mode 2 bits, 32-bit value.
+    int alert_channel = 0;
+    int alert_mode = 0;
+    std::uint32_t alert_value = 0;
+};
+
+// The output alert of model 42's two outputs (DS / DL / DJ).
+struct OutputAlert {
+    bool started = false;
+    int mode = 0;             // 3 bits
+    bool flag = false;
+    int value = 0;            // 16 bits
+};
+
+inline constexpr std::size_t kEepromSize = 4096;
+using Eeprom = std::array<std::uint8_t, kEepromSize>;
+// Byte 73 holds the analog sampling-rate code (AP).
+inline constexpr std::size_t kSamplingRateByte = 73;
+
+// Raw 4096-byte EEPROM image files; both throw std::runtime_error.
+Eeprom read_eeprom_file(const std::string& path);
+void write_eeprom_file(const std::string& path, const Eeprom& eeprom);
+
 // ---------------------------------------------------------------- faults
 
 enum class FaultKind {
@@ -254,7 +301,12 @@ struct UnitState {
     bool answer_ident = true;
     Bytes firmware{};           // the last image the loader committed (2 bytes per item)
     int firmware_loads = 0;     // images committed so far
-    Analog analog{};            // analog models (40..44)
+    Analog analog{};            // analog models (40..44); sampling_rate is EEPROM byte 73
+    Pulse pulse{};
+    std::array<OutputAlert, 2> output_alerts{};
+    int reset_time = 0;         // RSET, 0..10
+    std::array<std::uint8_t, 5> parameters{};  // settings in parameter memory: 0x90 selector / 0x91 + selector
+    Eeprom eeprom{};            // kept over module restarts
 
     // ---- network module
     std::string ip;             // address served; a change takes effect at the next restart
