@@ -374,7 +374,7 @@ WEXO_API int ZuWexoSetAnalogThresholds(int index, int channel, int enable, int t
 WEXO_API int ZuWexoGetAiMailCondition(int index, int channel, int *condition);
 WEXO_API int ZuWexoSetAiMailCondition(int index, int channel, unsigned int condition);
 
-/* ------------------------------------------------------ PIC parameters */
+/* --------------------------------------------------- parameter memory */
 /* Raw access to the board's parameter memory (binary frames whose first
  * byte is the parameter code). All need a connected, identified unit; the
  * two-form calls take 1 to 16 bytes. A read succeeds when the reply repeats
@@ -386,8 +386,8 @@ WEXO_API int getPICparameter2(int index, const unsigned char *request, int reque
 WEXO_API int setPICparameter2(int index, const unsigned char *request, int length);
 
 /* ------------------------------------------------------------ pulse mode */
-/* Counting pulses on the digital inputs. The frames follow the model (PIC
- * parameters, basic or full set, or ASCII commands); a call the model does
+/* Counting pulses on the digital inputs. The frames follow the model
+ * (parameter memory, basic or full set, or ASCII commands); a call the model does
  * not offer fails with code 6 before anything is sent. updown: 0 "UP",
  * nonzero "DOWN". setting_a 0..3; setting_b 0 or 4..20. */
 WEXO_API int ZuWexoPulseModeSetConfig(int index, int channel, int updown, int setting_a,

@@ -1,4 +1,4 @@
-// The PIC's parameter memory: binary frames whose first byte is the
+// The board's parameter memory: binary frames whose first byte is the
 // parameter code. Reads answer the code and their value bytes; writes echo
 // the request. Pulse frames: E4/F4 on-off, E7/F7 continuous, E6/F6 counting
 // channel and settings, F5 04 16-bit count (the basic set), and E5 32-bit

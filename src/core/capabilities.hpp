@@ -71,7 +71,7 @@ public:
     bool analog_range6() const { return model_ != kNoThermocoupleModel; }
     // Output alerts exist on model 42 only.
     bool output_alerts() const { return model_ == kOutputAlertModel; }
-    // The PIC firmware loader answers on models 0 and 3 to 6 only.
+    // The board's firmware loader answers on models 0 and 3 to 6 only.
     bool firmware_transfer() const { return model_ == 0 || (model_ >= 3 && model_ <= 6); }
 
     int model_code() const { return model_; }

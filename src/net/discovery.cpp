@@ -1,4 +1,4 @@
-// Device discovery (ZuWexoSearch) and the XPort configuration queries.
+// Device discovery (ZuWexoSearch) and the network module configuration queries.
 #include "net/discovery.hpp"
 
 #include <arpa/inet.h>

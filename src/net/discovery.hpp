@@ -1,4 +1,4 @@
-// Finding units by UDP broadcast and reading their XPort configuration
+// Finding units by UDP broadcast and reading their network module configuration
 // (ZuWexoSearch), and the datagram exchanges on the module's configuration
 // port that the direct connections and the module configuration reuse.
 #pragma once

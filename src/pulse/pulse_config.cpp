@@ -39,7 +39,7 @@ int write_status_settings(int index, int setting_a, int setting_b) {
     return status_write(index, s, t);
 }
 
-// PIC read of a 3-byte parameter.
+// Parameter read of a 3-byte parameter.
 int read3(int index, std::initializer_list<uint8_t> request, std::array<uint8_t, 3>& reply) {
     return getPICparameter2_(index, std::span<const uint8_t>(request.begin(), request.size()), reply);
 }

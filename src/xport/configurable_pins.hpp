@@ -1,4 +1,4 @@
-// The XPort's configurable pins CP1..CP3, read and set over a short TCP
+// The network module's configurable pins CP1..CP3, read and set over a short TCP
 // connection of their own to the unit's cp_port.
 #pragma once
 
