@@ -235,12 +235,16 @@ void EventLoop::open_unit(Unit& u) {
     poke();
 }
 
-void EventLoop::close_unit(Unit& u) {
+void EventLoop::close_listeners(Unit& u) {
     for (auto& e : u.eps) {
         e.listener.filler.reset();
         if (e.listener.fd) ::shutdown(e.listener.fd.get(), SHUT_RDWR);
         e.listener.fd.reset();
     }
+}
+
+void EventLoop::close_unit(Unit& u) {
+    close_listeners(u);
     for (auto& c : conns_)
         if (c->unit == &u) kill(*c);
     u.udp_fd.reset();
@@ -344,8 +348,10 @@ void EventLoop::handle(Unit& u, Endpoint ep, Protocol& proto, const Bytes& frame
         out.insert(at, std::move(ch));
     }
     if (u.restart_requested) {
-        // The module restarts once its answer is out.
+        // The module restarts once its answer is out; from now on it takes
+        // no new connection, so nobody can mistake it for already back.
         u.restart_requested = false;
+        close_listeners(u);
         u.down_at = std::max(now, t);
         u.down_time = Millis{u.cfg.restart_ms};
     }

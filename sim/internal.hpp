@@ -199,6 +199,7 @@ private:
     void wake();
     void poke();
     void apply_mode(Unit& u, Endpoint ep, ConnectMode mode);
+    void close_listeners(Unit& u);  // new connections refused
     void close_unit(Unit& u);
     void handle(Unit& u, Endpoint ep, Protocol& proto, const Bytes& frame, std::deque<Chunk>& out,
                 const sockaddr_in& peer);
