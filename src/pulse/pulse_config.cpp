@@ -21,7 +21,6 @@ constexpr uint8_t kWriteChannel = 0xFB;
 constexpr uint8_t kChannelOff = 0x20;
 constexpr uint8_t kChannelUp = 0x21;
 constexpr uint8_t kChannelDown = 0x22;
-constexpr int kCodeUp = 1;
 constexpr int kCodeDown = 2;
 constexpr int kCodeInvalid = 3;
 
