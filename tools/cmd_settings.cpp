@@ -139,7 +139,7 @@ void print_settings(const std::vector<Reading>& readings, const BoardRow& row, b
 
 std::string why_missing(const Setting& s, const BoardRow& row) {
     if (s.column < 0) return "has no analog inputs";
-    if (row.settings[s.column] == 2) return "keeps it only behind a network module of firmware type _L";
+    if (row.settings[s.column] == 2) return "keeps its settings only behind a network module of firmware type _L";
     return "does not have it";
 }
 
@@ -162,6 +162,8 @@ int cmd_settings(Context& ctx) {
     const bool json = ctx.globals.json;
     if (!setting) {
         const auto readings = read_all(unit, row);
+        if (readings.empty() && row.settings[0] == 2)
+            fail_unit(unit_model_text(unit, row) + " " + why_missing(settings_table().front(), row));
         if (readings.empty()) fail_unit(unit_model_text(unit, row) + " has none of the settings " + names());
         print_settings(readings, row, json);
         return exit_ok;

@@ -10,11 +10,13 @@ namespace {
 using namespace cli_test;
 
 // Model 17: ASCII pulse frames, EEPROM layout 1; 0: basic pulse set and
-// parameter memory; 1 behind firmware type _L: full pulse set; 3: none of it.
+// parameter memory; 1 behind firmware type _L: full pulse set; 3: none of it;
+// 2 behind another firmware type: the full set is out of reach.
 struct PulseUnits {
     static std::vector<std::string> list() {
         return {"ip=10.200.0.2,model=17,module=on", "ip=10.200.0.3,model=0,module=on",
-                "ip=10.200.0.4,model=1,module=on,firm=_L", "ip=10.200.0.5,model=3,module=on"};
+                "ip=10.200.0.4,model=1,module=on,firm=_L", "ip=10.200.0.5,model=3,module=on",
+                "ip=10.200.0.6,model=2,module=on"};
     }
 };
 
@@ -22,6 +24,7 @@ const std::string ascii = "10.200.0.2";
 const std::string basic = "10.200.0.3";
 const std::string full = "10.200.0.4";
 const std::string bare = "10.200.0.5";
+const std::string plain = "10.200.0.6";
 
 struct Expect {
     std::vector<std::string> args;
@@ -118,6 +121,12 @@ TEST_F(CliPulseTest, RefusalsNameWhatTheModelAllows) {
              {{"pulse", bare}, 3,
               "wexo: unit 10.200.0.5 (model 3) has no pulse mode (models 0, 5, 6, 17, 21, 22, 25, 26; 1, 2, 4 "
               "behind firmware type _L)\n"},
+             {{"pulse", plain}, 4,
+              "wexo: unit 10.200.0.6 (model 2) counts pulses only behind a network module of firmware type _L, and "
+              "this one is not\n"},
+             {{"settings", plain, "notice-time", "1"}, 4,
+              "wexo: notice-time: unit 10.200.0.6 (model 2) keeps its settings only behind a network module of "
+              "firmware type _L\n"},
              {{"pulse", ascii, "--alert", "0", "1", "5"}, 0,
               "wexo: --alert: unit 10.200.0.2 (model 17) has no pulse alert (models 1, 2, 4 behind firmware type _L)\n"},
              {{"pulse", basic, "--channel", "1", "--enable", "on"}, 1,
@@ -133,7 +142,7 @@ TEST_F(CliPulseTest, RefusalsNameWhatTheModelAllows) {
               "wexo: unit 10.200.0.5 (model 3) has none of the settings disconnection-time, notice-time, "
               "resend-wait-time, di-detect-time, mail-logic, mail-enable, sampling-rate\n"},
          }) {
-        clear_logs(4);
+        clear_logs(5);
         const Result res = wexo(r.args);
         EXPECT_EQ(res.status, 1) << r.err;
         EXPECT_EQ(res.err, r.err);
@@ -159,7 +168,7 @@ TEST_F(CliPulseTest, UsageErrorsSendNothing) {
               "di-detect-time, mail-logic, mail-enable, sampling-rate\n"},
              {{"settings", ascii, "resend-wait-time", "0"}, "wexo: resend-wait-time: 0 is out of range (1 to 15)\n"},
          }) {
-        clear_logs(4);
+        clear_logs(5);
         const Result r = wexo(args);
         EXPECT_EQ(r.status, 2) << err;
         EXPECT_EQ(r.err.substr(0, r.err.find('\n') + 1), err);
