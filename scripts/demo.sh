@@ -175,6 +175,23 @@ run cp 10.200.0.3
 run_failing "more bits than the board has outputs: refused" do 10.200.0.2 --all 0x1ff
 run_failing "a board without inputs: the library refuses" di 1
 
+# Pulse counting, settings and EEPROM on the model-17 unit (ASCII board).
+run --timeout 200 pulse 10.200.0.2 --config 1 UP 0 0 --on
+echo "  (input 1 of the unit gets 50 pulses a second:)"
+control pulse-rate 0 1 50
+run --timeout 200 pulse 10.200.0.2 count 1 --watch --interval 500 --count 4
+control pulse-rate 0 1 0
+run_failing "model 17 has no pulse alert" --timeout 200 pulse 10.200.0.2 --alert 1 0 100
+run --timeout 200 settings 10.200.0.2
+run --timeout 200 settings 10.200.0.2 notice-time 3
+run --timeout 200 eeprom 10.200.0.2 write 0x100 57:45:58:4f
+run --timeout 200 eeprom 10.200.0.2 dump 0xf8 32
+eeprom_image=$(mktemp)
+run --timeout 200 eeprom 10.200.0.2 backup "$eeprom_image"
+control eeprom 0 0x100 00
+run --timeout 200 eeprom 10.200.0.2 restore "$eeprom_image"
+rm -f "$eeprom_image" "$eeprom_image.part"
+
 stop_sim
 echo
 step "done"

@@ -40,7 +40,7 @@ const std::vector<OptionInfo>& option_table() {
         {"scale-mode", "M", "transmit-scale mode 0..3"},
         {"scale-low", "X", "transmit-scale low value, -3276.8..3276.7 (rounded to one decimal)"},
         {"scale-high", "X", "transmit-scale high value, -3276.8..3276.7 (rounded to one decimal)"},
-        {"enable", "on|off", "switch the channel's thresholds on or off"},
+        {"enable", "on|off", "threshold: switch the channel's thresholds on or off; pulse: its counting"},
         {"t1", "N", "threshold 1 in counts, -32768..32767"},
         {"t2", "N", "threshold 2 in counts, -32768..32767"},
         {"mail", "C", "mail condition code 0..2 (analog inputs only)"},
@@ -49,9 +49,15 @@ const std::vector<OptionInfo>& option_table() {
         {"active", "0|1", "switch auto switching off or on"},
         {"mask", "M", "outputs that take part, bit i = output i"},
         {"time", "MS", "switching time of all outputs"},
-        {"channel", "N", "output whose own durations --first and --second set"},
+        {"channel", "N", "autoswitch: output whose durations --first and --second set; pulse: input --enable sets"},
         {"first", "MS", "first duration of --channel"},
         {"second", "MS", "second duration of --channel"},
+        {"on", nullptr, "switch pulse mode on (after the other settings)"},
+        {"off", nullptr, "switch pulse mode off"},
+        {"continuous", "on|off", "switch the pulse counters' continuous mode"},
+        {"config", nullptr, "CH UP|DOWN A B follow: the counting channel, its sense, settings a (0..3) and b (0, 4..20)"},
+        {"down", nullptr, "with --channel --enable on: count DOWN instead of UP"},
+        {"alert", nullptr, "CH MODE VALUE follow: the pulse alert (mode 0..3, a 32-bit value)"},
     };
     return table;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <map>
 #include <optional>
 #include <string>
@@ -104,6 +105,9 @@ int parse_channel(const std::string& text);
 void check_arity(const Args& args, std::size_t min, std::size_t max, const std::string& command);
 // on/off, 1/0, true/false, high/low.
 bool parse_switch(const std::string& text, const std::string& what);
+// Hex bytes written '41 42 0d', '41420d', '0x41,0x42' or '41:42' (cmd_serial.cpp);
+// `what` names the command in the usage failure.
+std::vector<std::uint8_t> parse_hex_bytes(const std::vector<std::string>& words, const std::string& what);
 
 // Handlers, one family per file.
 int cmd_search(Context& ctx);          // cmd_search.cpp
@@ -121,5 +125,8 @@ int cmd_ao(Context& ctx);              // cmd_ao.cpp
 int cmd_tc(Context& ctx);              // cmd_tc.cpp
 int cmd_threshold(Context& ctx);       // cmd_threshold.cpp
 int cmd_version(Context& ctx);         // main.cpp
+int cmd_pulse(Context& ctx);           // cmd_pulse.cpp
+int cmd_eeprom(Context& ctx);          // cmd_eeprom.cpp
+int cmd_settings(Context& ctx);        // cmd_settings.cpp
 
 } // namespace wexo::cli

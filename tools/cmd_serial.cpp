@@ -21,39 +21,6 @@ int hex_digit(char c) {
     return -1;
 }
 
-// "41 42", "4142", "0x41,0x42", "41:42": tokens split at blanks, commas,
-// colons and dashes; a token of one or two digits is one byte, a longer one
-// a run of byte pairs.
-std::vector<std::uint8_t> parse_hex_bytes(const std::vector<std::string>& words) {
-    std::vector<std::uint8_t> bytes;
-    for (const auto& word : words) {
-        std::string token;
-        auto flush = [&] {
-            if (token.empty()) return;
-            std::string digits = token;
-            if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X'))
-                digits.erase(0, 2);
-            for (char c : digits)
-                if (hex_digit(c) < 0) fail_usage("serial send: '" + token + "' is not hex bytes");
-            if (digits.size() <= 2) {
-                bytes.push_back(static_cast<std::uint8_t>(std::stoul(digits, nullptr, 16)));
-            } else if (digits.size() % 2 == 0) {
-                for (std::size_t i = 0; i < digits.size(); i += 2)
-                    bytes.push_back(static_cast<std::uint8_t>(hex_digit(digits[i]) * 16 + hex_digit(digits[i + 1])));
-            } else {
-                fail_usage("serial send: '" + token + "' has an odd number of hex digits");
-            }
-            token.clear();
-        };
-        for (char c : word) {
-            if (c == ' ' || c == ',' || c == ':' || c == '-' || c == '\t') flush();
-            else token += c;
-        }
-        flush();
-    }
-    return bytes;
-}
-
 // Backslash escapes so that a shell user can send control characters.
 std::vector<std::uint8_t> parse_text(const std::string& text) {
     std::vector<std::uint8_t> bytes;
@@ -112,6 +79,39 @@ std::string received_text(const std::vector<std::uint8_t>& data) {
 
 } // namespace
 
+// "41 42", "4142", "0x41,0x42", "41:42": tokens split at blanks, commas,
+// colons and dashes; a token of one or two digits is one byte, a longer one
+// a run of byte pairs.
+std::vector<std::uint8_t> parse_hex_bytes(const std::vector<std::string>& words, const std::string& what) {
+    std::vector<std::uint8_t> bytes;
+    for (const auto& word : words) {
+        std::string token;
+        auto flush = [&] {
+            if (token.empty()) return;
+            std::string digits = token;
+            if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X'))
+                digits.erase(0, 2);
+            for (char c : digits)
+                if (hex_digit(c) < 0) fail_usage(what + ": '" + token + "' is not hex bytes");
+            if (digits.size() <= 2) {
+                bytes.push_back(static_cast<std::uint8_t>(std::stoul(digits, nullptr, 16)));
+            } else if (digits.size() % 2 == 0) {
+                for (std::size_t i = 0; i < digits.size(); i += 2)
+                    bytes.push_back(static_cast<std::uint8_t>(hex_digit(digits[i]) * 16 + hex_digit(digits[i + 1])));
+            } else {
+                fail_usage(what + ": '" + token + "' has an odd number of hex digits");
+            }
+            token.clear();
+        };
+        for (char c : word) {
+            if (c == ' ' || c == ',' || c == ':' || c == '-' || c == '\t') flush();
+            else token += c;
+        }
+        flush();
+    }
+    return bytes;
+}
+
 int cmd_serial_send(Context& ctx) {
     const UnitSelector selector = take_unit(ctx);
     std::vector<std::uint8_t> data;
@@ -120,7 +120,7 @@ int cmd_serial_send(Context& ctx) {
         data = parse_text(*text);
     } else {
         check_arity(ctx.args, 1, 4096, "serial send");
-        data = parse_hex_bytes(ctx.args.positional);
+        data = parse_hex_bytes(ctx.args.positional, "serial send");
     }
     if (data.empty()) fail_usage("serial send: nothing to send");
     if (data.size() > static_cast<std::size_t>(max_size)) fail_usage("serial send: more than 65536 bytes");

@@ -115,6 +115,36 @@ const std::vector<Command>& command_table() {
          "which have no mail condition. --enable, --t1 and --t2 change channel CH (what is not\n"
          "given stays), --mail C its mail condition.",
          {"enable", "t1", "t2", "mail"}, true, cmd_threshold},
+        {"pulse", "UNIT [--on|--off] [--continuous on|off] [--channel CH --enable on|off [--down]]\n"
+                  "UNIT --config CH UP|DOWN A B\nUNIT --alert CH MODE VALUE\n"
+                  "UNIT count [CH] [--watch [--interval MS] [--count N]]",
+         "show or set pulse mode and read the pulse counters",
+         "Shows pulse mode (on/off), continuous mode, settings a and b, and per digital input whether\n"
+         "it counts, its sense (UP/DOWN) and its count; boards with the full pulse set add the pulse\n"
+         "alert. --config makes CH the counting channel with its sense and both settings; --channel\n"
+         "CH --enable sets one input's counting (not on the basic set, which counts on one channel);\n"
+         "--alert sets the pulse alert (full set only: models 1, 2, 4 behind firmware type _L).\n"
+         "Settings go in before --on/--off; each change is reported as 'old -> new'. 'count' reads\n"
+         "the counts alone; with --watch every --interval ms (default 500).",
+         {"on", "off", "continuous", "config", "channel", "enable", "down", "alert", "watch", "interval", "count"},
+         true, cmd_pulse},
+        {"eeprom", "UNIT [dump [ADDR [LEN]]]\nUNIT read ADDR [LEN]\nUNIT write ADDR HEXBYTES...\n"
+                   "UNIT backup FILE\nUNIT restore FILE",
+         "dump, read, write, back up or restore the board's EEPROM",
+         "The 4096 EEPROM bytes of models 17, 21, 22, 25, 26 and 40 to 44. 'dump' prints them as xxd\n"
+         "does (from ADDR, default 0; LEN bytes, default to the end), 'read' as plain hex bytes (LEN\n"
+         "default 1). 'write' and 'restore' write only the bytes that differ from the unit's, read\n"
+         "them back to verify, and list every change as 'old -> new'. 'backup' saves all 4096 bytes\n"
+         "to a raw file, 'restore' writes such a file back. Each byte is one exchange with the\n"
+         "board; a terminal shows the progress.",
+         {}, true, cmd_eeprom},
+        {"settings", "UNIT [NAME VALUE]", "show or set the unit settings the board keeps",
+         "Without NAME, shows every setting the unit's model has: disconnection-time, notice-time,\n"
+         "resend-wait-time, di-detect-time (in the board's time steps), mail-logic, mail-enable\n"
+         "(masks, bit i = input DIi) and sampling-rate (code, analog input boards), with value,\n"
+         "range and where the board keeps it. NAME VALUE sets one and reports every setting that\n"
+         "changed as 'old -> new' (disconnection and notice time share one byte on the board).",
+         {}, true, cmd_settings},
         {"version", "", "show the tool and library versions", "Prints the versions.", {}, false,
          cmd_version},
     };
