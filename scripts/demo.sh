@@ -131,7 +131,7 @@ run info 0
 run info 10.200.0.5
 echo "  (an ASCII board ignores the binary identification; --timeout shortens that wait:)"
 run --timeout 200 info 10.200.0.5
-run --json info 00:20:4a:00:00:06
+run --json info 02:57:58:00:00:06
 run --host 10.200.0.3 --data-port 10003 info
 run di 10.200.0.2
 run di id=7,model=5 3

@@ -75,7 +75,7 @@ int Simulator::add_unit(UnitConfig config) {
     u->set_outputs(u->cfg.initial_outputs);
     // Distinct per unit by default: the last two octets of its first address.
     const auto* ip = reinterpret_cast<const std::uint8_t*>(&a.s_addr);
-    u->mac = u->cfg.mac.value_or(std::array<std::uint8_t, 6>{0x00, 0x20, 0x4A, 0x00, ip[2], ip[3]});
+    u->mac = u->cfg.mac.value_or(std::array<std::uint8_t, 6>{0x02, 0x57, 0x58, 0x00, ip[2], ip[3]});
     install_board_commands(*u);
     install_module_commands(*u);
     Unit& ref = *u;

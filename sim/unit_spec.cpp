@@ -111,7 +111,7 @@ constexpr Key kKeys[] = {
          c.firm_major = static_cast<int>(parse_number(it.key, it.value.substr(0, dot), 0, 15));
          c.firm_minor = static_cast<int>(parse_number(it.key, it.value.substr(dot + 1), 0, 15));
      }},
-    {"mac", "MAC address, hex bytes with ':' (00:20:4a:00 and the address's last two octets)",
+    {"mac", "MAC address, hex bytes with ':' (02:57:58:00 and the address's last two octets)",
      [](UnitConfig& c, const Item& it) {
          Bytes m = it.hex();
          if (m.size() != 6) it.bad("6 bytes");

@@ -111,7 +111,7 @@ struct UnitConfig {
     std::string firm_type = "X6";     // two letters
     int firm_major = 6;               // 0..15
     int firm_minor = 1;               // 0..15; major*100+minor*10 < 150: short pin form
-    std::optional<std::array<std::uint8_t, 6>> mac{};  // default 00:20:4A:00:<ip octets 3,4>
+    std::optional<std::array<std::uint8_t, 6>> mac{};  // default 02:57:58:00:<ip octets 3,4>
     std::string ident_text = "GC-WEXO";  // up to 15 characters
     SerialSettings serial{};                // first layout (offsets 20..25)
     std::optional<SerialSettings> serial2{};  // second layout (68..73); default: as serial

@@ -53,7 +53,7 @@ std::string json_escape(std::string_view text);
 std::string hex_dump(const std::uint8_t* data, std::size_t size);
 // Plain lower-case hex without separators.
 std::string hex_string(const std::uint8_t* data, std::size_t size);
-// "00:20:4a:01:02:03".
+// "02:57:58:01:02:03".
 std::string mac_text(const unsigned char* mac);
 
 // Shortest text that reads back as the same double ("5", "-2.5", "1e-07").

@@ -37,7 +37,7 @@ struct UnitSelector {
     std::string describe() const;
 };
 
-// Parses "3", "#3", "10.200.0.2", "00:20:4a:01:02:03" or "id=3,model=17".
+// Parses "3", "#3", "10.200.0.2", "02:57:58:01:02:03" or "id=3,model=17".
 UnitSelector parse_unit(const std::string& text);
 
 // Broadcasts a search without identifying any board; returns the number of

@@ -29,17 +29,17 @@ TEST_F(CliTest, SearchListsEveryUnitAsTableAndJson) {
     EXPECT_TRUE(contains(table.out, "IP")) << table.out;
     EXPECT_TRUE(contains(table.out, "DATA PORT")) << table.out;
     // Rows: index, IP, MAC, firmware and type, board ID, model, data port.
-    EXPECT_TRUE(contains(table.out, "10.200.0.2  00:20:4a:00:00:02  6.1 X6    3   17     10003")) << table.out;
-    EXPECT_TRUE(contains(table.out, "10.200.0.3  00:20:4a:00:00:03  6.1 X6    1   3      10003")) << table.out;
-    EXPECT_TRUE(contains(table.out, "10.200.0.4  00:20:4a:00:00:04  6.1 X6    5   40     10010")) << table.out;
+    EXPECT_TRUE(contains(table.out, "10.200.0.2  02:57:58:00:00:02  6.1 X6    3   17     10003")) << table.out;
+    EXPECT_TRUE(contains(table.out, "10.200.0.3  02:57:58:00:00:03  6.1 X6    1   3      10003")) << table.out;
+    EXPECT_TRUE(contains(table.out, "10.200.0.4  02:57:58:00:00:04  6.1 X6    5   40     10010")) << table.out;
 
     // The search alone identifies nobody: null.
     const Result json = wexo({"search", "--json"});
     ASSERT_EQ(json.status, 0) << json.err;
     EXPECT_EQ(json.out.front(), '[');
-    EXPECT_TRUE(contains(json.out, R"js({"index":0,"ip":"10.200.0.2","mac":"00:20:4a:00:00:02","firmware":"6.1","firmware_type":"X6","id":null,"model":null,"data_port":10003})js"))
+    EXPECT_TRUE(contains(json.out, R"js({"index":0,"ip":"10.200.0.2","mac":"02:57:58:00:00:02","firmware":"6.1","firmware_type":"X6","id":null,"model":null,"data_port":10003})js"))
         << json.out;
-    EXPECT_TRUE(contains(json.out, R"js("ip":"10.200.0.4","mac":"00:20:4a:00:00:04","firmware":"6.1","firmware_type":"X6","id":null,"model":null,"data_port":10010})js"))
+    EXPECT_TRUE(contains(json.out, R"js("ip":"10.200.0.4","mac":"02:57:58:00:00:04","firmware":"6.1","firmware_type":"X6","id":null,"model":null,"data_port":10010})js"))
         << json.out;
 
     const Result identified = wexo({"search", "--identify", "--json"});
@@ -52,7 +52,7 @@ TEST_F(CliTest, InfoSelectsByIndexAddressMacAndIdModel) {
     ASSERT_EQ(by_ip.status, 0) << by_ip.err;
     EXPECT_EQ(by_ip.out, "unit 10.200.0.3\n"
                          "  IP address    10.200.0.3\n"
-                         "  MAC address   00:20:4a:00:00:03\n"
+                         "  MAC address   02:57:58:00:00:03\n"
                          "  firmware      6.1 (type X6)\n"
                          "  board ID      1\n"
                          "  model         3\n"
@@ -62,7 +62,7 @@ TEST_F(CliTest, InfoSelectsByIndexAddressMacAndIdModel) {
                          "  CP modes      CP1 0, CP2 2, CP3 1 (block flag 0)\n");
 
     for (const std::vector<std::string>& args :
-         {std::vector<std::string>{"info", "#1"}, {"info", "1"}, {"info", "00:20:4a:00:00:03"}, {"info", "00-20-4A-00-00-03"},
+         {std::vector<std::string>{"info", "#1"}, {"info", "1"}, {"info", "02:57:58:00:00:03"}, {"info", "02-57-58-00-00-03"},
           {"info", "id=1,model=3"}, {"--index", "1", "info"}}) {
         const Result other = wexo(args);
         EXPECT_EQ(other.status, 0) << args.back() << ": " << other.err;

@@ -166,7 +166,7 @@ TEST_F(LibraryTest, AutoRequestIdDisableKeepsThePort) {
 TEST_F(LibraryTest, AccessorsReadAFilledRecord) {
     int i = add_record("10.200.0.7", 10003);
     wexo_device& d = xportset[i];
-    const unsigned char mac[6] = {0x00, 0x20, 0x4A, 0x12, 0x34, 0x56};
+    const unsigned char mac[6] = {0x00, 0x57, 0x58, 0x12, 0x34, 0x56};
     std::memcpy(d.mac_address, mac, 6);
     d.firm_major = 6;
     d.firm_minor = 1;

@@ -94,11 +94,11 @@ TEST_F(ConnectTest, ConnectByIdModelAddressAndMac) {
     EXPECT_EQ(lines, (Lines{"ZuWexoConnectByIdModel",
                             "connecting...:" + std::to_string(b) + ":10.200.0.3:000003"}));
     EXPECT_EQ(ZuWexoConnectByIpAddress("10.200.0.2"), a);
-    const unsigned char mac_b[6] = {0x00, 0x20, 0x4A, 0x00, 0x00, 0x03};
+    const unsigned char mac_b[6] = {0x02, 0x57, 0x58, 0x00, 0x00, 0x03};
     EXPECT_EQ(ZuWexoConnectByMacAddress(mac_b), -1);
     EXPECT_EQ(error, 7u);
 
-    const unsigned char unknown_mac[6] = {0x00, 0x20, 0x4A, 0x00, 0x00, 0x09};
+    const unsigned char unknown_mac[6] = {0x02, 0x57, 0x58, 0x00, 0x00, 0x09};
     EXPECT_EQ(ZuWexoConnectByMacAddress(unknown_mac), -1);
     EXPECT_EQ(error, 4u);
     EXPECT_EQ(ZuWexoConnectByIdModel(1, 3), -1);

@@ -65,7 +65,7 @@ TEST_F(SearchTest, UnitFailingItsConfigurationIsDroppedAndTheTableClosedUp) {
     EXPECT_EQ(xportsearchcount, 2);
     EXPECT_STREQ(xportset[0].ip_text, "10.200.0.2");
     EXPECT_STREQ(xportset[1].ip_text, "10.200.0.4");
-    const uint8_t mac4[6] = {0x00, 0x20, 0x4A, 0x00, 0x00, 0x04};
+    const uint8_t mac4[6] = {0x02, 0x57, 0x58, 0x00, 0x00, 0x04};
     EXPECT_TRUE(std::equal(std::begin(mac4), std::end(mac4), xportset[1].mac_address));
     EXPECT_EQ(ntohs(xportset[1].unit_addr.sin_port), 30718);
     int id = 0;
@@ -193,7 +193,7 @@ TEST_F(SearchTest, ShortRepliesReadAsZeros) {
     d.connected = 0;
 
     ASSERT_EQ(ZuWexoSearch(kWindowMs), 1);
-    EXPECT_EQ(d.mac_address[2], 0x4A);
+    EXPECT_EQ(d.mac_address[2], 0x58);
     EXPECT_EQ(d.mac_address[3], 0);
     EXPECT_EQ(d.mac_address[5], 0);
     EXPECT_EQ(d.serial_flags, 0);

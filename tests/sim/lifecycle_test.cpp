@@ -70,7 +70,7 @@ TEST(SimRestart, EveryPortGoesAwayAndComesBack) {
 // and restarts the module; the last one moves it to another address.
 TEST(SimRestart, ConfigurationWritesChangeTheModuleAndRestartIt) {
     UnitConfig c = full_module(50);
-    c.mac = std::array<std::uint8_t, 6>{0x00, 0x20, 0x4A, 0x00, 0x12, 0x34};
+    c.mac = std::array<std::uint8_t, 6>{0x02, 0x57, 0x58, 0x00, 0x12, 0x34};
     Simulator sim({c});
     const std::uint16_t udp_port = sim.port(0, Endpoint::Udp);
     const std::uint16_t new_data = free_port("127.0.0.2");

@@ -262,7 +262,7 @@ TEST(SimModule, ConfigurationQueries) {
     c.firm_type = "X6";
     c.firm_major = 6;
     c.firm_minor = 1;
-    c.mac = std::array<std::uint8_t, 6>{0x00, 0x20, 0x4A, 0x01, 0x02, 0x03};
+    c.mac = std::array<std::uint8_t, 6>{0x02, 0x57, 0x58, 0x01, 0x02, 0x03};
     c.serial2 = wexosim::SerialSettings{.flags = 0x4C, .baud = 8, .flow = 2, .port = 10004};
     c.cp_modes = std::array<std::uint8_t, 3>{0, 2, 9};
     c.cp_flag = 1;
@@ -276,7 +276,7 @@ TEST(SimModule, ConfigurationQueries) {
     EXPECT_EQ(d[6] >> 4, 1);
     EXPECT_EQ(d[8], 'X');
     EXPECT_EQ(d[9], '6');
-    EXPECT_EQ(Bytes(d.begin() + 24, d.end()), (Bytes{0x00, 0x20, 0x4A, 0x01, 0x02, 0x03}));
+    EXPECT_EQ(Bytes(d.begin() + 24, d.end()), (Bytes{0x02, 0x57, 0x58, 0x01, 0x02, 0x03}));
     EXPECT_TRUE(query("127.0.0.2", port, {'W', 'X'}).empty());  // the probe only when asked to
 
     Bytes r = query("127.0.0.2", port, {0, 0, 0, 0xF8});
@@ -342,7 +342,7 @@ TEST(SimModule, EveryUnitAnswersADiscoveryBroadcastFromItsOwnAddress) {
 TEST(SimControl, UnitSpecAndCommands) {
     UnitConfig c = wexosim::parse_unit_spec(
         "ip=127.0.0.2,model=21,id=3,port=0,module=on,udp-port=0,pins-port=0,firm=_L,version=1.4,"
-        "mac=00:20:4a:01:02:03,cp=5.7.9,text=XYZ");
+        "mac=02:57:58:01:02:03,cp=5.7.9,text=XYZ");
     EXPECT_EQ(c.model, 21);
     EXPECT_EQ(c.board_id, 3);
     EXPECT_EQ(c.firm_type, "_L");
