@@ -134,11 +134,10 @@ Plan read_plan(Args& args) {
 // On a terminal the user confirms; elsewhere only --yes will do.
 void confirm_factory_defaults(const Args& args, const std::string& label) {
     if (args.has("yes")) return;
-    std::cerr << "Return the network module of " << label
-              << " to its factory settings (serial settings, pin modes, performance mode)? [y/N] " << std::flush;
+    std::cerr << "Return the network module of " << label << " to its factory settings? [y/N] " << std::flush;
     std::string answer;
     std::getline(std::cin, answer);
-    if (answer != "y" && answer != "Y" && answer != "yes") fail_usage("net: not confirmed; nothing was sent");
+    if (answer != "y" && answer != "Y" && answer != "yes") fail_usage("net: not confirmed; nothing was changed");
 }
 
 // Asks the module at `ip` (a direct connection: its module's reply, then its
