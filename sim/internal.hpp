@@ -152,6 +152,10 @@ int udp_key(const Bytes& datagram);
 long parse_number(const std::string& key, const std::string& value, long lo, long hi);
 bool parse_bool(const std::string& key, const std::string& value);  // on/off, 1/0, yes/no, true/false
 
+// The state a unit starts with, from its start configuration (also its
+// module's factory settings).
+UnitState initial_state(const UnitConfig& config);
+
 // Fill the command tables with the built-in commands.
 void install_board_commands(Unit& unit);
 void install_module_commands(Unit& unit);

@@ -62,8 +62,11 @@ private:
 };
 
 // Setup menu on TCP 9999, enough of it to walk to "factory defaults, save".
+// 7 marks the factory settings for saving; 9 saves (the module restarts, as
+// after any configuration write); 8 leaves without saving.
 class SetupProtocol : public Protocol {
 public:
+    explicit SetupProtocol(Unit& u) : u_(u) {}
     Bytes greeting() override { return text("*** WEXO network module ***\r\nPress Enter to go into Setup Mode\r\n"); }
     std::size_t frame_length(const Bytes& in) override {
         auto nl = std::find(in.begin(), in.end(), '\n');
@@ -75,17 +78,42 @@ public:
             in_menu_ = true;
             return menu();
         }
-        if (key == '9') return text("Parameters stored ...\r\n");
+        switch (key) {
+        case '7': defaults_ = true; break;
+        case '8':
+            defaults_ = false;
+            return text("Exit without save\r\n");
+        case '9':
+            if (defaults_) reset_to_factory();
+            defaults_ = false;
+            u_.restart_requested = true;
+            return text("Parameters stored ...\r\n");
+        default: break;
+        }
         return menu();
     }
 
 private:
+    // The module's own settings go back to the unit's start values; the
+    // address, the board and the EEPROM stay.
+    void reset_to_factory() {
+        const UnitState factory = initial_state(u_.cfg);
+        u_.st.serial = factory.serial;
+        u_.st.serial2 = factory.serial2;
+        u_.st.cp_modes = factory.cp_modes;
+        u_.st.cp_flag = factory.cp_flag;
+        u_.st.performance = factory.performance;
+        // An ephemeral data port keeps the one it is bound to.
+        if (factory.data_port != 0) u_.st.data_port = factory.data_port;
+    }
     static Bytes text(const char* s) { return Bytes(s, s + std::strlen(s)); }
     static Bytes menu() {
         return text("Change Setup:\r\n  0 Server\r\n  1 Channel 1\r\n  7 Defaults\r\n"
                     "  8 Exit without save\r\n  9 Save and exit\r\nYour choice ? ");
     }
+    Unit& u_;
     bool in_menu_ = false;
+    bool defaults_ = false;
 };
 
 }  // namespace
@@ -96,7 +124,7 @@ std::unique_ptr<Protocol> make_protocol(Unit& unit, Endpoint ep) {
     case Endpoint::Udp: return make_udp_protocol(unit);
     case Endpoint::Pins: return std::make_unique<PinsProtocol>(unit);
     case Endpoint::PinMode: return std::make_unique<PinModeProtocol>(unit);
-    case Endpoint::Setup: return std::make_unique<SetupProtocol>();
+    case Endpoint::Setup: return std::make_unique<SetupProtocol>(unit);
     }
     return nullptr;
 }

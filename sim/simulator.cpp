@@ -15,10 +15,8 @@ struct Simulator::Impl {
     EventLoop loop;
 };
 
-namespace {
-
 // The state a unit starts with, from its start configuration.
-UnitState initial_state(const UnitConfig& c) {
+UnitState detail::initial_state(const UnitConfig& c) {
     UnitState s;
     s.model = c.model;
     s.board_id = c.board_id & 0x0F;
@@ -40,8 +38,6 @@ UnitState initial_state(const UnitConfig& c) {
     std::copy_n(c.eeprom.begin(), std::min(c.eeprom.size(), s.eeprom.size()), s.eeprom.begin());
     return s;
 }
-
-}  // namespace
 
 std::uint32_t with_bit(std::uint32_t bits, int channel, bool on) {
     if (channel < 0 || channel > 31) throw std::out_of_range("wexosim: input channel");

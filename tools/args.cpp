@@ -58,6 +58,25 @@ const std::vector<OptionInfo>& option_table() {
         {"config", nullptr, "CH UP|DOWN A B follow: the counting channel, its sense, settings a (0..3) and b (0, 4..20)"},
         {"down", nullptr, "with --channel --enable on: count DOWN instead of UP"},
         {"alert", nullptr, "CH MODE VALUE follow: the pulse alert (mode 0..3, a 32-bit value)"},
+        // net and fw
+        {"ip", "A.B.C.D", "net: give the unit's module this address (sent by its MAC)"},
+        {"first-found", "A.B.C.D", "net: give this address to the first module that answers"},
+        {"window", "MS", "with --first-found: how long modules may answer (default: --timeout)"},
+        {"performance", "on|off", "net: switch the module's performance mode"},
+        {"restart", nullptr, "net: restart the module"},
+        {"wait", nullptr, "net: wait until the module answers again after the restart"},
+        {"pin-modes", nullptr, "net: set the pin functions M1 M2 M3 of CP1..CP3 (three words follow)"},
+        {"option", "N", "with --pin-modes: the pin option byte (default: as now)"},
+        {"serial", nullptr, "net: set BAUD DATABITS PARITY STOPBITS FLOW PORT (six words, or the options below)"},
+        {"baud", "RATE", "serial rate in bit/s (300 to 921600)"},
+        {"data-bits", "7|8", "serial data bits"},
+        {"parity", "P", "serial parity code: 0 (none), 1 or 2"},
+        {"stop-bits", "1|2", "serial stop bits"},
+        {"flow", "F", "serial flow-control byte, 0..255"},
+        {"port", "P", "the TCP data port the module serves, 1..65535"},
+        {"factory-defaults", nullptr, "net: return the module to its factory settings (asks first)"},
+        {"yes", nullptr, "with --factory-defaults: do not ask"},
+        {"dry-run", nullptr, "fw update: check, connect and report; send nothing"},
     };
     return table;
 }

@@ -124,6 +124,9 @@ int cmd_ai(Context& ctx);              // cmd_ai.cpp
 int cmd_ao(Context& ctx);              // cmd_ao.cpp
 int cmd_tc(Context& ctx);              // cmd_tc.cpp
 int cmd_threshold(Context& ctx);       // cmd_threshold.cpp
+int cmd_net(Context& ctx);             // cmd_net.cpp
+int cmd_fw_check(Context& ctx);        // cmd_fw.cpp
+int cmd_fw_update(Context& ctx);
 int cmd_version(Context& ctx);         // main.cpp
 int cmd_pulse(Context& ctx);           // cmd_pulse.cpp
 int cmd_eeprom(Context& ctx);          // cmd_eeprom.cpp

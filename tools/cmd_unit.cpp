@@ -8,15 +8,6 @@ namespace wexo::cli {
 
 namespace {
 
-std::string serial_text(const UnitRecord& r) {
-    char flow[8];
-    std::snprintf(flow, sizeof flow, "0x%02x", static_cast<unsigned>(r.flow));
-    return std::to_string(r.baud) + " baud, " + std::to_string(r.data_bits) + " data bits, parity " +
-           (r.parity == 0 ? std::string("none") : std::to_string(r.parity)) + ", " +
-           std::to_string(r.stop_bits) + " stop bit" + (r.stop_bits == 1 ? "" : "s") +
-           ", flow control " + flow;
-}
-
 std::string capabilities_text(int model) {
     const auto caps = capabilities(model);
     if (!caps) return "unknown (model not identified)";
@@ -60,9 +51,6 @@ int cmd_info(Context& ctx) {
         print_line(json.text());
         return exit_ok;
     }
-    const std::string cp = "CP1 " + std::to_string(r.cp_mode[0]) + ", CP2 " +
-                           std::to_string(r.cp_mode[1]) + ", CP3 " + std::to_string(r.cp_mode[2]) +
-                           " (block flag " + std::to_string(r.cp_flag) + ")";
     print_line(heading(unit));
     print_text(format_table({
         {"  IP address", ip_text(r)},
@@ -73,7 +61,7 @@ int cmd_info(Context& ctx) {
         {"  capabilities", capabilities_text(r.model)},
         {"  data port", std::to_string(r.data_port)},
         {"  serial", r.module_known ? serial_text(r) : "-"},
-        {"  CP modes", r.module_known ? cp : "-"},
+        {"  CP modes", r.module_known ? cp_text(r) : "-"},
     }));
     return exit_ok;
 }

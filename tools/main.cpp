@@ -145,6 +145,33 @@ const std::vector<Command>& command_table() {
          "range and where the board keeps it. NAME VALUE sets one and reports every setting that\n"
          "changed as 'old -> new' (disconnection and notice time share one byte on the board).",
          {}, true, cmd_settings},
+        {"net", "UNIT [--ip A.B.C.D | --restart | --factory-defaults [--yes]] [--wait]\n"
+                "UNIT [--pin-modes M1 M2 M3 [--option N]] [--serial BAUD DATABITS PARITY STOPBITS FLOW PORT]\n"
+                "UNIT [--baud RATE] [--data-bits 7|8] [--parity P] [--stop-bits 1|2] [--flow F] [--port P]\n"
+                "UNIT [--performance on|off]\n"
+                "--first-found A.B.C.D [--window MS] [--wait]",
+         "show or change the unit's network module",
+         "Without changes, shows the module's settings: address, MAC, firmware, data port, serial\n"
+         "parameters and pin modes. --pin-modes, --serial (six words, or any of the named serial\n"
+         "options; what is not given stays) and --performance may be combined; the library waits\n"
+         "for the module's restart after each. --ip (the module is named by its MAC address),\n"
+         "--restart and --factory-defaults stand alone; the module restarts, and --wait waits\n"
+         "(up to 30 s) until it answers again and shows its settings then. --factory-defaults\n"
+         "asks for confirmation on a terminal; elsewhere it needs --yes. --first-found takes no\n"
+         "UNIT: the first module that answers within --window ms takes the address.",
+         {"ip", "first-found", "window", "performance", "restart", "wait", "pin-modes", "option", "serial",
+          "baud", "data-bits", "parity", "stop-bits", "flow", "port", "factory-defaults", "yes"},
+         true, cmd_net},
+        {"fw check", "FILE.hex", "check an Intel HEX firmware file",
+         "Checks the file as the firmware update would (wexo_check_intel_hex) and prints its\n"
+         "blocks, bytes and address range, or the first bad line (exit status 1).",
+         {}, false, cmd_fw_check},
+        {"fw update", "UNIT FILE.hex [--dry-run]", "load firmware into the unit's board",
+         "Checks the file, connects the unit (models 0 and 3 to 6 have the loader) and writes the\n"
+         "blocks, with a progress bar on a terminal and progress lines on standard error\n"
+         "otherwise. --dry-run stops before the first byte of firmware is sent. SIGINT or\n"
+         "SIGTERM cancels the update before its next block (exit status 1).",
+         {"dry-run"}, true, cmd_fw_update},
         {"version", "", "show the tool and library versions", "Prints the versions.", {}, false,
          cmd_version},
     };
@@ -245,13 +272,28 @@ bool accepts(const Command& command, const std::string& option) {
     return in(global_options) || (command.takes_unit && in(unit_options)) || in(command.options);
 }
 
-// Help for "serial": both of its subcommands.
+// Help for a family ("serial", "fw"): all of its subcommands.
 void print_family_help(const std::string& family) {
     for (const auto& command : command_table())
         if (std::string(command.name).rfind(family + " ", 0) == 0) print_command_help(command);
 }
 
-bool is_family(const std::string& name) { return name == "serial"; }
+bool is_family(const std::string& name) {
+    for (const auto& command : command_table())
+        if (std::string(command.name).rfind(name + " ", 0) == 0) return true;
+    return false;
+}
+
+// "'send' or 'recv'": the subcommands of a family.
+std::string subcommands(const std::string& family) {
+    std::string out;
+    for (const auto& command : command_table()) {
+        const std::string name = command.name;
+        if (name.rfind(family + " ", 0) != 0) continue;
+        out += (out.empty() ? "'" : " or '") + name.substr(family.size() + 1) + "'";
+    }
+    return out;
+}
 
 int run(int argc, char** argv) {
     Context ctx;
@@ -276,7 +318,7 @@ int run(int argc, char** argv) {
     std::size_t used = 1;
     if (is_family(name)) {
         if (words.size() < 2) {
-            if (!help) fail_usage(name + " needs 'send' or 'recv'");
+            if (!help) fail_usage(name + " needs " + subcommands(name));
             print_family_help(name);
             return exit_ok;
         }

@@ -79,6 +79,20 @@ std::string firmware_field(const UnitRecord& r) {
     return r.module_known ? firmware_text(r.firm_version) + " (type " + r.firm_type + ")" : "-";
 }
 
+std::string serial_text(const UnitRecord& r) {
+    char flow[8];
+    std::snprintf(flow, sizeof flow, "0x%02x", static_cast<unsigned>(r.flow));
+    return std::to_string(r.baud) + " baud, " + std::to_string(r.data_bits) + " data bits, parity " +
+           (r.parity == 0 ? std::string("none") : std::to_string(r.parity)) + ", " +
+           std::to_string(r.stop_bits) + " stop bit" + (r.stop_bits == 1 ? "" : "s") +
+           ", flow control " + flow;
+}
+
+std::string cp_text(const UnitRecord& r) {
+    return "CP1 " + std::to_string(r.cp_mode[0]) + ", CP2 " + std::to_string(r.cp_mode[1]) + ", CP3 " +
+           std::to_string(r.cp_mode[2]) + " (block flag " + std::to_string(r.cp_flag) + ")";
+}
+
 void write_record(Json& json, const UnitRecord& r, bool full) {
     const bool known = r.module_known;
     // Unknown values are null, never zeros that look real.

@@ -49,6 +49,10 @@ std::string model_text(int model);      // "-" while unknown
 std::string ip_text(const UnitRecord& record);
 std::string mac_field(const UnitRecord& record);
 std::string firmware_field(const UnitRecord& record); // "6.1 (type X6)"
+// "9600 baud, 8 data bits, parity none, 1 stop bit, flow control 0x00"
+std::string serial_text(const UnitRecord& record);
+// "CP1 0, CP2 2, CP3 1 (block flag 0)"
+std::string cp_text(const UnitRecord& record);
 
 // Writes the record as one JSON object. `full` adds serial, CP and
 // capability details (info); without it the search columns only.

@@ -179,6 +179,9 @@ public:
         if (pid_ == 0) {
             dup2(out[1], STDOUT_FILENO);
             dup2(err[1], STDERR_FILENO);
+            // Never a terminal: a run that would ask for confirmation refuses instead.
+            const int no_input = open("/dev/null", O_RDONLY);
+            if (no_input >= 0) dup2(no_input, STDIN_FILENO);
             if (netns >= 0 && setns(netns, CLONE_NEWNET) != 0) _exit(126);
             auto argv = argv_of(args);
             execv(argv[0], argv.data());

@@ -158,6 +158,54 @@ TEST(SimRestart, WritesForOtherModulesAreIgnored) {
     EXPECT_EQ(sim.ip(0), "127.0.0.2");
 }
 
+// The setup menu: 8 leaves without saving; 7 then 9 stores the factory
+// settings of the module (not its address) and restarts it.
+TEST(SimRestart, SetupMenuDefaultsRestoreTheFactorySettings) {
+    UnitConfig c = full_module(50);
+    c.data_port = 10003;
+    c.serial.flags = 0x5C;
+    c.cp_modes = std::array<std::uint8_t, 3>{1, 2, 3};
+    Simulator sim({c});
+    const UnitState factory = sim.state(0);
+    sim.update(0, [](UnitState& s) {
+        s.serial = {0xF8, 8, 2, 0};
+        s.serial2 = s.serial;
+        s.cp_modes = {5, 7, 9};
+        s.cp_flag = 1;
+        s.performance = true;
+        s.data_port = 10010;
+        s.ip = "127.0.0.7";
+    });
+    Client menu("127.0.0.2", sim.port(0, Endpoint::Setup));
+    std::string seen;
+    auto expect = [&](const std::string& text) {
+        while (seen.find(text) == std::string::npos) {
+            const Bytes b = menu.some();
+            if (b.empty()) break;
+            seen.append(b.begin(), b.end());
+        }
+        EXPECT_NE(seen.find(text), std::string::npos) << seen;
+        seen.clear();
+    };
+    expect("Press Enter to go into Setup Mode\r\n");
+    for (const char* key : {"", "7", "8", "7", "9"}) {
+        menu.send(std::string(key) + "\r\n");
+        expect(*key == '8' ? "Exit without save\r\n" : *key == '9' ? "Parameters stored ...\r\n" : "Your choice ? ");
+        if (*key == '8') {
+            EXPECT_EQ(sim.state(0).cp_modes, (std::array<std::uint8_t, 3>{5, 7, 9}));
+        }
+    }
+    ASSERT_TRUE(up_after(sim, 1));
+    const UnitState s = sim.state(0);
+    EXPECT_EQ((Bytes{s.serial.flags, s.serial.baud, s.serial.flow}), (Bytes{0x5C, 2, 0}));
+    EXPECT_EQ(s.serial2.flags, factory.serial2.flags);
+    EXPECT_EQ(s.cp_modes, factory.cp_modes);
+    EXPECT_EQ(s.cp_flag, 0);
+    EXPECT_FALSE(s.performance);
+    EXPECT_EQ(s.data_port, 10003);
+    EXPECT_EQ(s.ip, "127.0.0.7");
+}
+
 // The library assigns addresses by broadcast; only the named module moves.
 TEST(SimRestart, BroadcastAddressAssignmentMovesOnlyTheNamedModule) {
     if (!in_namespace()) GTEST_SKIP() << "needs tests/support/netns-run.sh";

@@ -1,0 +1,260 @@
+// End-to-end tests of `wexo net` and `wexo fw` against the simulator: module
+// settings as the simulator's state shows them, restarts, factory defaults,
+// and firmware images as the simulated loader stores them.
+#include <cstdio>
+#include <fstream>
+
+#include "cli_harness.hpp"
+
+namespace {
+
+using namespace cli_test;
+
+// A board with the firmware loader (model 5) and one without (17); both
+// modules restart in 50 ms and serve the pin-mode and setup ports.
+struct ModuleUnits {
+    static std::vector<std::string> list() {
+        return {"ip=10.200.0.2,model=5,id=1,module=on,setup=on,pinmode=on,restart=50",
+                "ip=10.200.0.3,model=17,id=3,module=on,setup=on,pinmode=on,restart=50"};
+    }
+};
+
+class NetTest : public SimulatorTest<ModuleUnits> {
+protected:
+    static std::string state(int u) { return sim_->command("state " + std::to_string(u)); }
+    static int restarts(int u) {
+        const std::string s = state(u);
+        return std::stoi(s.substr(s.find(" restarts=") + 10));
+    }
+};
+
+TEST_F(NetTest, ShowsTheModuleSettings) {
+    const Result human = wexo({"net", "10.200.0.2"});
+    ASSERT_EQ(human.status, 0) << human.err;
+    EXPECT_EQ(human.out, "unit 10.200.0.2: network module\n"
+                         "  IP address   10.200.0.2\n"
+                         "  MAC address  02:57:58:00:00:02\n"
+                         "  firmware     6.1 (type X6)\n"
+                         "  data port    10003\n"
+                         "  serial       9600 baud, 8 data bits, parity none, 1 stop bit, flow control 0x00\n"
+                         "  CP modes     CP1 0, CP2 2, CP3 1 (block flag 0)\n");
+    EXPECT_TRUE(contains(wexo({"net", "#1", "--json"}).out,
+                         R"js("ip":"10.200.0.3","mac":"02:57:58:00:00:03",)js"));
+}
+
+// Each change reaches the module; factory defaults (only with --yes here,
+// where no terminal asks) undo them all.
+TEST_F(NetTest, SettingsChangeAndFactoryDefaultsUndoThem) {
+    struct Case {
+        std::vector<std::string> args;
+        const char* says;
+        const char* state;
+    };
+    const Case changes[] = {
+        {{"net", "10.200.0.2", "--pin-modes", "5", "7", "9", "--option", "1"},
+         "unit 10.200.0.2: pin modes CP1 0, CP2 2, CP3 1 (option 0) -> CP1 5, CP2 7, CP3 9 (option 1)\n",
+         " cp=5.7.9 cp-flag=1 "},
+        {{"net", "#0", "--serial", "19200", "7", "2", "2", "0", "10010"},
+         "serial 9600 baud, 8 data bits, parity none, 1 stop bit, flow control 0x00, data port 10003 -> "
+         "19200 baud, 7 data bits, parity 2, 2 stop bits, flow control 0x00, data port 10010\n",
+         " data-port=10010 serial=0xF8.1.0 "},
+        // Named options change only themselves.
+        {{"net", "#0", "--flow", "3", "--json"},
+         R"js("to":{"baud":19200,"data_bits":7,"parity":2,"stop_bits":2,"flow":3,"data_port":10010}}],"restarted":true)js",
+         " serial=0xF8.1.3 "},
+        {{"net", "#0", "--performance", "on"}, "performance mode on\n", " performance=1 "},
+    };
+    for (const Case& c : changes) {
+        const Result r = wexo(c.args);
+        ASSERT_EQ(r.status, 0) << c.args[2] << ": " << r.err;
+        EXPECT_TRUE(contains(r.out, c.says)) << r.out;
+        EXPECT_TRUE(contains(state(0), c.state)) << c.state << " in " << state(0);
+    }
+
+    clear_logs(1);
+    const Result refused = wexo({"net", "10.200.0.2", "--factory-defaults"});
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_TRUE(contains(refused.err, "--factory-defaults needs --yes when the input is not a terminal")) << refused.err;
+    EXPECT_TRUE(sim_->frames(0, "setup").empty());
+
+    const Result reset = wexo({"net", "10.200.0.2", "--factory-defaults", "--yes", "--wait"});
+    ASSERT_EQ(reset.status, 0) << reset.err;
+    EXPECT_TRUE(contains(reset.out, "unit 10.200.0.2: the module took its factory settings and restarts\n"
+                                    "unit 10.200.0.2: the module answers again at 10.200.0.2 after "))
+        << reset.out;
+    EXPECT_TRUE(contains(reset.out, "  serial     9600 baud, 8 data bits, parity none, 1 stop bit, flow control 0x00\n"))
+        << reset.out;
+    EXPECT_EQ(sim_->frames(0, "setup"), (std::vector<std::string>{"0D 0A", "37 0D 0A", "39 0D 0A"}));
+    const std::string after = state(0);
+    for (const char* part : {" cp=0.2.1 cp-flag=0 ", " data-port=10003 serial=0x4C.2.0 performance=0 "})
+        EXPECT_TRUE(contains(after, part)) << part << " in " << after;
+}
+
+TEST_F(NetTest, RestartWaitsUntilTheModuleAnswersAgain) {
+    const int before = restarts(1);
+    clear_logs(2);
+    const Result r = wexo({"net", "10.200.0.3", "--restart", "--wait"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(contains(r.out, "unit 10.200.0.3: the module restarts\n"
+                                "unit 10.200.0.3: the module answers again at 10.200.0.3 after "))
+        << r.out;
+    EXPECT_EQ(restarts(1), before + 1);
+    const auto udp = sim_->frames(1, "udp");
+    EXPECT_NE(std::find(udp.begin(), udp.end(), "00 00 03 58 36"), udp.end());
+    EXPECT_TRUE(sim_->frames(0, "udp").empty());  // a unicast restart
+}
+
+// The address goes to the module with the unit's MAC; --first-found gives
+// it back to the only module that answers.
+TEST_F(NetTest, AddressesMoveByMacAndToTheFirstFound) {
+    const Result moved = wexo({"net", "10.200.0.3", "--ip", "10.200.0.30", "--wait"});
+    ASSERT_EQ(moved.status, 0) << moved.err;
+    EXPECT_TRUE(contains(moved.out, "unit 10.200.0.3: address 10.200.0.3 -> 10.200.0.30 (sent to the module whose "
+                                    "MAC ends 00:03); the module restarts on it\n"))
+        << moved.out;
+    EXPECT_TRUE(contains(state(1), " ip=10.200.0.30 "));
+
+    ASSERT_EQ(sim_->command("discovery 0 off"), "ok");
+    const Result back = wexo({"net", "--first-found", "10.200.0.3", "--window", "300", "--wait", "--json"});
+    sim_->command("discovery 0 on");
+    ASSERT_EQ(back.status, 0) << back.err;
+    EXPECT_TRUE(contains(back.out, R"js({"first_found":"10.200.0.3","window_ms":300,"mac":"02:57:58:00:00:03",)js"))
+        << back.out;
+    EXPECT_TRUE(contains(state(1), " ip=10.200.0.3 "));
+    EXPECT_TRUE(contains(state(0), " ip=10.200.0.2 "));
+}
+
+TEST_F(NetTest, BadRequestsSendNothing) {
+    clear_logs(2);
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"net", "#0", "--pin-modes", "1", "2"}, {"net", "#0", "--baud", "12345"},
+          {"net", "#0", "--serial", "9600", "8"}, {"net", "#0", "--restart", "--ip", "10.200.0.9"},
+          {"net", "#0", "--wait"}, {"net", "#0", "--option", "1"}, {"net", "--first-found", "10.200.0"},
+          {"net", "#0", "--data-bits", "9"}}) {
+        const Result r = wexo(args);
+        EXPECT_EQ(r.status, 2) << args[2] << ": " << r.err;
+    }
+    for (int u = 0; u < 2; ++u) EXPECT_TRUE(sim_->frames(u, "udp").empty()) << u;
+}
+
+// ---------------------------------------------------------------- firmware
+
+class FwTest : public SimulatorTest<ModuleUnits> {
+protected:
+    static void SetUpTestSuite() {
+        SimulatorTest::SetUpTestSuite();
+        char dir[] = "/tmp/wexo-cli-fw-XXXXXX";
+        dir_ = mkdtemp(dir) ? dir : "/tmp";
+        image_.resize(301);
+        for (std::size_t i = 0; i < image_.size(); ++i) image_[i] = static_cast<std::uint8_t>(i * 7 + 3);
+        std::ofstream(dir_ + "/image.bin", std::ios::binary)
+            .write(reinterpret_cast<const char*>(image_.data()), static_cast<std::streamsize>(image_.size()));
+        good_ = dir_ + "/good.hex";
+        if (std::system(("objcopy -I binary -O ihex " + dir_ + "/image.bin " + good_).c_str()) != 0) good_.clear();
+        // The same file with the second record's checksum one off.
+        std::ifstream in(good_);
+        std::string line, text;
+        for (int n = 1; std::getline(in, line); ++n) {
+            if (n == 2) line.back() = line.back() == '0' ? '1' : '0';
+            text += line + "\n";
+        }
+        bad_ = dir_ + "/bad.hex";
+        std::ofstream(bad_) << text;
+    }
+    static void TearDownTestSuite() {
+        for (const char* f : {"/image.bin", "/good.hex", "/bad.hex"}) std::remove((dir_ + f).c_str());
+        rmdir(dir_.c_str());
+        SimulatorTest::TearDownTestSuite();
+    }
+    void SetUp() override {
+        SimulatorTest::SetUp();
+        ASSERT_FALSE(good_.empty()) << "objcopy failed";
+    }
+    static std::string stored() { return sim_->command("firmware 0"); }
+    static bool loader_frames(int u) {
+        for (const auto& f : sim_->frames(u, "data"))
+            if (f.rfind("40 57 45 58", 0) == 0) return true;
+        return false;
+    }
+
+    static inline std::string dir_, good_, bad_;
+    static inline std::vector<std::uint8_t> image_;
+};
+
+TEST_F(FwTest, CheckSummarisesOrNamesTheBadLine) {
+    const Result good = wexo({"fw", "check", good_});
+    EXPECT_EQ(good.status, 0) << good.err;
+    EXPECT_EQ(good.out, good_ + ": loadable Intel HEX: 1 block, 301 bytes, 0x0000..0x012c\n");
+    EXPECT_EQ(wexo({"fw", "check", good_, "--json"}).out,
+              "{\"file\":\"" + good_ + "\",\"valid\":true,\"blocks\":1,\"bytes\":301,\"first_address\":0,"
+              "\"last_address\":301,\"error_line\":null}\n");
+
+    const Result bad = wexo({"fw", "check", bad_});
+    EXPECT_EQ(bad.status, 1);
+    EXPECT_TRUE(contains(bad.out, bad_ + ": line 2 is not a loadable record")) << bad.out;
+    EXPECT_EQ(wexo({"fw", "check", dir_ + "/missing.hex"}).status, 2);
+}
+
+TEST_F(FwTest, UpdateStoresTheImageAndDryRunSendsNothing) {
+    clear_logs(2);
+    const Result dry = wexo({"fw", "update", "10.200.0.2", good_, "--dry-run"});
+    ASSERT_EQ(dry.status, 0) << dry.err;
+    EXPECT_TRUE(contains(dry.out, "dry run: would write 1 block, 301 bytes, 0x0000..0x012c")) << dry.out;
+    EXPECT_FALSE(loader_frames(0));
+    EXPECT_EQ(stored(), "ok 0");
+
+    // Nothing goes out for a bad file or a board without the loader.
+    const Result bad = wexo({"fw", "update", "10.200.0.2", bad_});
+    EXPECT_EQ(bad.status, 1);
+    EXPECT_TRUE(contains(bad.err, "line 2 is not a loadable record")) << bad.err;
+    const Result no_loader = wexo({"fw", "update", "10.200.0.3", good_});
+    EXPECT_EQ(no_loader.status, 1);
+    EXPECT_TRUE(contains(no_loader.err, "unit 10.200.0.3 (model 17) has no firmware loader")) << no_loader.err;
+    EXPECT_FALSE(loader_frames(0));
+    EXPECT_FALSE(loader_frames(1));
+
+    const Result r = wexo({"fw", "update", "10.200.0.2", good_});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(contains(r.out, "wrote 1 block, 301 bytes, 0x0000..0x012c from " + good_ +
+                                    " to unit 10.200.0.2 (model 5) in ")) << r.out;
+    EXPECT_EQ(r.err, "progress 301/301 bytes (100%)\n");
+    std::string expected = "ok 1";
+    char byte[4];
+    for (std::uint8_t b : image_) {
+        std::snprintf(byte, sizeof byte, " %02X", b);
+        expected += byte;
+    }
+    EXPECT_EQ(stored(), expected + " FF");  // the odd byte padded
+}
+
+// An interrupt lets the block under way finish and stops before the next.
+TEST_F(FwTest, InterruptCancelsBetweenBlocks) {
+    const std::string two = dir_ + "/two.hex";
+    std::ofstream(two) << ":0400000001020304F2\n:0401000005060708E1\n:00000001FF\n";
+    const int loads = std::stoi(stored().substr(3));
+    clear_logs(2);
+    // The first block waits for its start answer until the interrupt is in.
+    ASSERT_EQ(sim_->command("fault 0 data none delay=500 match=40:57:45:58"), "ok");
+    CliRun run(sim_->netns(), {"--timeout", "2000", "fw", "update", "10.200.0.2", two});
+    ASSERT_EQ(sim_->command("wait 0 data 2 5000"), "ok");  // identification, then the loader's start
+    run.interrupt();
+    const Result r = run.finish();
+    std::remove(two.c_str());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(contains(r.err, "cancelled after 4 of 8 bytes")) << r.err;
+    EXPECT_EQ(stored(), "ok " + std::to_string(loads + 1) + " 01 02 03 04");
+}
+
+TEST(CliHelp, NetAndFwDocumentThemselves) {
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"net", "--help"}, {"fw", "check", "--help"}, {"fw", "update", "--help"}}) {
+        const Result help = CliRun(-1, args).finish();
+        EXPECT_EQ(help.status, 0) << args[0];
+        EXPECT_TRUE(contains(help.out, "Usage: wexo " + args[0])) << help.out;
+    }
+    const Result family = CliRun(-1, {"fw"}).finish();
+    EXPECT_EQ(family.status, 2);
+    EXPECT_TRUE(contains(family.err, "fw needs 'check' or 'update'")) << family.err;
+}
+
+} // namespace
