@@ -178,6 +178,13 @@ const Case kCases[] = {
      .call = [](Out&) { return ZuWexoSetAiTransmitCycle(0, 3); }, .frames = {"41 53 23 C8"},
      .result = 0, .code = 10000 + EAGAIN, .lines = {"ZuWexoSetAiTransmitCycle"},
      .fault = FaultKind::Silence, .timeout_ms = 20},
+    {.name = "ThresholdReadClosed", .model = 42,
+     .call = [](Out& o) { return ZuWexoGetAnalogThresholds(0, 0, &o.a, &o.b, &o.c); },
+     .frames = {"41 4B 20 C8"}, .result = 0, .code = 9,
+     .lines = {"ZuWexoGetAnalogThresholds", "requestid AK recv error."}, .fault = FaultKind::CloseMidReply},
+    {.name = "ThermocoupleWriteClosed", .model = 42,
+     .call = [](Out&) { return ZuWexoSetTCConfig(0, 0, 1, 0, 0, 0); }, .frames = {"54 43 20 21 20 C8"},
+     .result = 0, .code = 10000 + ECONNRESET, .lines = {"ZuWexoSetTCConfig"}, .fault = FaultKind::CloseMidReply},
     // ---- analog outputs
     {.name = "Output", .model = 41,
      .replies = {{"AO", reply("ao\x21" "4000")}},

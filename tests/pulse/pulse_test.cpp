@@ -2,6 +2,7 @@
 // settings: per call the requests on the wire, the results, codes and lines.
 #include <gmock/gmock.h>
 
+#include <cerrno>
 #include <climits>
 
 #include "../dio/wire_case.hpp"
@@ -56,6 +57,22 @@ const Case kCases[] = {
      .frames = {"90 01"}, .result = 0, .out = with(0xAAAA), .code = 9},
     {.name = "ParameterFrameTooLong", .model = kFull, .kind = 3,
      .call = [](Out&) { uint8_t r[17] = {0xF4}; return setPICparameter2(0, r, 17); }, .result = 0, .code = 6},
+    // ---- each family when the unit falls silent or hangs up
+    {.name = "ParameterReadSilent", .model = kBasic,
+     .call = [](Out& o) { return ZuWexoPulseModeGetState(0, &o.a); }, .frames = {"E4"}, .result = 0,
+     .code = 10000 + EAGAIN, .mask = 8, .lines = {"getPICparameter2 recv error."},
+     .fault = FaultKind::Silence, .timeout_ms = 20},
+    {.name = "AsciiPulseClosed", .model = kAscii, .kind = 4,
+     .call = [](Out& o) { return ZuWexoPulseModeGetState(0, &o.a); }, .frames = {"50 4A C8"},
+     .result = 0, .code = 10000 + ECONNRESET, .fault = FaultKind::CloseMidReply},
+    {.name = "EepromReadClosed", .model = kAscii, .kind = 4,
+     .call = [](Out& o) { unsigned v = 0; const int r = ZuWexoGetResendWaitTime(0, &v); o.a = static_cast<int>(v); return r; },
+     .frames = {"4D 52 30 34 33 31 C8"}, .result = 0, .out = with(0), .code = 10000 + ECONNRESET,
+     .mask = 8, .lines = {"get_EEPROM_MR recv error."}, .fault = FaultKind::CloseMidReply},
+    {.name = "AlertStatusSilent", .model = 42,
+     .call = [](Out& o) { return ZuWexoGetDOAlertStatus(0, 0, &o.a, &o.b, &o.c, &o.d); },
+     .frames = {"44 4A 20 C8"}, .result = 0, .code = 9, .mask = 8,
+     .lines = {"requestid DJ recv error. len = 0"}, .fault = FaultKind::Silence, .timeout_ms = 20},
     // ---- configuration
     {.name = "NoPulseMode", .model = kNone, .call = config(0, 0, 0, 0), .result = 0, .code = 6},
     {.name = "FullSetNeedsKind3", .model = kFull, .kind = 0, .call = config(0, 0, 0, 0), .result = 0, .code = 6},
