@@ -93,7 +93,10 @@ bool exchange(int index, const Command& command, std::span<const uint8_t> reques
         if (command.errors == ReplyErrors::kBadReply) set_error(kBadReply);
         return false;
     }
-    if (command.trace != nullptr) command.trace(command.name, index, request, reply.view());
+    // Built only when shown: a call without tracing costs no formatting.
+    if (command.trace != nullptr && (output_loglevel & kLogTrace) != 0) {
+        command.trace(command.name, index, request, reply.view());
+    }
     if (length < shape.min) return refuse_reply(command, length, true);
     if (!echo_matches(shape, request, reply.view().bytes())) return refuse_reply(command, length, false);
     return true;
