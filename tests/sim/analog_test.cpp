@@ -13,20 +13,6 @@ using namespace simtest;
 using wexosim::AnalogInput;
 using wexosim::Wave;
 
-// Channel + 0x20, then the rest of the request (letters are the caller's).
-Bytes frame(const std::string& letters, const Bytes& params) {
-    Bytes b(letters.begin(), letters.end());
-    b.insert(b.end(), params.begin(), params.end());
-    b.push_back(0xC8);
-    return b;
-}
-
-Bytes text(const std::string& s) { return Bytes(s.begin(), s.end()); }
-
-Bytes operator+(Bytes a, const Bytes& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
 
 TEST(SimAnalog, ModelTableCarriesTheAnalogColumns) {
     struct Row {

@@ -18,19 +18,6 @@ namespace {
 using namespace simtest;
 using wexosim::UnitState;
 
-Bytes frame(const std::string& letters, const Bytes& params = {}) {
-    Bytes b(letters.begin(), letters.end());
-    b.insert(b.end(), params.begin(), params.end());
-    b.push_back(0xC8);
-    return b;
-}
-
-Bytes text(const std::string& s) { return Bytes(s.begin(), s.end()); }
-
-Bytes operator+(Bytes a, const Bytes& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
 
 // Models: 0 basic parameter set (3 inputs), 4 full set (2 inputs), 17 ASCII
 // pulse frames and EEPROM layout 1 (4 inputs), 42 output alerts and an

@@ -84,6 +84,21 @@ inline Bytes ascii(const std::string& s) {
     return b;
 }
 
+// An ASCII request: the letters, the parameter bytes, 0xC8.
+inline Bytes frame(const std::string& letters, const Bytes& params = {}) {
+    Bytes b(letters.begin(), letters.end());
+    b.insert(b.end(), params.begin(), params.end());
+    b.push_back(0xC8);
+    return b;
+}
+
+inline Bytes text(const std::string& s) { return Bytes(s.begin(), s.end()); }
+
+inline Bytes operator+(Bytes a, const Bytes& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
 inline UnitConfig board(int model, int id = 0, const std::string& ip = "127.0.0.2") {
     UnitConfig c;
     c.ip = ip;
