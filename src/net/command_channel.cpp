@@ -23,6 +23,7 @@ constexpr int kReceiveAttempts = 100;        // receivedata: receives before giv
 constexpr int kReceivePauseMs = 10;          // pause between partial receives
 constexpr int kMaxConsecutiveFailures = 11;  // receive_until_0xc8: failed receives in a row
 constexpr auto kDrainWindow = std::chrono::milliseconds(1);  // ClearReceiveBuffer
+constexpr auto kDrainSpin = std::chrono::microseconds(120);  // its last stretch, watched awake
 constexpr int kDefaultTimeoutMs = 1000;      // a socket opened without a receive time-out
 
 // The unit closed the connection: nothing more will come, so the readers stop
@@ -173,10 +174,18 @@ int receive_until_0xc8(int index, uint8_t* buffer, int max, const uint8_t* reque
 
 void ClearReceiveBuffer(int sock) {
     const Deadline window = Deadline::after(kDrainWindow);
+    // A sleeping wait wakes late by the kernel's timer slack; it sleeps only
+    // until shortly before the window ends, and the last stretch is watched
+    // without sleeping, so the drain ends on time without spinning for the
+    // whole window.
+    const Deadline sleep_until = Deadline::after(kDrainWindow - kDrainSpin);
     uint8_t scratch[4096];
     // Bounded by the window even when the peer keeps sending.
     while (!window.expired()) {
-        if (wait_until(sock, POLLIN, window) <= 0) return;
+        const int ready = sleep_until.expired() ? wait_until(sock, POLLIN, Deadline::after_ms(0))
+                                                : wait_until(sock, POLLIN, sleep_until);
+        if (ready < 0) return;
+        if (ready == 0) continue;
         if (recv(sock, scratch, sizeof(scratch), MSG_DONTWAIT) <= 0) return;
     }
 }
