@@ -76,8 +76,8 @@ std::unique_ptr<Protocol> make_board_protocol(Unit& unit) { return std::make_uni
 
 // ---------------------------------------------------------------- unit state
 
-int Unit::n_outputs() const { return cfg.outputs >= 0 ? cfg.outputs : model_spec(st.model).outputs; }
-int Unit::n_inputs() const { return cfg.inputs >= 0 ? cfg.inputs : model_spec(st.model).inputs; }
+int Unit::n_outputs() const { return cfg.outputs >= 0 ? cfg.outputs : board_model(st.model).outputs; }
+int Unit::n_inputs() const { return cfg.inputs >= 0 ? cfg.inputs : board_model(st.model).inputs; }
 
 IdentForm Unit::ident_form() const {
     if (cfg.ident != IdentForm::Auto) return cfg.ident;

@@ -28,10 +28,10 @@ constexpr int kAllInputs = 7;  // AI channel code asking for every input at once
 
 using Run = std::optional<Bytes> (*)(Unit&, const Bytes&);
 
-ModelSpec spec(const Unit& u) { return model_spec(u.st.model); }
+BoardModel model_of(const Unit& u) { return board_model(u.st.model); }
 
 // AK / AL name analog inputs, or the outputs of a model without inputs.
-int threshold_channels(const ModelSpec& m) { return m.analog_inputs > 0 ? m.analog_inputs : m.analog_outputs; }
+int threshold_channels(const BoardModel& m) { return m.analog_inputs > 0 ? m.analog_inputs : m.analog_outputs; }
 
 // The channel byte 2 names, when the board has it (`count` channels).
 std::optional<std::size_t> channel(const Bytes& f, int count) {
@@ -50,7 +50,7 @@ void put_signed(Bytes& out, int value, int width) { put_hex(out, static_cast<uns
 // ---------------------------------------------------------------- inputs
 
 std::optional<Bytes> read_inputs(Unit& u, const Bytes& f) {
-    const int n = spec(u).analog_inputs;
+    const int n = model_of(u).analog_inputs;
     std::size_t first = 0, last = static_cast<std::size_t>(n);
     if (small_value(f[2]) != kAllInputs) {
         auto ch = channel(f, n);
@@ -66,14 +66,14 @@ std::optional<Bytes> read_inputs(Unit& u, const Bytes& f) {
 }
 
 std::optional<Bytes> read_range(Unit& u, const Bytes& f) {
-    auto ch = channel(f, spec(u).analog_inputs);
+    auto ch = channel(f, model_of(u).analog_inputs);
     if (!ch) return std::nullopt;
     const Analog& a = u.st.analog;
     return ascii_reply(f, {f[2], small(a.inputs[*ch].range & 7), small(a.transmit_cycle & 0x0F)});
 }
 
 std::optional<Bytes> set_range(Unit& u, const Bytes& f) {
-    auto ch = channel(f, spec(u).analog_inputs);
+    auto ch = channel(f, model_of(u).analog_inputs);
     auto range = small_at(f, 3, 7);
     if (!ch || !range) return std::nullopt;
     u.st.analog.inputs[*ch].range = *range;
@@ -83,7 +83,7 @@ std::optional<Bytes> set_range(Unit& u, const Bytes& f) {
 // AP and AS: one unit-wide code in byte 2.
 std::optional<Bytes> set_unit_code(Unit& u, const Bytes& f, int max, int Analog::*field) {
     auto code = small_at(f, 2, max);
-    if (spec(u).analog_inputs == 0 || !code) return std::nullopt;
+    if (model_of(u).analog_inputs == 0 || !code) return std::nullopt;
     u.st.analog.*field = *code;
     return echo_reply(f);
 }
@@ -93,7 +93,7 @@ std::optional<Bytes> set_unit_code(Unit& u, const Bytes& f, int max, int Analog:
 // AO and AQ: entries of channel byte (+ 8 for current) and four hex digits;
 // all entries are taken or none.
 std::optional<Bytes> set_outputs(Unit& u, const Bytes& f, int AnalogOutput::*value, int AnalogOutput::*mode) {
-    const int n = spec(u).analog_outputs;
+    const int n = model_of(u).analog_outputs;
     const std::size_t entries = (f.size() - 3) / 5;
     if (entries == 0 || f.size() != 5 * entries + 3) return std::nullopt;
     auto outputs = u.st.analog.outputs;
@@ -110,7 +110,7 @@ std::optional<Bytes> set_outputs(Unit& u, const Bytes& f, int AnalogOutput::*val
 }
 
 std::optional<Bytes> read_output(Unit& u, const Bytes& f) {
-    auto ch = channel(f, spec(u).analog_outputs);
+    auto ch = channel(f, model_of(u).analog_outputs);
     if (!ch) return std::nullopt;
     const AnalogOutput& o = u.st.analog.outputs[*ch];
     Bytes payload{static_cast<std::uint8_t>(f[2] + ((o.mode & 1) << 3))};
@@ -121,7 +121,7 @@ std::optional<Bytes> read_output(Unit& u, const Bytes& f) {
 // ---------------------------------------------------------------- thermocouples
 
 std::optional<std::size_t> tc_channel(const Unit& u, const Bytes& f) {
-    const ModelSpec m = spec(u);
+    const BoardModel m = model_of(u);
     return m.thermocouple ? channel(f, m.analog_inputs) : std::nullopt;
 }
 
@@ -160,7 +160,7 @@ std::optional<Bytes> read_tc(Unit& u, const Bytes& f) {
 // ---------------------------------------------------------------- thresholds
 
 std::optional<Bytes> read_thresholds(Unit& u, const Bytes& f) {
-    auto ch = channel(f, threshold_channels(spec(u)));
+    auto ch = channel(f, threshold_channels(model_of(u)));
     if (!ch) return std::nullopt;
     const AnalogThreshold& t = u.st.analog.thresholds[*ch];
     Bytes payload{f[2], small(t.flags & 0x0F)};
@@ -170,7 +170,7 @@ std::optional<Bytes> read_thresholds(Unit& u, const Bytes& f) {
 }
 
 std::optional<Bytes> set_thresholds(Unit& u, const Bytes& f) {
-    auto ch = channel(f, threshold_channels(spec(u)));
+    auto ch = channel(f, threshold_channels(model_of(u)));
     auto flags = small_at(f, 3, 15);
     auto first = signed_hex_field(f, 4, 4), second = signed_hex_field(f, 8, 4);
     if (!ch || !flags || !first || !second) return std::nullopt;

@@ -38,7 +38,7 @@ constexpr std::size_t kHeader = 6;  // letters, three address digits, count digi
 // Boards that keep settings in EEPROM layouts, and the analog input boards
 // (their sampling-rate code).
 bool has_eeprom(const Unit& u) {
-    const ModelSpec m = model_spec(u.st.model);
+    const BoardModel m = board_model(u.st.model);
     return m.analog_inputs > 0 || std::any_of(m.settings.begin(), m.settings.end(), [](int v) { return v == 3 || v == 4; });
 }
 

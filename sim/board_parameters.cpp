@@ -124,7 +124,7 @@ std::optional<Bytes> write_channel(Unit& u, const Bytes& f) {
 constexpr std::size_t kSettingColumns[5][2] = {{0, 1}, {2, 2}, {3, 3}, {4, 4}, {4, 4}};
 
 bool in_parameters(const Unit& u, std::size_t selector) {
-    const ModelSpec m = model_spec(u.st.model);
+    const BoardModel m = board_model(u.st.model);
     auto param = [](int v) { return v == 1 || v == 2; };
     return selector < 5 && (param(m.settings[kSettingColumns[selector][0]]) ||
                             param(m.settings[kSettingColumns[selector][1]]));
@@ -184,7 +184,7 @@ constexpr Frame kFrames[] = {
 };
 
 bool has_frame(const Unit& u, Needs needs) {
-    const int pulse = model_spec(u.st.model).pulse;
+    const int pulse = board_model(u.st.model).pulse;
     switch (needs) {
     case Needs::Basic: return pulse == 1 || pulse == 2;
     case Needs::Full: return pulse == 2;

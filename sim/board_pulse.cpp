@@ -136,7 +136,7 @@ constexpr Command kCommands[] = {
 
 bool has_command(const Unit& u, Needs needs) {
     switch (needs) {
-    case Needs::AsciiPulse: return model_spec(u.st.model).pulse == kAsciiPulse;
+    case Needs::AsciiPulse: return board_model(u.st.model).pulse == kAsciiPulse;
     case Needs::Alerts: return u.st.model == kAlertModel;
     case Needs::Any: return true;
     }

@@ -206,7 +206,7 @@ std::string show_input(Simulator& sim, const Args& a) {
 
 // The analog part of the state line: only what the model has.
 std::string analog_text(UnitState s) {
-    const ModelSpec m = model_spec(s.model);
+    const BoardModel m = board_model(s.model);
     auto list = [&](int n, const std::function<std::string(std::size_t)>& item) {
         std::string out;
         for (std::size_t i = 0; i < static_cast<std::size_t>(n); ++i) out += (i ? "," : "") + item(i);
@@ -231,7 +231,7 @@ std::string analog_text(UnitState s) {
 
 // Pulse mode, alerts and settings: only what the model has.
 std::string pulse_text(UnitState s) {
-    const ModelSpec m = model_spec(s.model);
+    const BoardModel m = board_model(s.model);
     auto list = [&](int n, Pick p) {
         std::string out;
         for (std::size_t i = 0; i < static_cast<std::size_t>(n); ++i) out += (i ? "," : "") + join(p(s, i), ":");

@@ -45,7 +45,7 @@ constexpr const char* kWaveNames[] = {"constant", "ramp", "sine"};
 
 }  // namespace
 
-ModelSpec model_spec(int model_code) {
+BoardModel board_model(int model_code) {
     for (const Row& r : kModels)
         if (r.code == model_code)
             return {r.outputs,        r.inputs,        r.auto_switching,

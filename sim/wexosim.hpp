@@ -25,7 +25,7 @@ using Millis = std::chrono::milliseconds;
 
 // What a board of one model code offers (the counts the library's model
 // table holds). Codes without a row (11..15, 48 and above) are all zero.
-struct ModelSpec {
+struct BoardModel {
     int outputs = 0;
     int inputs = 0;
     int auto_switching = 0;  // 1 binary, 2 binary (kind 3 only), 3 ASCII, else none
@@ -37,7 +37,7 @@ struct ModelSpec {
     // detect time, mail masks): 1, 2 parameter memory; 3, 4 EEPROM layout 1, 2; else none.
     std::array<int, 5> settings{};
 };
-ModelSpec model_spec(int model_code);
+BoardModel board_model(int model_code);
 
 // How the board tells its board ID and model.
 enum class IdentForm {

@@ -18,11 +18,11 @@ BoardRow board_row(const Unit& unit) {
     row.model = unit_model(unit);
     if (row.model < 0 || row.model >= WEXO_MODEL_COUNT)
         fail_unit(unit.label + ": model " + model_text(row.model) + " is not in the model table");
-    const int32_t* spec = MODEL_spec[row.model];
-    row.inputs = spec[1];
-    row.pulse = spec[3];
-    for (int i = 0; i < 5; ++i) row.settings[i] = spec[4 + i];
-    row.analog_inputs = spec[10];
+    const int32_t* columns = MODEL_spec[row.model];
+    row.inputs = columns[1];
+    row.pulse = columns[3];
+    for (int i = 0; i < 5; ++i) row.settings[i] = columns[4 + i];
+    row.analog_inputs = columns[10];
     row.unit_kind = xportset[unit.index].unit_kind;
     return row;
 }

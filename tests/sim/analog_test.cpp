@@ -22,7 +22,7 @@ TEST(SimAnalog, ModelTableCarriesTheAnalogColumns) {
     for (Row r : {Row{40, 2, 3, 0, 3, false}, Row{41, 0, 3, 2, 0, false}, Row{42, 2, 3, 0, 3, true},
                   Row{43, 0, 2, 3, 0, false}, Row{44, 0, 5, 0, 5, true}, Row{45, 0, 0, 0, 0, false},
                   Row{46, 0, 0, 0, 0, false}, Row{17, 4, 4, 0, 0, false}}) {
-        wexosim::ModelSpec m = wexosim::model_spec(r.model);
+        wexosim::BoardModel m = wexosim::board_model(r.model);
         EXPECT_EQ((std::array{m.outputs, m.inputs, m.analog_outputs, m.analog_inputs}),
                   (std::array{r.outputs, r.inputs, r.ao, r.ai}))
             << r.model;
