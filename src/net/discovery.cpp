@@ -175,11 +175,7 @@ int search(int timeout_ms) {
     ModuleSocket udp = ModuleSocket::open(Broadcast::kYes);
     if (!udp.valid()) return -1;
 
-    sockaddr_in broadcast{};
-    broadcast.sin_family = AF_INET;
-    broadcast.sin_port = htons(kConfigPort);
-    broadcast.sin_addr.s_addr = htonl(INADDR_BROADCAST);
-    if (int err = udp.send_discovery(broadcast)) {
+    if (int err = udp.send_discovery(config_broadcast())) {
         set_system_error(err);
         return -1;
     }

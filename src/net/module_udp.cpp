@@ -1,5 +1,6 @@
 #include "net/module_udp.hpp"
 
+#include <arpa/inet.h>
 #include <sys/socket.h>
 
 #include <algorithm>
@@ -8,6 +9,14 @@
 #include "core/state.hpp"
 
 namespace wexo {
+
+sockaddr_in config_broadcast() {
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(kConfigPort);
+    to.sin_addr.s_addr = htonl(INADDR_BROADCAST);
+    return to;
+}
 
 bool reply_fits(std::span<const uint8_t> query, std::span<const uint8_t> reply) {
     return query.size() >= 4 && reply.size() >= 4 &&

@@ -30,6 +30,9 @@ constexpr std::array<uint8_t, 4> kSetupQuery{0x00, 0x00, 0x00, 0xF8};
 constexpr std::array<uint8_t, 4> kIdTextQuery{0x00, 0x00, 0x00, 0xF4};
 constexpr std::array<uint8_t, 4> kCpQuery{0x00, 0x00, 0x00, 0xE7};
 
+// Every module's configuration port: 255.255.255.255:30718.
+sockaddr_in config_broadcast();
+
 // Whether reply answers query: at least four bytes, byte 3 the query's code plus one.
 bool reply_fits(std::span<const uint8_t> query, std::span<const uint8_t> reply);
 

@@ -8,6 +8,7 @@
 #include "core/call.hpp"
 #include "core/state.hpp"
 #include "net/command_channel.hpp"
+#include "net/exchange.hpp"
 #include "net/unit_socket.hpp"
 
 namespace wexo {
@@ -20,12 +21,6 @@ constexpr uint8_t kLongRead = 0x13;
 constexpr uint8_t kLongWrite = 0x1B;
 // The module's greeting in the short form is at most this long.
 constexpr int kGreetingMax = 7;
-
-// Two lower-case hex digits per byte, no separators, as the trace lines show them.
-void hex_text(const uint8_t* bytes, std::size_t count, char* out) {
-    for (std::size_t i = 0; i < count; ++i) std::snprintf(out + 2 * i, 3, "%02x", bytes[i]);
-    out[2 * count] = '\0';
-}
 
 // One pin exchange on a connection of its own: greeting (short form),
 // request, fixed-length reply, trace line "<name> <request> -> <index> -> <reply>".
@@ -53,11 +48,8 @@ bool pin_exchange(int index, bool long_form, const Frame& request, uint8_t* repl
         return false;
     }
 
-    char sent_text[2 * 9 + 1];
-    char reply_text[2 * 5 + 1];
-    hex_text(request.data(), request.size(), sent_text);
-    hex_text(reply, static_cast<std::size_t>(reply_length), reply_text);
-    output_log(kLogTrace, "%s %s -> %d -> %s", name, sent_text, index, reply_text);
+    trace_request_reply(name, index, request,
+                        ReplyView({reply, static_cast<std::size_t>(reply_length)}));
     return true;
 }
 

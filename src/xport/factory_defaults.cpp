@@ -12,7 +12,6 @@ namespace wexo {
 
 namespace {
 
-constexpr uint16_t kSetupPort = 9999;
 constexpr int kMostChunks = 250;
 constexpr std::size_t kChunkText = 255;  // a chunk buffer of 256 bytes with its zero
 constexpr int kSettleMs = 1000;

@@ -17,7 +17,6 @@ namespace wexo {
 
 namespace {
 
-constexpr uint16_t kSetupPort = 9999;
 constexpr int kRestartAttempts = 20;
 constexpr int kRestartPauseMs = 1000;
 constexpr int kPerformanceSettleMs = 2000;
@@ -25,22 +24,6 @@ constexpr int kPerformanceProbes = 15;
 constexpr int kProbeWaitMs = 1000;
 constexpr int kWriteReplySize = 4;
 constexpr uint8_t kRestartCode = 0x58;
-
-sockaddr_in broadcast_address() {
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(kConfigPort);
-    to.sin_addr.s_addr = htonl(INADDR_BROADCAST);
-    return to;
-}
-
-// The unit's address at another port.
-sockaddr_in unit_at(int index, uint16_t port) {
-    sockaddr_in to = record(index).unit_addr;
-    to.sin_family = AF_INET;
-    to.sin_port = htons(port);
-    return to;
-}
 
 // The command channel is closed before the module is changed under it.
 void close_channel_first(int index) {
@@ -56,7 +39,7 @@ int set_ip_address(unsigned mac4, unsigned mac5, const uint8_t (&ip)[4]) {
     if (!udp.valid()) return 0;
     // Nothing comes back: the module takes the address and restarts.
     udp.send(address_packet(static_cast<uint8_t>(mac4), static_cast<uint8_t>(mac5), ip),
-             broadcast_address());
+             config_broadcast());
     return 1;
 }
 
@@ -64,7 +47,7 @@ int first_found_set_ip(int timeout_ms, const uint8_t (&ip)[4]) {
     set_error(kOk);
     ModuleSocket udp = ModuleSocket::open(Broadcast::kYes);
     if (!udp.valid()) return 0;
-    udp.send(kDiscoveryQuery, broadcast_address());
+    udp.send(kDiscoveryQuery, config_broadcast());
     const Deadline window = Deadline::after_ms(timeout_ms);
     bool assigned = false;
     for (;;) {
@@ -129,17 +112,8 @@ int set_cp_mode(int index, int cp1, int cp2, int cp3, int option) {
     close_channel_first(index);
     wexo_device& rec = record(index);
     // The pin block goes to the module's configuration port over TCP.
-    Socket tcp(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    if (!tcp.valid()) {
-        set_system_error(errno);
-        return 0;
-    }
-    if (!bind_local_interface(tcp.get())) return 0;
-    if (const uint32_t code = connect2(tcp.get(), unit_at(index, ntohs(rec.unit_addr.sin_port)), rec.timeout_ms)) {
-        set_error(code);
-        return 0;
-    }
-    set_socket_timeout(tcp.get(), SO_RCVTIMEO, rec.timeout_ms);
+    Socket tcp = open_unit_connection(index, ntohs(rec.unit_addr.sin_port));
+    if (!tcp.valid()) return 0;
     rec.cp_mode[0] = cp1;
     rec.cp_mode[1] = cp2;
     rec.cp_mode[2] = cp3;
@@ -244,21 +218,12 @@ uint8_t serial_flags_of(int data_bits, int parity, int stop_bits) {
 }
 
 int wait_restart(int index) {
-    const int timeout_ms = record(index).timeout_ms;
-    uint32_t code = 0;
     for (int attempt = 0; attempt < kRestartAttempts; ++attempt) {
-        // A fresh socket each time: one whose connect failed cannot be reused.
-        Socket tcp(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-        if (!tcp.valid()) {
-            set_system_error(errno);
-            return 0;
-        }
-        if (!bind_local_interface(tcp.get())) return 0;
-        code = connect2(tcp.get(), unit_at(index, kSetupPort), timeout_ms);
-        if (code == 0) return 1;
+        // A fresh connection each time (one whose connect failed cannot be
+        // reused); a failed attempt leaves its code, the last one stays.
+        if (open_unit_connection(index, kSetupPort).valid()) return 1;
         if (attempt + 1 < kRestartAttempts) Sleep(kRestartPauseMs);
     }
-    set_error(code);
     return 0;
 }
 

@@ -8,6 +8,9 @@
 
 namespace wexo {
 
+// The module's setup menu; a connection accepted there means it is up.
+constexpr uint16_t kSetupPort = 9999;
+
 constexpr std::size_t kPinModePacketSize = 130;
 constexpr std::size_t kSerialPacketSize = 124;
 
