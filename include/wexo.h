@@ -32,6 +32,11 @@ extern "C" {
 #define WEXO_API
 #endif
 
+/* Version of this header; wexo_version() gives the library's at run time. */
+#define WEXO_VERSION_MAJOR 1
+#define WEXO_VERSION_MINOR 3
+#define WEXO_VERSION_PATCH 0
+
 /* ------------------------------------------------------------------ codes */
 
 #define WEXO_OK                  0  /* no error */
@@ -234,6 +239,14 @@ WEXO_API int ZuWexoPicFirmwareUpdate(int index, int address, const unsigned char
 WEXO_API int ZuWexoPicFirmwareUpdateIntelHex(int index, const char *text);
 
 /* Extensions (not part of the original call set). */
+
+/* An English text for a last-error code: the library's codes 0 to 13, and the
+ * system's text for errno + 10000. Never NULL; the text is constant and may be
+ * used from any thread. ZuWexoGetLastErrorMessage keeps the original texts. */
+WEXO_API const char *wexo_strerror(int code);
+
+/* The library's version, "MAJOR.MINOR.PATCH"; compare with WEXO_VERSION_*. */
+WEXO_API const char *wexo_version(void);
 
 /* What an Intel HEX text holds. */
 typedef struct wexo_hex_summary {

@@ -191,31 +191,9 @@ void print_text(const std::string& text) { std::cout << text << std::flush; }
 // ------------------------------------------------------------------ errors
 
 std::string gloss(int code) {
-    switch (code) {
-    case WEXO_OK: return "no error code was left";
-    case WEXO_ERR_NOT_INITIALIZED: return "library not initialised";
-    case WEXO_ERR_NOT_FOUND: return "the search found no unit";
-    case WEXO_ERR_INDEX_RANGE: return "device index beyond the units found";
-    case WEXO_ERR_NO_MATCH: return "no unit matches, or the addressed unit did not answer";
-    case WEXO_ERR_NOT_CONNECTED: return "the unit's command channel is not open";
-    case WEXO_ERR_NOT_POSSIBLE:
-        return "operation not possible: not offered by this model, or a value out of range";
-    case WEXO_ERR_ALREADY: return "already connected, or a unit's configuration could not be read";
-    case WEXO_ERR_TABLE_FULL: return "the device table is full";
-    case WEXO_ERR_BAD_REPLY: return "unexpected or malformed reply from the unit";
-    case WEXO_ERR_PARAMETER: return "bad parameter";
-    case WEXO_ERR_SETTING: return "setting failed";
-    case WEXO_ERR_RESTART: return "restart failed";
-    case WEXO_ERR_NETMASK: return "the unit is outside the netmask";
-    case WEXO_ERR_CONNECT_TIMEOUT: return "connection timed out";
-    default: break;
-    }
-    if (code > WEXO_ERR_SYSTEM_BASE) {
-        const int number = code - WEXO_ERR_SYSTEM_BASE;
-        if (number == EAGAIN) return "no data within the time-out";
-        return std::string("system error: ") + std::strerror(number);
-    }
-    return "unknown code";
+    if (code == WEXO_OK) return "no error code was left";
+    if (code >= WEXO_ERR_SYSTEM_BASE) return std::string("system error: ") + wexo_strerror(code);
+    return wexo_strerror(code);
 }
 
 void report_failure(const Failure& failure, bool json) {

@@ -94,6 +94,25 @@ TEST_F(LibraryTest, EveryMessageTextAndSystemCodes) {
     EXPECT_EQ(ZuWexoGetLastError(), 10011);
 }
 
+TEST(EnglishMessages, LibraryCodesSystemCodesAndUnknown) {
+    EXPECT_STREQ(wexo_strerror(0), "no error");
+    EXPECT_STREQ(wexo_strerror(5), "the unit's command channel is not open");
+    EXPECT_STREQ(wexo_strerror(13), "the unit is outside the netmask");
+    EXPECT_STREQ(wexo_strerror(10110), "Connection timed out");
+    EXPECT_STREQ(wexo_strerror(10011), "Resource temporarily unavailable");
+    for (int unknown : {-1, 14, 9999, 10000 + 100000}) {
+        EXPECT_STREQ(wexo_strerror(unknown), "unknown error code") << unknown;
+    }
+}
+
+TEST(Version, LibraryMatchesHeader) {
+    const std::string header = std::to_string(WEXO_VERSION_MAJOR) + "." +
+                                std::to_string(WEXO_VERSION_MINOR) + "." +
+                                std::to_string(WEXO_VERSION_PATCH);
+    EXPECT_EQ(wexo_version(), header);
+    EXPECT_EQ(WEXO_VERSION_MAJOR, 1);  // the SONAME's major
+}
+
 TEST_F(LibraryTest, CheckCommonOrderOfCodes) {
     add_record("127.0.0.2", 10003);
     add_record("127.0.0.3", 10003);
