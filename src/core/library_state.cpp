@@ -62,6 +62,10 @@ void write_line(unsigned level, const char* format, va_list args) {
     if ((level & output_loglevel) == 0) return;
     char line[4096];
     std::vsnprintf(line, sizeof(line), format, args);
+    if (Deferred* d = t_deferred; d != nullptr) {
+        d->log.append(line).push_back('\n');  // printed in order by the caller's thread
+        return;
+    }
     std::puts(line);
 }
 

@@ -8,6 +8,7 @@
 
 #include "wexo.h"
 #include "wexo_data.h"
+#include "core/worker.hpp"
 
 namespace wexo {
 
@@ -32,9 +33,22 @@ enum ErrorCode : uint32_t {
     kConnectTimeout = WEXO_ERR_CONNECT_TIMEOUT,
 };
 
-inline void set_error(uint32_t code) { ::error = code; }
+// On a search worker the code goes to its Deferred, never to the global.
+inline void set_error(uint32_t code) {
+    if (Deferred* d = t_deferred; d != nullptr) [[unlikely]] {
+        d->error = code;
+        d->error_set = true;
+    } else {
+        ::error = code;
+    }
+}
+// The code as the caller's calls so far have left it.
+inline uint32_t last_error() {
+    if (const Deferred* d = t_deferred; d != nullptr && d->error_set) [[unlikely]] return d->error;
+    return ::error;
+}
 // Stores an operating-system error number the way every socket failure is reported.
-inline void set_system_error(int err) { ::error = static_cast<uint32_t>(err) + WEXO_ERR_SYSTEM_BASE; }
+inline void set_system_error(int err) { set_error(static_cast<uint32_t>(err) + WEXO_ERR_SYSTEM_BASE); }
 
 // Writes one log line to standard output when level is enabled in the mask.
 // Always returns 1.
@@ -66,7 +80,11 @@ enum ModelColumn : int {
     kColAnalogInputs = 10,
 };
 
-inline wexo_device& record(int index) { return xportset[index]; }
+// A search worker sees its own copy of the record it works on.
+inline wexo_device& record(int index) {
+    if (Deferred* d = t_deferred; d != nullptr && d->index == index) [[unlikely]] return d->rec;
+    return xportset[index];
+}
 
 // Serial rate in bit/s of a module baud code; 0 for codes without an entry.
 int baud_rate_of(uint8_t baud_code);

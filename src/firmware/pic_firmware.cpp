@@ -35,7 +35,7 @@ bool receive(int index, int most) {
     uint8_t ignored[4];
     if (receive_serial_data(index, ignored, most) > 0) return true;
     // A unit that hung up leaves code 0 behind; the transfer still failed.
-    if (::error == kOk) set_system_error(ECONNRESET);
+    if (last_error() == kOk) set_system_error(ECONNRESET);
     return false;
 }
 

@@ -8,10 +8,13 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "core/call.hpp"
 #include "core/state.hpp"
+#include "core/worker.hpp"
 #include "net/identification.hpp"
 #include "net/unit_socket.hpp"
 
@@ -62,6 +65,62 @@ void remove_record(int index) {
     std::memmove(&xportset[index], &xportset[index + 1],
                  sizeof(wexo_device) * static_cast<std::size_t>(WEXO_MAX_DEVICES - 1 - index));
     --xportcount;
+}
+
+// Search workers: enough for every record of the table, so that a full
+// network is configured and identified in about the time of one unit.
+constexpr int kSearchWorkers = WEXO_MAX_DEVICES;
+
+// Runs the configuration queries of every found unit and, where asked for,
+// its identification, concurrently; what a caller can see (records, removals,
+// codes, log lines) is what running them one unit after another gives:
+// unit i's query, then its identification, then unit i+1's query.
+void configure_found_units(const ModuleSocket& udp, int timeout_ms) {
+    std::vector<Deferred> config(static_cast<std::size_t>(xportcount));
+    for (std::size_t i = 0; i < config.size(); ++i) config[i].index = static_cast<int>(i);
+    run_deferred(config, [timeout_ms] {
+        // Each unit is asked over a socket of its own, so that replies are
+        // told apart by socket.
+        const ModuleSocket own = ModuleSocket::open(Broadcast::kNo);
+        return own.valid() ? get_xport_information2(own, t_deferred->index, timeout_ms) : -1;
+    }, kSearchWorkers);
+    for (Deferred& slot : config) {
+        if (slot.result >= 0) continue;
+        // No socket of its own (out of descriptors): the search's socket serves.
+        slot.error_set = false;
+        run_here(slot, [&] { return get_xport_information2(udp, slot.index, timeout_ms); });
+    }
+
+    // The table as the sequential removals leave it, and the identifications
+    // at the indices their units then have.
+    for (const Deferred& slot : config) xportset[slot.index] = slot.rec;
+    std::vector<Deferred> identify;
+    int position = 0;
+    for (const Deferred& slot : config) {
+        if (slot.result == 0) {
+            remove_record(position);
+            continue;
+        }
+        if (auto_requestid && record(position).data_port == auto_requestid_port) {
+            identify.emplace_back().index = position;
+        }
+        ++position;
+    }
+    run_deferred(identify, [] { return identify_as_requested(t_deferred->index); }, kSearchWorkers);
+
+    // Codes and log lines in the sequential order.
+    auto next = identify.begin();
+    position = 0;
+    for (const Deferred& slot : config) {
+        if (!slot.log.empty()) std::fwrite(slot.log.data(), 1, slot.log.size(), stdout);
+        if (slot.error_set) set_error(slot.error);
+        if (slot.result == 0) {
+            set_error(kAlready);
+            continue;
+        }
+        if (next != identify.end() && next->index == position) apply_deferred(*next++);
+        ++position;
+    }
 }
 
 }  // namespace
@@ -199,18 +258,9 @@ int search(int timeout_ms) {
         }
     }
 
-    for (int i = 0; i < xportcount;) {
-        if (!get_xport_information2(udp, i, timeout_ms)) {
-            remove_record(i);
-            set_error(kAlready);
-            continue;
-        }
-        if (auto_requestid && record(i).data_port == auto_requestid_port) identify_as_requested(i);
-        ++i;
-    }
-
+    configure_found_units(udp, timeout_ms);
     udp.close();
-    if (xportcount == 0 && ::error == kOk) set_error(kNotFound);
+    if (xportcount == 0 && last_error() == kOk) set_error(kNotFound);
     xportsearchcount = xportcount;
     output_log(kLogResult, "ZuWexoSearch:%d", xportcount);
     return xportcount;

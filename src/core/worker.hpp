@@ -1,0 +1,44 @@
+// Work the search hands to worker threads. A worker must not write the
+// library's globals: what it would write (the last-error code, log lines, the
+// record of its unit) goes to its Deferred instead, and the caller's thread
+// applies the Deferreds in the order the work would have run one unit after
+// another.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "wexo_data.h"
+
+namespace wexo {
+
+struct Deferred {
+    int index = -1;        // the record the worker stands in for
+    wexo_device rec{};     // its copy of that record
+    int result = 0;        // what the job returned
+    bool error_set = false;
+    uint32_t error = 0;    // the last code it stored, when error_set
+    std::string log;       // its log lines, each with its newline
+};
+
+// The Deferred of the calling worker thread; null on the caller's own thread.
+extern constinit thread_local Deferred* t_deferred;
+
+// Runs job once for every slot on at most max_workers threads and returns
+// when all are done. Each run sees t_deferred = its slot, started as a copy of
+// record slot.index, and stores what it returns in slot.result. Slots whose
+// records share one IPv4 address run one after another, in slot order, on one
+// thread, as a module serves one connection at a time. Work that finds no
+// thread runs on the calling thread, deferred all the same.
+void run_deferred(std::vector<Deferred>& slots, const std::function<int()>& job, int max_workers);
+
+// Runs job for one slot on the calling thread, deferred like a worker's run.
+void run_here(Deferred& slot, const std::function<int()>& job);
+
+// Applies a Deferred on the caller's thread: writes its record back, prints
+// its log lines and stores its code if it set one.
+void apply_deferred(const Deferred& done);
+
+}  // namespace wexo
