@@ -4,14 +4,15 @@
 #include <poll.h>
 #include <sys/socket.h>
 
+#include <sys/time.h>
+
+#include <algorithm>
+#include <chrono>
+#include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
-#include <algorithm>
-#include <chrono>
-#include <cstdint>
-#include <sys/time.h>
 
 #include "core/deadline.hpp"
 #include "core/state.hpp"
@@ -25,20 +26,12 @@ constexpr int kMaxConsecutiveFailures = 11;  // receive_until_0xc8: failed recei
 constexpr auto kDrainWindow = std::chrono::milliseconds(1);  // ClearReceiveBuffer
 constexpr auto kDrainSpin = std::chrono::microseconds(120);  // its last stretch, watched awake
 constexpr int kDefaultTimeoutMs = 1000;      // a socket opened without a receive time-out
+// Longest wait of one receive, so that eleven of them still fit an int of ms.
+constexpr int kLongestReceiveMs = INT32_MAX / kMaxConsecutiveFailures;
 
 // The unit closed the connection: nothing more will come, so the readers stop
 // at once instead of retrying.
 void set_end_of_stream() { set_system_error(ECONNRESET); }
-
-// The receive time-out the channel was opened with, in ms.
-int channel_timeout_ms(int sock) {
-    timeval tv{};
-    socklen_t length = sizeof(tv);
-    if (getsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &tv, &length) != 0) return kDefaultTimeoutMs;
-    const long long ms = static_cast<long long>(tv.tv_sec) * 1000 + tv.tv_usec / 1000;
-    return ms > 0 ? static_cast<int>(std::min<long long>(ms, INT32_MAX / kMaxConsecutiveFailures))
-                  : kDefaultTimeoutMs;
-}
 
 // The time a reader may spend: each receive waits at most the channel's
 // time-out, and the whole read at most the reader's failure budget of eleven
@@ -46,43 +39,106 @@ int channel_timeout_ms(int sock) {
 // commands can hold a call longer.
 class ReadBudget {
 public:
-    explicit ReadBudget(int sock)
-        : per_receive_(std::chrono::milliseconds(channel_timeout_ms(sock))),
-          overall_(Deadline::after(per_receive_ * kMaxConsecutiveFailures)) {}
-    // 1 readable, 0 the receive's time-out ran out, -1 the wait failed (errno).
-    int wait(int sock) const {
-        return wait_until(sock, POLLIN, Deadline::after(per_receive_).earliest(overall_));
-    }
+    explicit ReadBudget(const Inbox& inbox)
+        : overall_(Deadline::after(inbox.per_receive() * kMaxConsecutiveFailures)) {}
+    const Deadline& overall() const { return overall_; }
     bool spent() const { return overall_.expired(); }
 
 private:
-    std::chrono::milliseconds per_receive_;
     Deadline overall_;
 };
 
+// One inbox per record: a unit's channel is used by one thread at a time.
+Inbox unit_inboxes[WEXO_MAX_DEVICES];
+
 }  // namespace
 
-long receive_some(int sock, uint8_t* buffer, std::size_t size) {
-    const int ready =
-        wait_until(sock, POLLIN, Deadline::after_ms(channel_timeout_ms(sock)));
+void Inbox::reset(int timeout_ms) {
+    clear();
+    // set_socket_timeout gives a socket at least 1 ms.
+    timeout_ms_ = std::clamp(timeout_ms, 1, kLongestReceiveMs);
+    socket_waits_ = timeout_ms_ == std::max(timeout_ms, 1);
+}
+
+Inbox Inbox::for_socket(int sock) {
+    Inbox inbox;
+    timeval tv{};
+    socklen_t length = sizeof(tv);
+    const long long ms = getsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &tv, &length) == 0
+                             ? static_cast<long long>(tv.tv_sec) * 1000 + tv.tv_usec / 1000
+                             : 0;
+    inbox.reset(ms > 0 ? static_cast<int>(std::min<long long>(ms, kLongestReceiveMs))
+                       : kDefaultTimeoutMs);
+    // Only a whole number of ms set by us is known to bound a blocking recv.
+    inbox.socket_waits_ = inbox.socket_waits_ && ms > 0 && tv.tv_usec % 1000 == 0;
+    return inbox;
+}
+
+std::size_t Inbox::take(uint8_t* out, std::size_t n) {
+    const std::size_t count = std::min(n, size());
+    std::memcpy(out, bytes_.data() + begin_, count);
+    begin_ += count;
+    if (begin_ == end_) clear();
+    return count;
+}
+
+long Inbox::receive(int sock, uint8_t* out, std::size_t room, const Deadline& overall) const {
+    // A blocking recv is bounded by the socket's time-out: one system call
+    // when the reply is already on its way. Near the overall deadline, and
+    // after a signal, the wait is a poll bounded by what is left.
+    if (socket_waits_ && overall.left() >= per_receive()) {
+        const ssize_t got = recv(sock, out, room, 0);
+        if (got >= 0 || errno != EINTR) return static_cast<long>(got);
+    }
+    const int ready = wait_until(sock, POLLIN, Deadline::after(per_receive()).earliest(overall));
     if (ready <= 0) {
         if (ready == 0) errno = EAGAIN;
         return -1;
     }
-    return static_cast<long>(recv(sock, buffer, size, MSG_DONTWAIT));
+    return static_cast<long>(recv(sock, out, room, MSG_DONTWAIT));
 }
 
-int receivedata(int sock, uint8_t* buffer, int n) {
+long Inbox::fill(int sock, const Deadline& overall) {
+    if (begin_ > 0) {
+        std::memmove(bytes_.data(), bytes_.data() + begin_, size());
+        end_ -= begin_;
+        begin_ = 0;
+    }
+    const long got = receive(sock, bytes_.data() + end_, bytes_.size() - end_, overall);
+    if (got > 0) end_ += static_cast<std::size_t>(got);
+    return got;
+}
+
+Link unit_link(int index) { return Link{record(index).sock, unit_inboxes[index]}; }
+
+void reset_unit_inbox(int index, int timeout_ms) { unit_inboxes[index].reset(timeout_ms); }
+
+long receive_some(Link link, uint8_t* buffer, std::size_t size) {
+    if (link.inbox.empty()) {
+        return link.inbox.receive(link.sock, buffer, size, Deadline::after(link.inbox.per_receive()));
+    }
+    // What a receive from the socket would have given: the waiting bytes
+    // first, then whatever else has arrived.
+    std::size_t count = link.inbox.take(buffer, size);
+    if (count < size) {
+        const ssize_t more = recv(link.sock, buffer + count, size - count, MSG_DONTWAIT);
+        if (more > 0) count += static_cast<std::size_t>(more);
+    }
+    return static_cast<long>(count);
+}
+
+int receivedata(Link link, uint8_t* buffer, int n) {
     if (n <= 0) return 0;
-    const ReadBudget budget(sock);
-    int count = 0;
-    for (int attempts = kReceiveAttempts; attempts > 0 && !budget.spent(); --attempts) {
-        const int ready = budget.wait(sock);
-        if (ready <= 0) {
-            set_system_error(ready == 0 ? EAGAIN : errno);
+    const ReadBudget budget(link.inbox);
+    auto count = static_cast<int>(link.inbox.take(buffer, static_cast<std::size_t>(n)));
+    for (int attempts = kReceiveAttempts; count < n; --attempts) {
+        // Still short after every attempt, or out of time: the reply did not
+        // come in time, which the caller learns like a receive time-out.
+        if (attempts == 0 || budget.spent()) {
+            set_system_error(EAGAIN);
             return 0;
         }
-        const ssize_t got = recv(sock, buffer + count, static_cast<size_t>(n - count), MSG_DONTWAIT);
+        const long got = link.inbox.fill(link.sock, budget.overall());
         if (got < 0) {
             set_system_error(errno);
             return 0;
@@ -91,14 +147,10 @@ int receivedata(int sock, uint8_t* buffer, int n) {
             set_end_of_stream();
             return 0;
         }
-        count += static_cast<int>(got);
-        if (count >= n) return n;
-        Sleep(kReceivePauseMs);
+        count += static_cast<int>(link.inbox.take(buffer + count, static_cast<std::size_t>(n - count)));
+        if (count < n) Sleep(kReceivePauseMs);
     }
-    // Still short after every attempt, or out of time: the reply did not
-    // come in time, which the caller learns like a receive time-out.
-    set_system_error(EAGAIN);
-    return 0;
+    return n;
 }
 
 int receive_until_0xc8(int index, uint8_t* buffer, int max, const uint8_t* request) {
@@ -106,26 +158,35 @@ int receive_until_0xc8(int index, uint8_t* buffer, int max, const uint8_t* reque
     const auto expected0 = static_cast<uint8_t>(request[0] + 0x20);
     const auto expected1 = static_cast<uint8_t>(request[1] + 0x20);
     set_error(kOk);
-    const int sock = record(index).sock;
-    const ReadBudget budget(sock);
+    const Link link = unit_link(index);
+    Inbox& inbox = link.inbox;
+    const ReadBudget budget(inbox);
     int count = 0;
     int failures = 0;
-    while (count < max) {
+    for (;;) {
+        // Consume exactly through the first terminator, or the byte that
+        // reaches max: what follows stays for the next reader.
+        while (!inbox.empty()) {
+            const uint8_t byte = inbox.pop();
+            buffer[count++] = byte;
+            if (byte == kTerminator) {
+                if (count >= 2 && buffer[0] == expected0 && buffer[1] == expected1) return count;
+                count = 0;  // a reply to another command: skip it
+            } else if (count == max) {
+                set_error(kBadReply);
+                return 0;
+            }
+        }
         if (budget.spent()) {
             set_system_error(EAGAIN);
             return 0;
         }
-        // Look at what is waiting, then consume exactly through the first
-        // terminator or the byte that reaches max, so nothing after the
-        // frame is taken.
-        ssize_t peeked = -1;
-        const int ready = budget.wait(sock);
-        if (ready > 0) {
-            peeked = recv(sock, buffer + count, static_cast<size_t>(max - count), MSG_PEEK | MSG_DONTWAIT);
-        } else if (ready == 0) {
-            errno = EAGAIN;
+        const long got = inbox.fill(link.sock, budget.overall());
+        if (got == 0) {
+            set_end_of_stream();
+            return 0;
         }
-        if (peeked < 0) {
+        if (got < 0) {
             if (++failures >= kMaxConsecutiveFailures) {
                 set_system_error(errno);
                 return 0;
@@ -133,46 +194,12 @@ int receive_until_0xc8(int index, uint8_t* buffer, int max, const uint8_t* reque
             Sleep(kReceivePauseMs);
             continue;
         }
-        if (peeked == 0) {
-            set_end_of_stream();
-            return 0;
-        }
-        ssize_t take = 0;
-        while (take < peeked) {
-            const uint8_t byte = buffer[count + take++];
-            if (byte == kTerminator || count + take == max) break;
-        }
-        const ssize_t got = recv(sock, buffer + count, static_cast<size_t>(take), MSG_DONTWAIT);
-        if (got <= 0) {
-            if (got == 0) {
-                set_end_of_stream();
-                return 0;
-            }
-            if (++failures >= kMaxConsecutiveFailures) {
-                set_system_error(errno);
-                return 0;
-            }
-            continue;
-        }
         failures = 0;
-        for (ssize_t i = 0; i < got; ++i) {
-            const uint8_t byte = buffer[count++];
-            if (byte == kTerminator) {
-                if (count >= 2 && buffer[0] == expected0 && buffer[1] == expected1) return count;
-                count = 0;  // a reply to another command: skip it
-                break;
-            }
-            if (count == max) {
-                set_error(kBadReply);
-                return 0;
-            }
-        }
     }
-    set_error(kBadReply);
-    return 0;
 }
 
-void ClearReceiveBuffer(int sock) {
+void ClearReceiveBuffer(Link link) {
+    link.inbox.clear();
     const Deadline window = Deadline::after(kDrainWindow);
     // A sleeping wait wakes late by the kernel's timer slack; it sleeps only
     // until shortly before the window ends, and the last stretch is watched
@@ -182,11 +209,11 @@ void ClearReceiveBuffer(int sock) {
     uint8_t scratch[4096];
     // Bounded by the window even when the peer keeps sending.
     while (!window.expired()) {
-        const int ready = sleep_until.expired() ? wait_until(sock, POLLIN, Deadline::after_ms(0))
-                                                : wait_until(sock, POLLIN, sleep_until);
+        const int ready = sleep_until.expired() ? wait_until(link.sock, POLLIN, Deadline::after_ms(0))
+                                                : wait_until(link.sock, POLLIN, sleep_until);
         if (ready < 0) return;
         if (ready == 0) continue;
-        if (recv(sock, scratch, sizeof(scratch), MSG_DONTWAIT) <= 0) return;
+        if (recv(link.sock, scratch, sizeof(scratch), MSG_DONTWAIT) <= 0) return;
     }
 }
 

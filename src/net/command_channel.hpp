@@ -4,10 +4,13 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
 #include <span>
+
+#include "core/deadline.hpp"
 
 namespace wexo {
 
@@ -15,11 +18,66 @@ constexpr uint8_t kTerminator = 0xC8;
 // Longest ASCII reply accepted by every command but the EEPROM write.
 constexpr int kMaxAsciiReply = 256;
 
+// Bytes received on a connection but not yet read. A reader receives all the
+// socket holds (up to the capacity), so a reply that arrives whole costs one
+// recv; what follows the reply waits here for the next reader, as it would
+// have waited in the socket.
+class Inbox {
+public:
+    // A new connection whose receive time-out (SO_RCVTIMEO) was set to
+    // timeout_ms as set_socket_timeout sets it.
+    void reset(int timeout_ms);
+    // The same for a socket whose time-out is read from the socket itself.
+    static Inbox for_socket(int sock);
+
+    std::size_t size() const { return end_ - begin_; }
+    bool empty() const { return begin_ == end_; }
+    void clear() { begin_ = end_ = 0; }
+    // Moves up to n waiting bytes to out; returns how many.
+    std::size_t take(uint8_t* out, std::size_t n);
+    uint8_t pop() {
+        const uint8_t byte = bytes_[begin_++];
+        if (begin_ == end_) clear();
+        return byte;
+    }
+
+    // How long one receive waits.
+    std::chrono::milliseconds per_receive() const { return std::chrono::milliseconds(timeout_ms_); }
+    // One receive of at most room bytes into out, waiting at most one
+    // receive's time-out and never past overall: the count, 0 when the peer
+    // closed the connection, -1 with errno (EAGAIN when nothing came).
+    long receive(int sock, uint8_t* out, std::size_t room, const Deadline& overall) const;
+    // One such receive into the free space behind the waiting bytes.
+    long fill(int sock, const Deadline& overall);
+
+private:
+    static constexpr std::size_t kCapacity = 512;
+    std::array<uint8_t, kCapacity> bytes_{};
+    std::size_t begin_ = 0;
+    std::size_t end_ = 0;
+    int timeout_ms_ = 1000;
+    // Whether the socket's own time-out equals one receive's wait, so that
+    // a plain blocking recv is bounded as a poll would be.
+    bool socket_waits_ = false;
+};
+
+// A connection as the readers see it: its socket and its inbox.
+struct Link {
+    int sock;
+    Inbox& inbox;
+};
+
+// The command channel of record index (its sock) with the unit's inbox.
+Link unit_link(int index);
+// Forgets what the unit's inbox holds: its channel was just opened with the
+// given time-out.
+void reset_unit_inbox(int index, int timeout_ms);
+
 // Reads exactly n bytes; returns n, or 0 (code errno + 10000 on a failed
-// receive; ECONNRESET + 10000 when the unit closed the connection; EAGAIN +
+// receive; ECONNRESET + 10000 when the peer closed the connection; EAGAIN +
 // 10000 when the reply is not complete after 100 receives or eleven times
 // the channel's time-out).
-int receivedata(int sock, uint8_t* buffer, int n);
+int receivedata(Link link, uint8_t* buffer, int n);
 
 // Reads one ASCII reply of unit index answering request's two letters into
 // buffer (at most max bytes, terminator included). Frames answering other
@@ -30,12 +88,13 @@ int receivedata(int sock, uint8_t* buffer, int n);
 int receive_until_0xc8(int index, uint8_t* buffer, int max, const uint8_t* request);
 
 // One receive of at most size bytes, waiting at most the channel's
-// time-out. The count (0 when the unit closed the connection), or -1 with
-// errno (EAGAIN when nothing came in time).
-long receive_some(int sock, uint8_t* buffer, std::size_t size);
+// time-out: the bytes already waiting in the inbox and what the socket has
+// beside them, or else the next bytes to come. The count (0 when the peer
+// closed the connection), or -1 with errno (EAGAIN when nothing came in time).
+long receive_some(Link link, uint8_t* buffer, std::size_t size);
 
-// Discards input already waiting on sock, spending at most about 1 ms.
-void ClearReceiveBuffer(int sock);
+// Discards input already waiting on the link, spending at most about 1 ms.
+void ClearReceiveBuffer(Link link);
 
 // Hex text fields. VAL2HEX returns a static buffer valid until the next call.
 const char* VAL2HEX(uint32_t value, int width);

@@ -164,7 +164,7 @@ int connect_(int index, int cp_port) {
     // The module needs a moment between the identification's connection
     // and the next one.
     Sleep(100);
-    if (!socketconnect(&rec.sock, index, rec.data_port)) return -1;
+    if (!open_command_channel(index)) return -1;
     rec.connected = 1;
     rec.cp_port = static_cast<uint16_t>(cp_port);
     output_log(kLogResult, "connecting...:%d:%s:%02x%02x%02x", index, rec.ip_text,

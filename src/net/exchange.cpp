@@ -75,14 +75,14 @@ bool echo_matches(const ReplyShape& shape, std::span<const uint8_t> request,
 }
 
 bool exchange(int index, const Command& command, std::span<const uint8_t> request, Reply& reply) {
-    const int sock = record(index).sock;
+    const Link link = unit_link(index);
     const ReplyShape& shape = command.reply;
-    if (command.drain == Drain::kYes) ClearReceiveBuffer(sock);
-    if (!send_bytes(sock, request, command.name)) return false;
+    if (command.drain == Drain::kYes) ClearReceiveBuffer(link);
+    if (!send_bytes(link.sock, request, command.name)) return false;
 
     int length = 0;
     if (shape.is_binary()) {
-        length = receivedata(sock, reply.data(), std::min(shape.length, kMaxAsciiReply));
+        length = receivedata(link, reply.data(), std::min(shape.length, kMaxAsciiReply));
     } else {
         length = receive_until_0xc8(index, reply.data(), std::min(shape.max, kMaxAsciiReply),
                                     request.data());

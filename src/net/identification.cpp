@@ -58,19 +58,19 @@ std::optional<MiId> decode_mi_id(std::span<const uint8_t> reply) {
 
 int RequestIdModel_MI(int index) {
     wexo_device& rec = record(index);
-    const int sock = rec.sock;
-    ClearReceiveBuffer(sock);
+    const Link link = unit_link(index);
+    ClearReceiveBuffer(link);
 
     const Frame request = Frame::ascii('M', 'I').terminate();
     if (!send_request(index, request.bytes(), "requestid MI")) return 0;
 
     std::array<uint8_t, kMiExtendedLength> reply{};
-    if (receivedata(sock, reply.data(), kMiBasicLength) != kMiBasicLength) {
+    if (receivedata(link, reply.data(), kMiBasicLength) != kMiBasicLength) {
         output_log(kLogError, "requestid MI receive error 1.");
         return 0;
     }
     const int length = mi_reply_length(reply[3]);
-    if (length == kMiExtendedLength && receivedata(sock, reply.data() + kMiBasicLength, 1) != 1) {
+    if (length == kMiExtendedLength && receivedata(link, reply.data() + kMiBasicLength, 1) != 1) {
         output_log(kLogError, "requestid MI receive error 2.");
         return 0;
     }
@@ -104,17 +104,17 @@ int request_id_model(int index, int* id, int* model) {
     // record's sock field for the exchanges and closed on every way out.
     Socket temporary;
     if (!rec.connected) {
-        if (!socketconnect(&rec.sock, index, rec.data_port)) return 0;
+        if (!open_command_channel(index)) return 0;
         temporary = Socket(rec.sock);
     }
-    const int sock = rec.sock;
-    ClearReceiveBuffer(sock);
+    const Link link = unit_link(index);
+    ClearReceiveBuffer(link);
 
     const Frame request{kIdRequest, kIdRequest};
     if (!send_request(index, request.bytes(), "requestid")) return 0;
 
     std::array<uint8_t, 2> reply{};
-    if (receivedata(sock, reply.data(), 2) == 2) {
+    if (receivedata(link, reply.data(), 2) == 2) {
         output_log(kLogTrace, "requestid %02x%02x -> %d -> %02x%02x", request[0], request[1],
                    index, reply[0], reply[1]);
         const BinaryId decoded = decode_binary_id(reply[0], reply[1]);

@@ -47,9 +47,9 @@ bool check_serial_call(int index, const void* bytes, int count) {
 }  // namespace
 
 int send_serial_data(int index, const uint8_t* data, int length) {
-    const int sock = record(index).sock;
-    ClearReceiveBuffer(sock);
-    const ssize_t sent = ::send(sock, data, static_cast<std::size_t>(length), MSG_NOSIGNAL);
+    const Link link = unit_link(index);
+    ClearReceiveBuffer(link);
+    const ssize_t sent = ::send(link.sock, data, static_cast<std::size_t>(length), MSG_NOSIGNAL);
     if (sent < 0) {
         set_system_error(errno);
         return 0;
@@ -62,7 +62,7 @@ int send_serial_data(int index, const uint8_t* data, int length) {
 int receive_serial_data(int index, uint8_t* buffer, int size) {
     // One receive, bounded by the time-out the channel was opened with
     // (EAGAIN when it runs out).
-    const long received = receive_some(record(index).sock, buffer, static_cast<std::size_t>(size));
+    const long received = receive_some(unit_link(index), buffer, static_cast<std::size_t>(size));
     if (received < 0) {
         set_system_error(errno);
         return 0;

@@ -15,6 +15,7 @@
 #include "core/call.hpp"
 #include "core/deadline.hpp"
 #include "core/state.hpp"
+#include "net/command_channel.hpp"
 
 namespace wexo {
 
@@ -122,6 +123,13 @@ int socketconnect(int* sock, int index, uint16_t port) {
         return 0;
     }
     s.release();
+    return 1;
+}
+
+int open_command_channel(int index) {
+    wexo_device& rec = record(index);
+    if (!socketconnect(&rec.sock, index, rec.data_port)) return 0;
+    reset_unit_inbox(index, rec.timeout_ms);
     return 1;
 }
 

@@ -64,6 +64,10 @@ int select_network_device(const char* text);
 // Sets SO_RCVTIMEO or SO_SNDTIMEO to ms; returns 0 or -1 with errno.
 int set_socket_timeout(int fd, int option, int ms);
 
+// Opens the command channel of record index: a connection to its data port
+// stored in its sock field, with an empty inbox. 1, or 0 with the code set.
+int open_command_channel(int index);
+
 // Opens a short connection to the unit's port, owned by the returned Socket
 // (invalid, with the code set, on failure). For exchanges that open and close
 // their own connection (pins, setup menu).

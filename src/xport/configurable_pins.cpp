@@ -30,10 +30,12 @@ bool pin_exchange(int index, bool long_form, const Frame& request, uint8_t* repl
 
     Socket sock = open_unit_connection(index, record(index).cp_port);
     if (!sock.valid()) return false;
+    Inbox inbox = Inbox::for_socket(sock.get());
+    const Link link{sock.get(), inbox};
 
     if (!long_form) {
         uint8_t greeting[kGreetingMax];
-        const long got = receive_some(sock.get(), greeting, sizeof greeting);
+        const long got = receive_some(link, greeting, sizeof greeting);
         if (got <= 0) {
             // A module that hangs up before greeting will not answer a request either.
             set_system_error(got < 0 ? errno : ECONNRESET);
@@ -43,7 +45,7 @@ bool pin_exchange(int index, bool long_form, const Frame& request, uint8_t* repl
 
     if (!send_bytes(sock.get(), request.bytes(), name)) return false;
 
-    if (receivedata(sock.get(), reply, reply_length) != reply_length) {
+    if (receivedata(link, reply, reply_length) != reply_length) {
         output_log(kLogError, "%s recv error.", name);
         return false;
     }

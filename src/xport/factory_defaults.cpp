@@ -19,11 +19,11 @@ constexpr int kSettleMs = 1000;
 // One chunk of text: the bytes up to a pause (a receive that times out or
 // finds the end of the stream), a zero byte, or 255 bytes. reason gets the
 // errno of what ended it (EAGAIN for a pause, ECONNRESET for the end).
-std::string read_chunk(int sock, int& reason) {
+std::string read_chunk(Link link, int& reason) {
     std::string chunk;
     while (chunk.size() < kChunkText) {
         uint8_t byte = 0;
-        const long got = receive_some(sock, &byte, 1);
+        const long got = receive_some(link, &byte, 1);
         if (got <= 0) {
             reason = got == 0 ? ECONNRESET : errno;
             break;
@@ -34,20 +34,20 @@ std::string read_chunk(int sock, int& reason) {
     return chunk;
 }
 
-bool send_keys(int sock, std::string_view keys) {
-    ClearReceiveBuffer(sock);
+bool send_keys(Link link, std::string_view keys) {
+    ClearReceiveBuffer(link);
     // The result is not inspected: a lost key shows as the missing prompt.
-    send_bytes(sock, std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(keys.data()), keys.size()),
+    send_bytes(link.sock, std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(keys.data()), keys.size()),
                nullptr);
     return true;
 }
 
 }  // namespace
 
-int waitstring(int sock, const char* pattern) {
+int waitstring(Link link, const char* pattern) {
     int reason = EAGAIN;
     for (int i = 0; i < kMostChunks; ++i) {
-        const std::string chunk = read_chunk(sock, reason);
+        const std::string chunk = read_chunk(link, reason);
         if (chunk.empty()) break;
         if (chunk.find(pattern) != std::string::npos) return 1;
     }
@@ -60,11 +60,12 @@ namespace {
 int set_factory_defaults(int index) {
     Socket setup = open_unit_connection(index, kSetupPort);
     if (!setup.valid()) return 0;
-    const int sock = setup.get();
-    const bool walked = waitstring(sock, "Press Enter to go into Setup Mode") && send_keys(sock, "\r\n") &&
-                        waitstring(sock, "Your choice") && send_keys(sock, "7\r\n") &&
-                        waitstring(sock, "Your choice") && send_keys(sock, "9\r\n") &&
-                        waitstring(sock, "Parameters stored ...");
+    Inbox inbox = Inbox::for_socket(setup.get());
+    const Link menu{setup.get(), inbox};
+    const bool walked = waitstring(menu, "Press Enter to go into Setup Mode") && send_keys(menu, "\r\n") &&
+                        waitstring(menu, "Your choice") && send_keys(menu, "7\r\n") &&
+                        waitstring(menu, "Your choice") && send_keys(menu, "9\r\n") &&
+                        waitstring(menu, "Parameters stored ...");
     if (!walked) return 0;  // waitstring has said why
     Sleep(kSettleMs);
     return 1;

@@ -120,8 +120,9 @@ int set_cp_mode(int index, int cp1, int cp2, int cp3, int option) {
     rec.cp_flag = option;
     const auto packet = pin_mode_packet(rec.cp_block, cp1, cp2, cp3, option);
     uint8_t reply[kWriteReplySize];
+    Inbox inbox = Inbox::for_socket(tcp.get());
     if (!send_bytes(tcp.get(), packet, nullptr) ||
-        receivedata(tcp.get(), reply, kWriteReplySize) != kWriteReplySize) {
+        receivedata(Link{tcp.get(), inbox}, reply, kWriteReplySize) != kWriteReplySize) {
         return 0;
     }
     tcp.reset();

@@ -6,6 +6,8 @@
 #include <array>
 #include <cstdint>
 
+#include "net/command_channel.hpp"
+
 namespace wexo {
 
 // The module's setup menu; a connection accepted there means it is up.
@@ -36,6 +38,6 @@ int wait_restart(int index);
 // code errno + 10000 (EAGAIN when the module fell silent) after an empty
 // chunk or 250 chunks without it. A chunk ends at a pause, a zero byte or
 // 255 bytes; a pattern split across two chunks is not found.
-int waitstring(int sock, const char* pattern);
+int waitstring(Link link, const char* pattern);
 
 }  // namespace wexo

@@ -86,7 +86,7 @@ protected:
         d.cp_port = sim.port(kUnit, Endpoint::Pins);
         const auto modes = sim.cp_modes(kUnit);
         for (int i = 0; i < 3; ++i) d.cp_mode[i] = modes[static_cast<std::size_t>(i)];
-        EXPECT_EQ(wexo::socketconnect(&d.sock, index, d.data_port), 1);
+        EXPECT_EQ(wexo::open_command_channel(index), 1);
         d.connected = 1;
         // Handshake: the unit has taken the connection, so closes reach it.
         EXPECT_TRUE(sim.wait_accepted(kUnit, Endpoint::Data, 1));

@@ -165,7 +165,7 @@ protected:
         sim.start();
         index = add_record("127.0.0.2", sim.port(0, wexosim::Endpoint::Data), 17, 4);
         xportset[index].timeout_ms = 300;
-        ASSERT_EQ(socketconnect(&xportset[index].sock, index, xportset[index].data_port), 1);
+        ASSERT_EQ(open_command_channel(index), 1);
         xportset[index].connected = 1;
     }
     void TearDown() override {
@@ -179,12 +179,17 @@ protected:
         reply.assign(static_cast<size_t>(max), 0);
         return receive_until_0xc8(index, reply.data(), max, request);
     }
+    // Bytes left for the next reader, read and counted: those the channel
+    // already received and those still in the socket.
     size_t waiting() {
+        Inbox& inbox = unit_link(index).inbox;
+        const size_t received = inbox.size();
+        inbox.clear();
         pollfd p{xportset[index].sock, POLLIN, 0};
-        if (poll(&p, 1, 200) <= 0) return 0;
+        if (poll(&p, 1, 200) <= 0) return received;
         uint8_t buffer[8192];
         const ssize_t n = recv(xportset[index].sock, buffer, sizeof(buffer), MSG_DONTWAIT);
-        return n > 0 ? static_cast<size_t>(n) : 0;
+        return received + (n > 0 ? static_cast<size_t>(n) : 0);
     }
 
     wexosim::Simulator sim;
@@ -216,6 +221,31 @@ TEST_F(ReaderTest, FrameOfExactlyMaxBytesIsAcceptedAndNothingAfterItConsumed) {
     EXPECT_EQ(read_di(reply), 256);
     EXPECT_EQ(error, 0u);
     EXPECT_EQ(waiting(), 4u);
+}
+
+// Bytes after a reply are kept for the next reader exactly as the socket
+// would have kept them: the next reply, the serial receive, or the drain.
+TEST_F(ReaderTest, BytesAfterAReplyWaitForTheNextReader) {
+    wexosim::Fault raw{.kind = wexosim::FaultKind::Raw};
+    raw.bytes = {'d', 'i', 0x25, 0xC8, 'd', 'i', 0x2A, 0xC8, 'x', 'y', 'z'};
+    sim.inject(0, wexosim::Endpoint::Data, raw);
+    std::vector<uint8_t> reply;
+    ASSERT_EQ(read_di(reply), 4);
+    EXPECT_EQ(reply[2], 0x25);
+    const uint8_t request[] = {'D', 'I', 0xC8};
+    ASSERT_EQ(receive_until_0xc8(index, reply.data(), kMaxAsciiReply, request), 4);
+    EXPECT_EQ(reply[2], 0x2A);
+    uint8_t two[2] = {};
+    ASSERT_EQ(receive_some(unit_link(index), two, 2), 2);
+    EXPECT_EQ(two[0], 'x');
+    EXPECT_EQ(receivedata(unit_link(index), two, 1), 1);
+    EXPECT_EQ(two[0], 'z');
+
+    raw.bytes = {'d', 'i', 0x25, 0xC8, 's', 't', 'a', 'l', 'e'};
+    sim.inject(0, wexosim::Endpoint::Data, raw);
+    ASSERT_EQ(read_di(reply), 4);
+    ClearReceiveBuffer(unit_link(index));
+    EXPECT_EQ(waiting(), 0u);
 }
 
 TEST_F(ReaderTest, MaxBytesWithoutTerminatorFailsWithNine) {
@@ -251,7 +281,7 @@ TEST_F(ReaderTest, EndOfStreamEndsBothReadersAtOnce) {
     EXPECT_EQ(read_di(reply), 0);
     EXPECT_EQ(error, 10000u + ECONNRESET);
     uint8_t two[2];
-    EXPECT_EQ(receivedata(xportset[index].sock, two, 2), 0);
+    EXPECT_EQ(receivedata(unit_link(index), two, 2), 0);
     EXPECT_EQ(error, 10000u + ECONNRESET);
 }
 
@@ -259,6 +289,7 @@ TEST_F(ReaderTest, SilenceCostsElevenTimeoutsThenTheSystemCode) {
     sim.inject(0, wexosim::Endpoint::Data, {.kind = wexosim::FaultKind::Silence});
     xportset[index].timeout_ms = 20;
     set_socket_timeout(xportset[index].sock, SO_RCVTIMEO, 20);
+    reset_unit_inbox(index, 20);
     std::vector<uint8_t> reply;
     EXPECT_EQ(read_di(reply), 0);
     EXPECT_EQ(error, 10000u + EAGAIN);
@@ -272,7 +303,7 @@ TEST_F(ReaderTest, ReceiveDataWaitsForATricklingReply) {
     const uint8_t request[] = {'D', 'I', 0xC8};
     ASSERT_TRUE(send_request(index, request, nullptr));
     uint8_t reply[4] = {};
-    EXPECT_EQ(receivedata(xportset[index].sock, reply, 4), 4);
+    EXPECT_EQ(receivedata(unit_link(index), reply, 4), 4);
     EXPECT_EQ(reply[0], 'd');
     EXPECT_EQ(reply[3], 0xC8);
 }
@@ -286,10 +317,10 @@ TEST_F(ReaderTest, DrainDiscardsWaitingInputWithinTheWindow) {
         if (pending >= 5000) break;
         usleep(2000);
     }
-    ClearReceiveBuffer(xportset[index].sock);
+    ClearReceiveBuffer(unit_link(index));
     EXPECT_EQ(waiting(), 0u);
     error = 7;
-    ClearReceiveBuffer(xportset[index].sock);  // idle: returns, code untouched
+    ClearReceiveBuffer(unit_link(index));  // idle: returns, code untouched
     EXPECT_EQ(error, 7u);
 }
 

@@ -127,7 +127,7 @@ protected:
         getsockname(listener.get(), reinterpret_cast<sockaddr*>(&a), &len);
         index = add_record("127.0.0.2", ntohs(a.sin_port));
         xportset[index].timeout_ms = timeout_ms;
-        ASSERT_EQ(socketconnect(&xportset[index].sock, index, ntohs(a.sin_port)), 1);
+        ASSERT_EQ(open_command_channel(index), 1);
         xportset[index].connected = 1;
         unit = Socket(accept(listener.get(), nullptr, nullptr));
         drip = std::thread([this, pattern] {
@@ -160,7 +160,7 @@ TEST_F(DrippingUnit, AReplyThatNeverCompletesEndsBinaryReadsWithACode) {
     start({0x01}, 100);
     uint8_t reply[200];
     error = 0;
-    EXPECT_EQ(receivedata(xportset[index].sock, reply, sizeof(reply)), 0);
+    EXPECT_EQ(receivedata(unit_link(index), reply, sizeof(reply)), 0);
     EXPECT_EQ(error, 10000u + EAGAIN);
     EXPECT_FALSE(gave_up);
 }
