@@ -18,6 +18,10 @@ namespace bench {
 
 constexpr const char* kAddress = "127.0.0.2";
 
+// Heap allocations made by the benchmark's own thread (the simulator runs on
+// another), counted by the replaced operator new of alloc_count.cpp.
+long thread_allocations();
+
 // One simulated board, connected through the public calls (identification
 // included) on device index `index`.
 class Board {
@@ -95,12 +99,15 @@ void library_call(benchmark::State& state, int model, Call call) {
         state.SkipWithError("connect failed");
         return;
     }
+    const long allocations = thread_allocations();
     for (auto _ : state) {
         if (call(board.index()) != 1) {
             state.SkipWithError("call failed");
             break;
         }
     }
+    state.counters["allocs_per_call"] = benchmark::Counter(
+        static_cast<double>(thread_allocations() - allocations), benchmark::Counter::kAvgIterations);
 }
 
 }  // namespace bench

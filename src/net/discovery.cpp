@@ -67,9 +67,13 @@ void remove_record(int index) {
     --xportcount;
 }
 
-// Search workers: enough for every record of the table, so that a full
-// network is configured and identified in about the time of one unit.
-constexpr int kSearchWorkers = WEXO_MAX_DEVICES;
+// Search workers. The configuration queries are short exchanges that a few
+// threads keep busy (starting more costs more than it saves); the
+// identifications mostly wait, up to a unit's time-out, so there is one
+// thread for every record the table can hold, and a full network is
+// identified in about the time of one unit.
+constexpr int kConfigWorkers = 32;
+constexpr int kIdentifyWorkers = WEXO_MAX_DEVICES;
 
 // Runs the configuration queries of every found unit and, where asked for,
 // its identification, concurrently; what a caller can see (records, removals,
@@ -83,7 +87,7 @@ void configure_found_units(const ModuleSocket& udp, int timeout_ms) {
         // told apart by socket.
         const ModuleSocket own = ModuleSocket::open(Broadcast::kNo);
         return own.valid() ? get_xport_information2(own, t_deferred->index, timeout_ms) : -1;
-    }, kSearchWorkers);
+    }, kConfigWorkers);
     for (Deferred& slot : config) {
         if (slot.result >= 0) continue;
         // No socket of its own (out of descriptors): the search's socket serves.
@@ -106,7 +110,7 @@ void configure_found_units(const ModuleSocket& udp, int timeout_ms) {
         }
         ++position;
     }
-    run_deferred(identify, [] { return identify_as_requested(t_deferred->index); }, kSearchWorkers);
+    run_deferred(identify, [] { return identify_as_requested(t_deferred->index); }, kIdentifyWorkers);
 
     // Codes and log lines in the sequential order.
     auto next = identify.begin();
