@@ -10,7 +10,7 @@ int cmd_search(Context& ctx) {
     if (!ctx.args.positional.empty()) fail_usage("search takes no arguments");
     int count = 0;
     try {
-        count = search_units(ctx.globals);
+        count = search_units(ctx.globals, ctx.args.has("identify"));
     } catch (const Failure&) {
         // Scripts reading JSON still get a valid (empty) array.
         if (ctx.globals.json) print_line("[]");
@@ -20,7 +20,7 @@ int cmd_search(Context& ctx) {
     for (int i = 0; i < count; ++i) {
         if (ctx.args.has("identify")) {
             int id = 255, model = -1;
-            if (ZuWexoGetModel(i, &model) == 1 && model < 0 && ZuWexoRequestIdModel(i, &id, &model) != 1)
+            if (!identify_found_unit(i, true, id, model))
                 warn("unit #" + std::to_string(i) + " did not identify itself");
         }
         units.push_back(read_record(i));

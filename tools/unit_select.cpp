@@ -18,8 +18,8 @@ Session::Session(const Globals& globals) {
     ZuWexoInit();
     // Init resets the log mask, so the user's mask goes in afterwards.
     ZuWexoSetLogLevel(globals.log_mask);
-    // A search identifies nothing: only the unit a command uses is
-    // identified, by its connect call. Disabling keeps the port.
+    // A search identifies nothing unless asked (search_units): only the unit
+    // a command uses is identified, by its connect call. Disabling keeps the port.
     ZuWexoSetAutoRequestIdModel(0, 10003);
     if (globals.interface && ZuWexoSelectNetworkDevice(globals.interface->c_str()) != 1) {
         const int code = ZuWexoGetLastError();
@@ -131,7 +131,12 @@ std::string UnitSelector::describe() const {
 
 // ------------------------------------------------------------------ finding
 
-int search_units(const Globals& globals) {
+constexpr int kStandardDataPort = 10003;
+
+int search_units(const Globals& globals, bool identify) {
+    // The library identifies the units of a search concurrently: a network
+    // of boards takes about as long as one.
+    ZuWexoSetAutoRequestIdModel(identify ? 1 : 0, kStandardDataPort);
     const int count = ZuWexoSearch(globals.timeout_ms);
     if (count < 0) fail_library("ZuWexoSearch", "search failed");
     if (count == 0)
@@ -145,6 +150,16 @@ int search_units(const Globals& globals) {
         if (ZuWexoSetTimeOut(i, globals.timeout_ms) != 1)
             fail_library("ZuWexoSetTimeOut", "cannot set the time-out of unit #" + std::to_string(i));
     return count;
+}
+
+bool identify_found_unit(int index, bool search_identified, int& id, int& model) {
+    if (ZuWexoGetId(index, &id) != 1 || ZuWexoGetModel(index, &model) != 1) return false;
+    if (model >= 0) return true;
+    int baud = 0, databits = 0, parity = 0, stopbits = 0, flow = 0, port = 0;
+    ZuWexoGetSerialParameter(index, &baud, &databits, &parity, &stopbits, &flow, &port);
+    // A board the search asked and that did not answer is not asked again.
+    if (search_identified && port == kStandardDataPort) return false;
+    return ZuWexoRequestIdModel(index, &id, &model) == 1;
 }
 
 UnitSelector take_unit(Context& ctx) {
@@ -181,10 +196,8 @@ bool matches(const UnitSelector& selector, int index) {
     }
     case UnitSelector::Kind::id_model: {
         int id = 255, model = -1;
-        if (ZuWexoGetId(index, &id) != 1 || ZuWexoGetModel(index, &model) != 1) return false;
-        // The search identifies nobody: ask each board in turn, stopping at
-        // the first match. One that does not answer cannot match.
-        if (model < 0 && ZuWexoRequestIdModel(index, &id, &model) != 1) return false;
+        // One that does not answer cannot match.
+        if (!identify_found_unit(index, true, id, model)) return false;
         return (selector.id < 0 || selector.id == id) && (selector.model < 0 || selector.model == model);
     }
     default: return false;
@@ -222,7 +235,7 @@ Unit open_unit(const Context& ctx, const UnitSelector& selector, bool connect) {
         unit.connected = true;
         return unit;
     }
-    const int count = search_units(ctx.globals);
+    const int count = search_units(ctx.globals, selector.kind == UnitSelector::Kind::id_model);
     unit.index = find_unit(selector, count);
     unit.listed = true;
     char ip[16] = {};

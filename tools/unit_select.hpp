@@ -40,10 +40,15 @@ struct UnitSelector {
 // Parses "3", "#3", "10.200.0.2", "02:57:58:01:02:03" or "id=3,model=17".
 UnitSelector parse_unit(const std::string& text);
 
-// Broadcasts a search without identifying any board; returns the number of
-// units (at least 1) or throws a not-found failure. Warns when a unit had to
-// be dropped.
-int search_units(const Globals& globals);
+// Broadcasts a search; returns the number of units (at least 1) or throws a
+// not-found failure. Warns when a unit had to be dropped. With identify, the
+// search identifies the boards on the standard data port 10003, all at once.
+int search_units(const Globals& globals, bool identify = false);
+
+// The board ID and model of found unit index, asking the board unless the
+// search has (a search with identify asked every unit on port 10003 already).
+// false when the board is not identified.
+bool identify_found_unit(int index, bool search_identified, int& id, int& model);
 
 struct Unit {
     int index = -1;
