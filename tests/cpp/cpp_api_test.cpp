@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <stdexcept>
+#include <string>
 
 #include "wexo.hpp"
 #include "wexosim.hpp"
@@ -55,6 +56,9 @@ TEST(CppErrors, ResultsCarryValueOrCodeAndValueThrows) {
         EXPECT_EQ(e.code(), errc::not_possible);
         EXPECT_NE(std::string(e.what()).find(wexo_strerror(6)), std::string::npos);
     }
+    EXPECT_EQ(std::string(wexo::version()), std::to_string(WEXO_VERSION_MAJOR) + "." +
+                                                std::to_string(WEXO_VERSION_MINOR) + "." +
+                                                std::to_string(WEXO_VERSION_PATCH));
     // Without a Library every call reports code 1.
     EXPECT_EQ(wexo::Device(0).id().error(), errc::not_initialized);
 }
