@@ -6,7 +6,7 @@
 //     if (!unit) return fail(unit.error());
 //     wexo::result<std::uint32_t> in = unit->inputs();
 //     if (in) std::printf("inputs 0x%02X\n", *in);
-//     else std::puts(in.error().message().c_str());  // "the unit is not connected", ...
+//     else std::puts(in.error().message().c_str());  // "the unit's command channel is not open"
 //
 // Every call returns a wexo::result<T>: the value, or the std::error_code of
 // the library's last-error code in wexo::category(). Nothing throws unless
@@ -412,7 +412,7 @@ struct ProgressRelay {
 
 // One record of the device table, by device index: what a search or a
 // connect call learnt about a unit, and the calls that need no open command
-// channel (pins over their own connection, module configuration over UDP).
+// channel (pins and module configuration, over connections of their own).
 // A Device is a plain view: copying it copies the index.
 class Device {
 public:
@@ -482,8 +482,9 @@ public:
         return detail::call(ZuWexoOutCP, index_, int{pins[0]}, int{pins[1]}, int{pins[2]});
     }
 
-    // ---- network module configuration; each of these restarts the module
-    // and waits for it, except reset_module.
+    // ---- network module configuration. set_performance, set_pin_modes and
+    // set_serial_parameters wait until the module has restarted (seconds);
+    // reset_module awaits nothing.
     result<void> set_performance(bool on) const { return detail::call(ZuWexoSetPerformance, index_, int{on}); }
     result<void> reset_module() const { return detail::call(ZuWexoReset, index_); }
     result<void> set_pin_modes(std::array<int, 3> modes, int option) const {

@@ -176,13 +176,19 @@ TEST_F(CppApiTest, DigitalIoAndAutoSwitching) {
     EXPECT_TRUE(sim.auto_switching(kDigital).active);
 }
 
-TEST_F(CppApiTest, PinsPulseSettingsAndParameters) {
+TEST_F(CppApiTest, PinsModulePulseSettingsAndParameters) {
     const wexo::Unit unit = connect(kDigital);
     sim.set_pins(kDigital, 0b101);
     EXPECT_EQ(unit.pins().value(), (wexo::Pins{true, false, true}));
     ASSERT_TRUE(unit.set_pins({false, true, false}));
     EXPECT_EQ(sim.pins(kDigital), 0b010);
     EXPECT_EQ(lib->device(kAnalogIn).pin_modes().value().modes, (std::array<int, 3>{0, 2, 1}));
+    const wexo::SerialParameters serial = lib->device(kAnalogIn).serial_parameters().value();
+    EXPECT_EQ((std::array<int, 6>{serial.baud, serial.data_bits, serial.parity, serial.stop_bits, serial.flow,
+                                  serial.port}),
+              (std::array<int, 6>{9600, 8, 0, 1, 0, 10003}));
+    ASSERT_TRUE(lib->device(kAnalogIn).reset_module());
+    EXPECT_TRUE(sim.wait_state(kAnalogIn, [](const wexosim::UnitState& s) { return s.restarts == 1; }));
 
     const wexo::result<void> on = unit.set_pulse_mode(true);
     ASSERT_TRUE(on) << on.error().message() << " " << unit.pulse_mode().error().message();
@@ -194,6 +200,7 @@ TEST_F(CppApiTest, PinsPulseSettingsAndParameters) {
     ASSERT_TRUE(unit.set_setting(wexo::Setting::di_detect_time, 12));
     EXPECT_EQ(unit.setting(wexo::Setting::di_detect_time).value(), 12u);
     EXPECT_EQ(unit.set_setting(wexo::Setting::di_detect_time, 21).error(), errc::not_possible);
+    EXPECT_EQ(unit.pic_parameter(0x90, 2).value(), 12u);  // the same byte, raw
     ASSERT_TRUE(unit.set_reset_time(4));
     EXPECT_EQ(sim.state(kDigital).reset_time, 4);
 }
