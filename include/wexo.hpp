@@ -1,0 +1,955 @@
+// libWEXO C++ API: a header-only layer over the C calls of <wexo.h>.
+//
+//     wexo::Library lib;                              // ZuWexoInit ... ZuWexoEnd
+//     if (auto n = lib.search(); !n) return fail(n.error());
+//     wexo::result<wexo::Unit> unit = lib.connect(0);
+//     if (!unit) return fail(unit.error());
+//     wexo::result<std::uint32_t> in = unit->inputs();
+//     if (in) std::printf("inputs 0x%02X\n", *in);
+//     else std::puts(in.error().message().c_str());  // "the unit's command channel is not open"
+//
+// Every call returns a wexo::result<T>: the value, or the std::error_code of
+// the library's last-error code in wexo::category(). Nothing throws unless
+// the caller asks for it with result::value(), which exists only where
+// exceptions are enabled. The objects are views over the library's global
+// device table: the rules of <wexo.h> hold (one Library at a time; no two
+// calls on one unit at once; no use of the table while a search runs).
+//
+// Needs C++17 or later. Link with the library as for the C calls.
+#ifndef WEXO_HPP
+#define WEXO_HPP
+
+#if __cplusplus < 201703L
+#error "<wexo.hpp> needs C++17 or later"
+#endif
+
+#include <array>
+#include <cerrno>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <optional>
+#include <string>
+#include <system_error>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+#include <arpa/inet.h>
+
+#include "wexo.h"
+
+#if defined(__cpp_exceptions)
+#include <exception>
+#endif
+
+namespace wexo {
+
+// ------------------------------------------------------------------ errors
+
+// The library's last-error codes. Codes of 10000 and above are an errno
+// value plus 10000; a few of them are named here, every other one is
+// reached as std::error_code{10000 + errno, wexo::category()}.
+enum class errc {
+    not_initialized = WEXO_ERR_NOT_INITIALIZED,  // no Library alive
+    not_found = WEXO_ERR_NOT_FOUND,              // a search found no unit
+    index_range = WEXO_ERR_INDEX_RANGE,          // device index not in the table
+    no_match = WEXO_ERR_NO_MATCH,                // no unit matches, or it did not answer
+    not_connected = WEXO_ERR_NOT_CONNECTED,      // the unit's command channel is not open
+    not_possible = WEXO_ERR_NOT_POSSIBLE,        // not offered by the model, or out of range
+    already = WEXO_ERR_ALREADY,                  // already connected, or a configuration failed
+    table_full = WEXO_ERR_TABLE_FULL,            // the device table is full
+    bad_reply = WEXO_ERR_BAD_REPLY,              // unexpected or malformed reply
+    receive_timeout = WEXO_ERR_SYSTEM_BASE + EAGAIN,     // a reply did not come in time
+    connection_reset = WEXO_ERR_SYSTEM_BASE + ECONNRESET,  // the unit hung up
+    connect_timeout = WEXO_ERR_CONNECT_TIMEOUT,           // a TCP connect did not complete
+    cancelled = WEXO_ERR_SYSTEM_BASE + ECANCELED,         // a progress callback cancelled
+};
+
+// The "wexo" error category: message(code) is wexo_strerror(code). Codes of
+// 10000 and above are equivalent to the errno value's std::errc, so
+// `ec == std::errc::connection_refused` holds for code 10111.
+class Category final : public std::error_category {
+public:
+    const char* name() const noexcept override { return "wexo"; }
+    std::string message(int code) const override { return wexo_strerror(code); }
+    std::error_condition default_error_condition(int code) const noexcept override {
+        if (code >= WEXO_ERR_SYSTEM_BASE) return {code - WEXO_ERR_SYSTEM_BASE, std::generic_category()};
+        return {code, *this};
+    }
+};
+
+// The one instance of the category.
+inline const std::error_category& category() noexcept {
+    static const Category instance;
+    return instance;
+}
+
+inline std::error_code make_error_code(errc e) noexcept { return {static_cast<int>(e), category()}; }
+
+}  // namespace wexo
+
+namespace std {
+template <>
+struct is_error_code_enum<wexo::errc> : true_type {};
+}  // namespace std
+
+namespace wexo {
+
+#if defined(__cpp_exceptions)
+// Thrown by result::value() on a failed result; code() is the library's code.
+class error : public std::system_error {
+public:
+    explicit error(std::error_code code) : std::system_error(code) {}
+};
+#endif
+
+// The value of a call, or why it failed. Test it as a bool, then read the
+// value with * or ->; error() gives the code of a failed call (an empty
+// std::error_code on success). Reading the value of a failed result is
+// undefined, as with std::optional; value() checks and throws wexo::error.
+template <typename T>
+class result {
+public:
+    result(T value) : value_(std::move(value)) {}
+    result(std::error_code code) : code_(code) {}
+    result(errc code) : code_(code) {}
+
+    bool has_value() const noexcept { return value_.has_value(); }
+    explicit operator bool() const noexcept { return has_value(); }
+    const std::error_code& error() const noexcept { return code_; }
+
+    T& operator*() & noexcept { return *value_; }
+    const T& operator*() const& noexcept { return *value_; }
+    T&& operator*() && noexcept { return std::move(*value_); }
+    T* operator->() noexcept { return &*value_; }
+    const T* operator->() const noexcept { return &*value_; }
+
+    // The value, or fallback when the call failed.
+    template <typename U>
+    T value_or(U&& fallback) const& {
+        return has_value() ? *value_ : static_cast<T>(std::forward<U>(fallback));
+    }
+
+#if defined(__cpp_exceptions)
+    T& value() & { return check(), *value_; }
+    const T& value() const& { return check(), *value_; }
+    T&& value() && { return check(), std::move(*value_); }
+#endif
+
+    // This result's error, or value when it succeeded (the C call has run:
+    // in `call(...).with(v)` the call is sequenced before v is read).
+    template <typename U>
+    result<U> with(U value) const {
+        if (!has_value()) return code_;
+        return value;
+    }
+
+private:
+#if defined(__cpp_exceptions)
+    void check() const {
+        if (!has_value()) throw ::wexo::error(code_);
+    }
+#endif
+    std::optional<T> value_;
+    std::error_code code_;
+};
+
+// A call without a value: success, or the code of its failure.
+template <>
+class result<void> {
+public:
+    result() noexcept = default;
+    result(std::error_code code) : code_(code) {}
+    result(errc code) : code_(code) {}
+    // Any result, its value dropped.
+    template <typename T>
+    result(const result<T>& other) : code_(other.error()) {}
+
+    bool has_value() const noexcept { return !code_; }
+    explicit operator bool() const noexcept { return has_value(); }
+    const std::error_code& error() const noexcept { return code_; }
+
+#if defined(__cpp_exceptions)
+    void value() const {
+        if (code_) throw ::wexo::error(code_);
+    }
+#endif
+
+    template <typename U>
+    result<U> with(U value) const {
+        if (code_) return code_;
+        return value;
+    }
+
+private:
+    std::error_code code_;
+};
+
+// "MAJOR.MINOR.PATCH" of the library loaded; compare with WEXO_VERSION_*.
+inline const char* version() noexcept { return wexo_version(); }
+
+namespace detail {
+
+// The last-error code as a std::error_code. A few calls fail with code 0
+// (ZuWexoClose of a closed unit, a receive on a channel the unit closed):
+// their failure is that the channel is not open.
+inline std::error_code last_error() {
+    const int code = ZuWexoGetLastError();
+    return {code != 0 ? code : WEXO_ERR_NOT_CONNECTED, category()};
+}
+
+// Runs one C call and turns its failure value (0, or -1 for the search and
+// connect calls) into the last-error code; any other value is the result.
+template <int Failure = 0, typename Fn, typename... Args>
+result<int> call(Fn fn, Args... args) {
+    const int value = fn(args...);
+    if (value == Failure) return last_error();
+    return value;
+}
+
+// Incremented whenever the library closes every channel on its own (search,
+// end), so that a Unit of an earlier table never closes a later unit that
+// took over its device index.
+inline unsigned table_generation = 0;
+
+inline int ms(std::chrono::milliseconds time) { return static_cast<int>(time.count()); }
+
+inline std::string text(const char* chars, std::size_t size) { return {chars, ::strnlen(chars, size)}; }
+
+}  // namespace detail
+
+// ------------------------------------------------------------------ value types
+
+using Mac = std::array<std::uint8_t, 6>;
+using Ipv4 = std::array<std::uint8_t, 4>;
+// Levels of the module's configurable pins CP1..CP3.
+using Pins = std::array<bool, 3>;
+
+// Log mask bits for Library::set_log_level (lines go to standard output).
+inline constexpr unsigned log_entry = WEXO_LOG_ENTRY;    // the call's name on entry
+inline constexpr unsigned log_result = WEXO_LOG_RESULT;  // name and results on success
+inline constexpr unsigned log_trace = WEXO_LOG_TRACE;    // bytes exchanged with a unit
+inline constexpr unsigned log_error = WEXO_LOG_ERROR;    // low-level failures
+
+struct IdModel {
+    int id;     // board ID, 0..15
+    int model;  // model code
+};
+
+// Function codes of the configurable pins and the pin block's flag.
+struct PinModes {
+    std::array<int, 3> modes;
+    bool block_flag;
+};
+
+// The module's serial port and data port.
+struct SerialParameters {
+    int baud;       // bit/s
+    int data_bits;  // 7 or 8
+    int parity;     // 0 none, 1, 2
+    int stop_bits;  // 1 or 2
+    int flow;       // flow-control byte
+    int port;       // data port
+};
+
+// The two durations of one output's auto switching (ASCII boards).
+struct SwitchTimes {
+    std::chrono::milliseconds first;
+    std::chrono::milliseconds second;
+};
+
+enum class AnalogMode { voltage = 0, current = 1 };
+
+// An analog input's range code and its count converted by that range.
+struct AnalogValue {
+    int range;
+    double value;
+};
+
+// An analog output: mode and raw value (-32768..32767; 32767 is 10 V or 20 mA).
+struct AnalogOutput {
+    AnalogMode mode;
+    int raw;
+};
+
+// An analog output's mode and its value in V or mA.
+struct AnalogOutputValue {
+    AnalogMode mode;
+    double value;
+};
+
+// One entry of Unit::set_analog_outputs.
+struct AnalogOutputSetting {
+    int channel;
+    AnalogMode mode;
+    int raw;
+};
+
+struct Thermocouple {
+    int type;                  // 0..7
+    std::array<bool, 3> flags;
+};
+
+struct TransmitScale {
+    int mode;     // 0..3
+    double low;   // whole units, sent in tenths
+    double high;
+};
+
+struct Thresholds {
+    bool enabled;
+    int first;   // raw units
+    int second;
+};
+
+struct PulseConfig {
+    int channel;    // -1: none (parameter boards)
+    bool down;      // counts down
+    int setting_a;  // 0..3
+    int setting_b;  // 0 or 4..20
+};
+
+struct PulseSettings {
+    int setting_a;
+    int setting_b;
+};
+
+struct PulseChannel {
+    bool enabled;
+    bool down;
+};
+
+struct PulseAlert {
+    int channel;
+    int mode;          // 0..3
+    long long value;   // the low 32 bits are sent
+};
+
+struct OutputAlert {
+    bool started;
+    int mode;   // 0..2
+    bool flag;
+    int value;  // 0..65535
+};
+
+// Settings the board keeps (Unit::setting, Unit::set_setting).
+enum class Setting {
+    disconnection_time,  // 0..15
+    notice_time,         // 0..4
+    resend_wait_time,    // 1..15
+    di_detect_time,      // 4..20
+    di_mail_logic,       // mask 0..31
+    di_mail_enable,      // mask 0..31
+};
+
+// What an Intel HEX text holds (check_intel_hex).
+struct HexSummary {
+    bool loadable;      // a firmware update would load it
+    int blocks;         // contiguous blocks
+    int bytes;          // data bytes in all
+    int first_address;  // -1 when there is no data
+    int last_address;   // address after the last data byte
+    int error_line;     // first bad record's line (1-based), 0 when valid
+};
+
+// Checks an Intel HEX text as the firmware update would, without a unit.
+inline HexSummary check_intel_hex(const std::string& text) {
+    wexo_hex_summary s{};
+    const bool ok = wexo_check_intel_hex(text.c_str(), &s) == 1;
+    return {ok, s.blocks, s.bytes, s.first_address, s.last_address, s.error_line};
+}
+
+// Progress of a firmware update: bytes sent so far and in all. Return true to
+// go on, false to cancel before the next block.
+using Progress = std::function<bool(int done, int total)>;
+
+namespace detail {
+
+struct SettingCalls {
+    int (*get)(int, unsigned*);
+    int (*set)(int, int);
+};
+// Indexed by Setting.
+inline constexpr SettingCalls setting_calls[] = {
+    {ZuWexoGetDisconnectionTime, ZuWexoSetDisconnectionTime},
+    {ZuWexoGetNoticeTime, ZuWexoSetNoticeTime},
+    {ZuWexoGetResendWaitTime, ZuWexoSetResendWaitTime},
+    {ZuWexoGetDiDetectTime, ZuWexoSetDiDetectTime},
+    {ZuWexoGetDiMailLogic, ZuWexoSetDiMailLogic},
+    {ZuWexoGetDiMailEnable, ZuWexoSetDiMailEnable},
+};
+
+// Carries a Progress through the C callback. An exception thrown by the
+// callback cancels the update and is rethrown once the C call has returned,
+// so that it never crosses the library's frames.
+struct ProgressRelay {
+    explicit ProgressRelay(const Progress& p) : progress(p) {}
+    const Progress& progress;
+#if defined(__cpp_exceptions)
+    std::exception_ptr thrown;
+#endif
+    static int relay(int done, int total, void* user) {
+        auto& self = *static_cast<ProgressRelay*>(user);
+#if defined(__cpp_exceptions)
+        try {
+            return self.progress(done, total) ? 0 : 1;
+        } catch (...) {
+            self.thrown = std::current_exception();
+            return 1;
+        }
+#else
+        return self.progress(done, total) ? 0 : 1;
+#endif
+    }
+};
+
+}  // namespace detail
+
+// ------------------------------------------------------------------ device records
+
+// One record of the device table, by device index: what a search or a
+// connect call learnt about a unit, and the calls that need no open command
+// channel (pins and module configuration, over connections of their own).
+// A Device is a plain view: copying it copies the index.
+class Device {
+public:
+    explicit Device(int index) noexcept : index_(index) {}
+    int index() const noexcept { return index_; }
+
+    // Dotted-decimal address.
+    result<std::string> ip() const {
+        char text[16] = {};
+        return detail::call(ZuWexoGetIpAddress, index_, text).with(detail::text(text, sizeof text));
+    }
+    result<Mac> mac() const {
+        Mac mac{};
+        return detail::call(ZuWexoGetMacAddress, index_, mac.data()).with(mac);
+    }
+    // Module firmware version as major*100 + minor*10 (6.1 gives 610).
+    result<int> firmware_version() const {
+        int version = 0;
+        return detail::call(ZuWexoGetFirmVersion, index_, &version).with(version);
+    }
+    // Module firmware type, two letters.
+    result<std::string> firmware_type() const {
+        unsigned short letters = 0;
+        return detail::call(ZuWexoGetFirmType2, index_, &letters)
+            .with(std::string{static_cast<char>(letters & 0xFF), static_cast<char>(letters >> 8)});
+    }
+    // Board ID, 0..15, or 255 while unknown.
+    result<int> id() const {
+        int id = 0;
+        return detail::call(ZuWexoGetId, index_, &id).with(id);
+    }
+    // Model code, or -1 while unknown.
+    result<int> model() const {
+        int model = 0;
+        return detail::call(ZuWexoGetModel, index_, &model).with(model);
+    }
+    // Sets the model code (for boards identification cannot name).
+    result<void> set_model(int model) const { return detail::call(ZuWexoSetModel, index_, model); }
+    // Time-out of the unit's TCP connections, from the next connection on.
+    result<void> set_timeout(std::chrono::milliseconds timeout) const {
+        return detail::call(ZuWexoSetTimeOut, index_, detail::ms(timeout));
+    }
+    result<PinModes> pin_modes() const {
+        int cp1 = 0, cp2 = 0, cp3 = 0, flag = 0;
+        return detail::call(ZuWexoGetCPMode, index_, &cp1, &cp2, &cp3, &flag)
+            .with(PinModes{{cp1, cp2, cp3}, flag != 0});
+    }
+    result<SerialParameters> serial_parameters() const {
+        SerialParameters p{};
+        return detail::call(ZuWexoGetSerialParameter, index_, &p.baud, &p.data_bits, &p.parity,
+                            &p.stop_bits, &p.flow, &p.port)
+            .with(p);
+    }
+    // Asks the board for its ID and model (over a temporary connection when
+    // the unit is not connected) and stores them in the record.
+    result<IdModel> request_id_model() const {
+        IdModel im{};
+        return detail::call(ZuWexoRequestIdModel, index_, &im.id, &im.model).with(im);
+    }
+
+    // ---- configurable pins (a short connection of their own)
+    result<Pins> pins() const {
+        int cp1 = 0, cp2 = 0, cp3 = 0;
+        return detail::call(ZuWexoInCP, index_, &cp1, &cp2, &cp3).with(Pins{cp1 != 0, cp2 != 0, cp3 != 0});
+    }
+    result<void> set_pins(Pins pins) const {
+        return detail::call(ZuWexoOutCP, index_, int{pins[0]}, int{pins[1]}, int{pins[2]});
+    }
+
+    // ---- network module configuration. set_performance, set_pin_modes and
+    // set_serial_parameters wait until the module has restarted (seconds);
+    // reset_module awaits nothing.
+    result<void> set_performance(bool on) const { return detail::call(ZuWexoSetPerformance, index_, int{on}); }
+    result<void> reset_module() const { return detail::call(ZuWexoReset, index_); }
+    result<void> set_pin_modes(std::array<int, 3> modes, int option) const {
+        return detail::call(ZuWexoSetCPMode, index_, modes[0], modes[1], modes[2], option);
+    }
+    result<void> set_serial_parameters(const SerialParameters& p) const {
+        return detail::call(ZuWexoSetSerialParameter, index_, p.baud, p.data_bits, p.parity, p.stop_bits,
+                            p.flow, p.port);
+    }
+    // Returns the module to its factory settings through its setup menu.
+    result<void> factory_defaults() const { return detail::call(ZuWexoSetXPortDefault, index_); }
+
+protected:
+    int index_;
+};
+
+// ------------------------------------------------------------------ units
+
+// A unit whose command channel is open: created by the connect calls of
+// Library (or Unit::connect), closed when the Unit is destroyed. Movable, not
+// copyable. A search or the end of the Library closes every channel; a Unit
+// of the table before then closes nothing on destruction.
+class Unit : public Device {
+public:
+    // Opens the command channel of record index (identifying the board
+    // first if its model is unknown).
+    static result<Unit> connect(int index) { return own(detail::call<-1>(ZuWexoConnect, index)); }
+    // Takes over the channel a C connect call opened.
+    static Unit adopt(int index) noexcept { return Unit(index); }
+
+    Unit(Unit&& other) noexcept : Device(std::exchange(other.index_, -1)), generation_(other.generation_) {}
+    Unit& operator=(Unit&& other) noexcept {
+        if (this != &other) {
+            (void)close();
+            index_ = std::exchange(other.index_, -1);
+            generation_ = other.generation_;
+        }
+        return *this;
+    }
+    Unit(const Unit&) = delete;
+    Unit& operator=(const Unit&) = delete;
+    ~Unit() { (void)close(); }
+
+    // Closes the command channel now; later calls fail with not_connected.
+    result<void> close() noexcept {
+        const int index = std::exchange(index_, -1);
+        if (index < 0 || generation_ != detail::table_generation) return errc::not_connected;
+        return detail::call(ZuWexoClose, index);
+    }
+    // Gives up ownership: the channel stays open; returns the device index.
+    int release() noexcept { return std::exchange(index_, -1); }
+
+    // ---- digital I/O
+    result<bool> input(int channel) const {
+        int v = 0;
+        return detail::call(ZuWexoInPio, index_, channel, &v).with(v != 0);
+    }
+    // All inputs; bit i is input i.
+    result<std::uint32_t> inputs() const {
+        unsigned bits = 0;
+        return detail::call(ZuWexoInPioAll, index_, &bits).with(std::uint32_t{bits});
+    }
+    result<void> set_output(int channel, bool on) const {
+        return detail::call(ZuWexoOutPio, index_, channel, int{on});
+    }
+    // All outputs; bit i is output i.
+    result<void> set_outputs(std::uint32_t bits) const {
+        return detail::call(ZuWexoOutPioAll, index_, unsigned{bits});
+    }
+    result<bool> output(int channel) const {
+        int v = 0;
+        return detail::call(ZuWexoGetOut, index_, channel, &v).with(v != 0);
+    }
+    result<std::uint32_t> outputs() const {
+        unsigned bits = 0;
+        return detail::call(ZuWexoGetOutAll, index_, &bits).with(std::uint32_t{bits});
+    }
+
+    // ---- auto switching: the board switches outputs on its own timetable
+    result<void> set_auto_switching(bool on) const {
+        return detail::call(ZuWexoSetAutoSwitchingActive, index_, int{on});
+    }
+    result<bool> auto_switching() const {
+        int flag = 0;
+        return detail::call(ZuWexoGetAutoSwitchingActive, index_, &flag).with(flag != 0);
+    }
+    // The outputs taking part; bit i is output i.
+    result<void> set_auto_switching_outputs(std::uint32_t mask) const {
+        return detail::call(ZuWexoSetAutoSwitchingPio, index_, static_cast<int>(mask));
+    }
+    result<std::uint32_t> auto_switching_outputs() const {
+        unsigned mask = 0;
+        return detail::call(ZuWexoGetAutoSwitchingPio, index_, &mask).with(std::uint32_t{mask});
+    }
+    result<void> set_auto_switching_time(std::chrono::milliseconds time) const {
+        return detail::call(ZuWexoSetAutoSwitchingTime, index_, detail::ms(time));
+    }
+    result<std::chrono::milliseconds> auto_switching_time() const {
+        int ms = 0;
+        return detail::call(ZuWexoGetAutoSwitchingTime, index_, &ms).with(std::chrono::milliseconds{ms});
+    }
+    // ASCII boards: the two durations of one output.
+    result<void> set_auto_switching_channel(int output, SwitchTimes times) const {
+        return detail::call(ZuWexoSetAutoSwitchingChannel, index_, output, detail::ms(times.first),
+                            detail::ms(times.second));
+    }
+    result<SwitchTimes> auto_switching_channel(int output) const {
+        unsigned first = 0, second = 0;
+        return detail::call(ZuWexoGetAutoSwitchingChannel, index_, output, &first, &second)
+            .with(SwitchTimes{std::chrono::milliseconds{first}, std::chrono::milliseconds{second}});
+    }
+
+    // ---- analog inputs
+    // Raw count, signed 24 bits.
+    result<int> analog_input(int channel) const {
+        int count = 0;
+        return detail::call(ZuWexoGetAnalogInput, index_, channel, &count).with(count);
+    }
+    // Counts of all the model's analog inputs, in one exchange.
+    result<std::vector<int>> analog_inputs() const {
+        std::vector<int> counts(8);  // a board has at most eight analog channels
+        const result<int> n = detail::call(ZuWexoGetAnalogInputAll, index_, 8, counts.data());
+        if (n) counts.resize(static_cast<std::size_t>(*n));
+        return n.with(counts);
+    }
+    result<AnalogValue> analog_input_value(int channel) const {
+        AnalogValue v{};
+        return detail::call(ZuWexoGetAnalogInputByValue, index_, channel, &v.range, &v.value).with(v);
+    }
+    result<int> analog_input_range(int channel) const {
+        int range = 0;
+        return detail::call(ZuWexoGetAnalogInputRange, index_, channel, &range).with(range);
+    }
+    result<void> set_analog_input_range(int channel, int range) const {
+        return detail::call(ZuWexoSetAnalogInputRange, index_, channel, range);
+    }
+    // The converter's sampling-rate code, 0..7, for the whole unit.
+    result<int> sampling_rate() const {
+        int code = 0;
+        return detail::call(ZuWexoGetAnalogInputADCsps, index_, &code).with(code);
+    }
+    result<void> set_sampling_rate(int code) const { return detail::call(ZuWexoSetAnalogInputADCsps, index_, code); }
+    // The transmit-cycle code, 0..13.
+    result<int> transmit_cycle() const {
+        int code = 0;
+        return detail::call(ZuWexoGetAiTransmitCycle, index_, &code).with(code);
+    }
+    result<void> set_transmit_cycle(int code) const { return detail::call(ZuWexoSetAiTransmitCycle, index_, code); }
+
+    // ---- analog outputs; the initial_ calls set the value taken at power-up
+    result<void> set_analog_output(int channel, AnalogOutput out) const {
+        return detail::call(ZuWexoSetAnalogOutput, index_, channel, static_cast<int>(out.mode), out.raw);
+    }
+    result<void> set_initial_analog_output(int channel, AnalogOutput out) const {
+        return detail::call(ZuWexoSetInitialAnalogOutput, index_, channel, static_cast<int>(out.mode), out.raw);
+    }
+    // Value in V (voltage) or mA (current).
+    result<void> set_analog_output_value(int channel, AnalogMode mode, double value) const {
+        return detail::call(mode == AnalogMode::current ? ZuWexoSetAnalogOutputCurrent : ZuWexoSetAnalogOutputVoltage,
+                            index_, channel, value);
+    }
+    result<void> set_initial_analog_output_value(int channel, AnalogMode mode, double value) const {
+        return detail::call(mode == AnalogMode::current ? ZuWexoSetInitialAnalogOutputCurrent
+                                                        : ZuWexoSetInitialAnalogOutputVoltage,
+                            index_, channel, value);
+    }
+    // Several outputs in one frame; a bad entry refuses them all.
+    result<void> set_analog_outputs(const std::vector<AnalogOutputSetting>& settings) const {
+        std::vector<int> channels, modes, raws;
+        for (const AnalogOutputSetting& s : settings) {
+            channels.push_back(s.channel);
+            modes.push_back(static_cast<int>(s.mode));
+            raws.push_back(s.raw);
+        }
+        return detail::call(ZuWexoSetAnalogOutputMulti, index_, static_cast<int>(settings.size()), channels.data(),
+                            modes.data(), raws.data());
+    }
+    result<AnalogOutput> analog_output(int channel) const {
+        int mode = 0, raw = 0;
+        return detail::call(ZuWexoGetAnalogOutput, index_, channel, &mode, &raw)
+            .with(AnalogOutput{static_cast<AnalogMode>(mode), raw});
+    }
+    result<AnalogOutputValue> analog_output_value(int channel) const {
+        int mode = 0;
+        double value = 0;
+        return detail::call(ZuWexoGetAnalogOutputByValue, index_, channel, &mode, &value)
+            .with(AnalogOutputValue{static_cast<AnalogMode>(mode), value});
+    }
+
+    // ---- thermocouples, thresholds, mail condition
+    result<void> set_thermocouple(int channel, Thermocouple tc) const {
+        return detail::call(ZuWexoSetTCConfig, index_, channel, tc.type, int{tc.flags[0]}, int{tc.flags[1]},
+                            int{tc.flags[2]});
+    }
+    // Type with flags 0 and 1 set, flag 2 clear.
+    result<void> set_thermocouple_type(int channel, int type) const {
+        return detail::call(ZuWexoSetTCType, index_, channel, type);
+    }
+    result<Thermocouple> thermocouple(int channel) const {
+        int type = 0, f0 = 0, f1 = 0, f2 = 0;
+        return detail::call(ZuWexoGetTCConfig, index_, channel, &type, &f0, &f1, &f2)
+            .with(Thermocouple{type, {f0 != 0, f1 != 0, f2 != 0}});
+    }
+    result<void> set_transmit_scale(int channel, TransmitScale scale) const {
+        return detail::call(ZuWexoSetTCTransmitScale, index_, channel, scale.mode, scale.low, scale.high);
+    }
+    result<TransmitScale> transmit_scale(int channel) const {
+        TransmitScale s{};
+        return detail::call(ZuWexoGetTCTransmitScale, index_, channel, &s.mode, &s.low, &s.high).with(s);
+    }
+    result<void> set_thresholds(int channel, Thresholds t) const {
+        return detail::call(ZuWexoSetAnalogThresholds, index_, channel, int{t.enabled}, t.first, t.second);
+    }
+    result<Thresholds> thresholds(int channel) const {
+        int enabled = 0, first = 0, second = 0;
+        return detail::call(ZuWexoGetAnalogThresholds, index_, channel, &enabled, &first, &second)
+            .with(Thresholds{enabled != 0, first, second});
+    }
+    // Mail condition of an analog input, 0..2.
+    result<void> set_mail_condition(int channel, int condition) const {
+        return detail::call(ZuWexoSetAiMailCondition, index_, channel, static_cast<unsigned>(condition));
+    }
+    result<int> mail_condition(int channel) const {
+        int condition = 0;
+        return detail::call(ZuWexoGetAiMailCondition, index_, channel, &condition).with(condition);
+    }
+
+    // ---- parameter memory (raw frames whose first byte is the code)
+    result<void> set_pic_parameter(int code, int value) const {
+        return detail::call(setPICparameter, index_, code, value);
+    }
+    result<unsigned> pic_parameter(int code, int argument) const {
+        unsigned value = 0;
+        return detail::call(getPICparameter, index_, code, argument, &value).with(value);
+    }
+    // Sends a request of 1..16 bytes and returns a reply of reply_length bytes.
+    result<std::vector<std::uint8_t>> pic_exchange(const std::vector<std::uint8_t>& request,
+                                                   std::size_t reply_length) const {
+        std::vector<std::uint8_t> reply(reply_length);
+        return detail::call(getPICparameter2, index_, request.data(), static_cast<int>(request.size()),
+                            reply.data(), static_cast<int>(reply.size()))
+            .with(reply);
+    }
+    // Writes a frame of 1..16 bytes; the board must echo it.
+    result<void> write_pic_parameter(const std::vector<std::uint8_t>& request) const {
+        return detail::call(setPICparameter2, index_, request.data(), static_cast<int>(request.size()));
+    }
+
+    // ---- pulse mode and counters
+    result<void> set_pulse_config(PulseConfig c) const {
+        return detail::call(ZuWexoPulseModeSetConfig, index_, c.channel, int{c.down}, c.setting_a, c.setting_b);
+    }
+    result<PulseConfig> pulse_config() const {
+        int channel = 0, down = 0, a = 0, b = 0;
+        return detail::call(ZuWexoPulseModeGetConfig, index_, &channel, &down, &a, &b)
+            .with(PulseConfig{channel, down != 0, a, b});
+    }
+    result<void> set_pulse_settings(PulseSettings s) const {
+        return detail::call(ZuWexoPulseModeSetConfig2, index_, s.setting_a, s.setting_b);
+    }
+    result<PulseSettings> pulse_settings() const {
+        PulseSettings s{};
+        return detail::call(ZuWexoPulseModeGetConfig2, index_, &s.setting_a, &s.setting_b).with(s);
+    }
+    result<void> set_pulse_channel(int channel, PulseChannel c) const {
+        return detail::call(ZuWexoPulseModeSetConfigChannel, index_, channel, int{c.enabled}, int{c.down});
+    }
+    result<PulseChannel> pulse_channel(int channel) const {
+        int enabled = 0, down = 0;
+        return detail::call(ZuWexoPulseModeGetConfigChannel, index_, channel, &enabled, &down)
+            .with(PulseChannel{enabled != 0, down != 0});
+    }
+    // 16-bit count of the counting channel (-1: overflow on parameter boards).
+    result<int> pulse_count() const {
+        int count = 0;
+        return detail::call(ZuWexoPulseModeGetCount, index_, &count).with(count);
+    }
+    // 32-bit count of one channel.
+    result<long long> pulse_count(int channel) const {
+        long long count = 0;
+        return detail::call(ZuWexoPulseModeGetCount2, index_, channel, &count).with(count);
+    }
+    result<bool> pulse_mode() const {
+        int state = 0;
+        return detail::call(ZuWexoPulseModeGetState, index_, &state).with(state != 0);
+    }
+    // Sends nothing when the mode already is as asked.
+    result<void> set_pulse_mode(bool on) const {
+        return detail::call(on ? ZuWexoPulseModeOn : ZuWexoPulseModeOff, index_);
+    }
+    result<bool> continuous_pulse_mode() const {
+        int state = 0;
+        return detail::call(ZuWexoPulseModeContinuesGetState, index_, &state).with(state != 0);
+    }
+    result<void> set_continuous_pulse_mode(bool on) const {
+        return detail::call(on ? ZuWexoPulseModeContinuesOn : ZuWexoPulseModeContinuesOff, index_);
+    }
+    result<void> set_pulse_alert(PulseAlert a) const {
+        return detail::call(ZuWexoPulseModeSetAlart, index_, a.channel, a.mode, a.value);
+    }
+    result<PulseAlert> pulse_alert() const {
+        PulseAlert a{};
+        return detail::call(ZuWexoPulseModeGetAlart, index_, &a.channel, &a.mode, &a.value).with(a);
+    }
+
+    // ---- output alerts (model 42's two outputs) and reset time
+    result<void> set_reset_time(int reset_time) const { return detail::call(ZuWexoSetResetTime, index_, reset_time); }
+    result<void> start_output_alert(int channel, bool start) const {
+        return detail::call(ZuWexoDOAlertStartStop, index_, channel, int{start});
+    }
+    // Sets mode, flag and value (started is left as it is).
+    result<void> set_output_alert(int channel, OutputAlert a) const {
+        return detail::call(ZuWexoSetDOAlertConfig, index_, channel, a.mode, int{a.flag}, a.value);
+    }
+    result<OutputAlert> output_alert(int channel) const {
+        int started = 0, mode = 0, flag = 0, value = 0;
+        return detail::call(ZuWexoGetDOAlertStatus, index_, channel, &started, &mode, &flag, &value)
+            .with(OutputAlert{started != 0, mode, flag != 0, value});
+    }
+
+    // ---- unit settings and the EEPROM (addresses 0..4095)
+    result<unsigned> setting(Setting which) const {
+        unsigned value = 0;
+        return detail::call(detail::setting_calls[static_cast<int>(which)].get, index_, &value).with(value);
+    }
+    result<void> set_setting(Setting which, int value) const {
+        return detail::call(detail::setting_calls[static_cast<int>(which)].set, index_, value);
+    }
+    result<std::vector<std::uint8_t>> read_eeprom(int address, std::size_t count) const {
+        std::vector<std::uint8_t> bytes(count);
+        return detail::call(ZuWexoReadEEPROM, index_, address, static_cast<int>(count), bytes.data()).with(bytes);
+    }
+    result<void> write_eeprom(int address, const std::vector<std::uint8_t>& bytes) const {
+        return detail::call(ZuWexoWriteEEPROM, index_, address, static_cast<int>(bytes.size()), bytes.data());
+    }
+
+    // ---- serial pass-through: raw bytes on the command channel
+    // Returns the count sent.
+    result<int> send(const std::vector<std::uint8_t>& bytes) const {
+        if (bytes.empty()) return 0;
+        return detail::call(ZuWexoSendSerialData, index_, bytes.data(), static_cast<int>(bytes.size()));
+    }
+    // At most max_size bytes within the unit's time-out (receive_timeout when
+    // none came; not_connected when the unit closed the channel).
+    result<std::vector<std::uint8_t>> receive(std::size_t max_size) const {
+        std::vector<std::uint8_t> bytes(max_size);
+        if (max_size == 0) return bytes;
+        const result<int> n = detail::call(ZuWexoReceiveSerialData, index_, bytes.data(), static_cast<int>(max_size));
+        if (n) bytes.resize(static_cast<std::size_t>(*n));
+        return n.with(bytes);
+    }
+
+    // ---- firmware update (models 0 and 3 to 6)
+    // Loads the firmware of an Intel HEX text; the whole text is checked
+    // before anything is sent (not_possible when it is bad). progress is
+    // called after every block; false cancels before the next one (cancelled).
+    result<void> update_firmware(const std::string& hex, const Progress& progress = {}) const {
+        if (!progress) return detail::call(wexo_pic_firmware_update_hex, index_, hex.c_str(), nullptr, nullptr);
+        detail::ProgressRelay relay{progress};
+        const result<void> done =
+            detail::call(wexo_pic_firmware_update_hex, index_, hex.c_str(), &detail::ProgressRelay::relay, &relay);
+#if defined(__cpp_exceptions)
+        if (relay.thrown) std::rethrow_exception(relay.thrown);
+#endif
+        return done;
+    }
+    // Loads one block of data (an even number of bytes) at address.
+    result<void> write_firmware_block(int address, const std::vector<std::uint8_t>& data) const {
+        if (data.size() % 2 != 0) return errc::not_possible;
+        return detail::call(ZuWexoPicFirmwareUpdate, index_, address, data.data(), static_cast<int>(data.size() / 2));
+    }
+
+private:
+    friend class Library;
+    explicit Unit(int index) noexcept : Device(index), generation_(detail::table_generation) {}
+    static result<Unit> own(result<int> index) {
+        if (!index) return index.error();
+        return Unit(*index);
+    }
+    unsigned generation_;
+};
+
+// ------------------------------------------------------------------ the library
+
+// The library from ZuWexoInit to ZuWexoEnd. One at a time; not copyable or
+// movable. Units should not outlive it (their channels are closed with it).
+class Library {
+public:
+    Library() noexcept {
+        ZuWexoInit();
+        ++detail::table_generation;
+    }
+    ~Library() {
+        ZuWexoEnd();
+        ++detail::table_generation;
+    }
+    Library(const Library&) = delete;
+    Library& operator=(const Library&) = delete;
+
+    // Broadcasts a discovery query, waits window for replies and rebuilds the
+    // device table, closing every open channel (existing Units close nothing
+    // afterwards). Returns the number of units found; not_found when none
+    // answered. A unit whose configuration failed is left out silently.
+    result<int> search(std::chrono::milliseconds window = std::chrono::milliseconds{1000}) {
+        ++detail::table_generation;
+        const result<int> n = detail::call<-1>(ZuWexoSearch, detail::ms(window));
+        if (n && *n == 0) return detail::last_error();
+        return n;
+    }
+    // The record of a device index (not checked until it is used).
+    Device device(int index) const noexcept { return Device(index); }
+
+    // Log mask (log_entry | log_result | log_trace | log_error).
+    void set_log_level(unsigned mask) noexcept { ZuWexoSetLogLevel(mask); }
+    // Identify boards during a search when their data port is port.
+    result<void> set_auto_identification(bool on, std::uint16_t port = 10003) {
+        return detail::call(ZuWexoSetAutoRequestIdModel, int{on}, unsigned{port});
+    }
+    // Binds every later socket to this host's IPv4 address address.
+    result<void> select_network_device(const std::string& address) {
+        in_addr parsed{};
+        if (::inet_pton(AF_INET, address.c_str(), &parsed) != 1)
+            return std::error_code{WEXO_ERR_SYSTEM_BASE + EINVAL, category()};
+        return detail::call(ZuWexoSelectNetworkDevice, address.c_str());
+    }
+    void clear_network_device() noexcept { ZuWexoSelectNetworkDevice(nullptr); }
+
+    // ---- connect calls: each returns the connected Unit
+    result<Unit> connect(int index) { return Unit::connect(index); }
+    result<Unit> connect_by_ip(const std::string& address) {
+        return Unit::own(detail::call<-1>(ZuWexoConnectByIpAddress, address.c_str()));
+    }
+    result<Unit> connect_by_id_model(int id, int model) {
+        return Unit::own(detail::call<-1>(ZuWexoConnectByIdModel, id, model));
+    }
+    result<Unit> connect_by_mac(const Mac& mac) {
+        return Unit::own(detail::call<-1>(ZuWexoConnectByMacAddress, mac.data()));
+    }
+    // Adds a record for a unit by host name or address and connects it.
+    // data_port 0 keeps the port the module reports.
+    result<Unit> connect_masquerade(const std::string& host, std::chrono::milliseconds timeout, int data_port,
+                                    int cp_port = 30704, int udp_port = 30718) {
+        return Unit::own(detail::call<-1>(ZuWexoConnectOverIPMasquerade, host.c_str(), detail::ms(timeout),
+                                          data_port, cp_port, udp_port));
+    }
+    // Connects data_port directly, with no module exchange (pins then
+    // unavailable); data_port 0 asks the module first, as connect_masquerade.
+    result<Unit> connect_direct(const std::string& host, std::chrono::milliseconds timeout, int data_port = 0) {
+        if (data_port == 0) return Unit::own(detail::call<-1>(ZuWexoConnectDirect, host.c_str(), detail::ms(timeout)));
+        return Unit::own(detail::call<-1>(ZuWexoConnectDirect2, host.c_str(), detail::ms(timeout), data_port));
+    }
+
+    // ---- module addresses (broadcast; no unit record needed)
+    // Assigns address to the module whose MAC ends in mac4, mac5.
+    static result<void> set_ip_address(std::uint8_t mac4, std::uint8_t mac5, Ipv4 address) {
+        return detail::call(ZuWexoSetIpAddress, unsigned{mac4}, unsigned{mac5}, unsigned{address[0]},
+                            unsigned{address[1]}, unsigned{address[2]}, unsigned{address[3]});
+    }
+    // Assigns address to the first module that answers within window.
+    static result<void> first_found_set_ip_address(std::chrono::milliseconds window, Ipv4 address) {
+        return detail::call(ZuWexoFirstFoundSetIpAddress, detail::ms(window), unsigned{address[0]},
+                            unsigned{address[1]}, unsigned{address[2]}, unsigned{address[3]});
+    }
+};
+
+}  // namespace wexo
+
+#endif  // WEXO_HPP
