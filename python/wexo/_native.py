@@ -175,13 +175,14 @@ def parse_signatures(table: str) -> Dict[str, Tuple[str, List[str]]]:
     return rows
 
 
-def parse_version(text: str) -> Tuple[int, int, int]:
-    """"MAJOR.MINOR.PATCH" as numbers; ValueError for anything else."""
+def check_version(path: str, text: str) -> str:
+    """text when it is a "MAJOR.MINOR.PATCH" of a supported major version."""
     parts = text.split(".")
     if len(parts) != 3 or not all(p.isdigit() for p in parts):
-        raise ValueError(f"not a MAJOR.MINOR.PATCH version: {text!r}")
-    major, minor, patch = (int(p) for p in parts)
-    return major, minor, patch
+        raise LibraryError(f"{path}: wexo_version() gave {text!r}, not MAJOR.MINOR.PATCH")
+    if int(parts[0]) != SUPPORTED_MAJOR:
+        raise LibraryError(f"{path} is libWEXO {text}; these bindings need {SUPPORTED_MAJOR}.x")
+    return text
 
 
 def _open(path: Optional[str]) -> ctypes.CDLL:
@@ -210,19 +211,13 @@ class Native:
         self.cdll = _open(path)
         self.path = self.cdll._name
         try:
-            version_fn = self.cdll.wexo_version
+            version_fn = self.cdll["wexo_version"]
         except AttributeError:
             raise LibraryError(
                 f"{self.path} has no wexo_version(): not libWEXO, or a version before 1.3") from None
         version_fn.restype = ctypes.c_char_p
         version_fn.argtypes = []
-        self.version = (version_fn() or b"").decode("ascii", "replace")
-        try:
-            major = parse_version(self.version)[0]
-        except ValueError as e:
-            raise LibraryError(f"{self.path}: {e}") from None
-        if major != SUPPORTED_MAJOR:
-            raise LibraryError(f"{self.path} is libWEXO {self.version}; these bindings need {SUPPORTED_MAJOR}.x")
+        self.version = check_version(self.path, (version_fn() or b"").decode("ascii", "replace"))
 
         self.lock = threading.RLock()
         self._rows: Dict[str, Tuple[str, List[str], Any]] = {}
