@@ -1,17 +1,20 @@
-"""examples/python/read_inputs.py against a simulated unit."""
+"""examples/python/read_inputs.py against a simulated unit, with the wexo
+package these tests import (the source tree's, or an installed copy)."""
 from __future__ import annotations
 
 import os
 import subprocess
 import sys
+from pathlib import Path
 
+import wexo
 from conftest import ADDRESSES, TOP
 
 EXAMPLE = TOP / "examples/python/read_inputs.py"
 
 
 def run_example(*args: str) -> subprocess.CompletedProcess:
-    env = dict(os.environ, PYTHONPATH=os.pathsep.join(filter(None, [str(TOP / "python"), os.environ.get("PYTHONPATH")])))
+    env = dict(os.environ, PYTHONPATH=str(Path(wexo.__file__).parents[1]))
     return subprocess.run([sys.executable, str(EXAMPLE), *args], env=env, capture_output=True, text=True, timeout=20)
 
 
