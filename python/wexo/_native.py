@@ -13,7 +13,7 @@ import os
 import threading
 from typing import Any, Dict, List, Optional, Tuple
 
-from .errors import LibraryError, error_for
+from .errors import LibraryError, WexoError, error_for
 
 SONAME = "libWEXO.so.1"
 SUPPORTED_MAJOR = 1
@@ -23,11 +23,11 @@ SUPPORTED_MAJOR = 1
 # progress callback. Outputs: >i int*, >u unsigned*, >d double*, >q long long*,
 # >h unsigned short*, >a char** (a pointer into the device table).
 PROGRESS = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.c_int, ctypes.c_int, ctypes.c_void_p)
-_INPUTS = {
+_INPUTS: Dict[str, Any] = {
     "i": ctypes.c_int, "u": ctypes.c_uint, "d": ctypes.c_double, "q": ctypes.c_longlong,
     "s": ctypes.c_char_p, "y": ctypes.c_char_p, "p": ctypes.c_void_p, "f": PROGRESS,
 }
-_OUTPUTS = {
+_OUTPUTS: Dict[str, Any] = {
     ">i": ctypes.c_int, ">u": ctypes.c_uint, ">d": ctypes.c_double, ">q": ctypes.c_longlong,
     ">h": ctypes.c_ushort, ">a": ctypes.POINTER(ctypes.c_char),
 }
@@ -188,7 +188,7 @@ def check_version(path: str, text: str) -> str:
 def _open(path: Optional[str]) -> ctypes.CDLL:
     """The library named by path, else WEXO_LIBRARY, else the installed one."""
     named = path or os.environ.get("WEXO_LIBRARY")
-    candidates = [named] if named else [SONAME, ctypes.util.find_library("WEXO")]
+    candidates: List[Optional[str]] = [named] if named else [SONAME, ctypes.util.find_library("WEXO")]
     reasons = []
     for candidate in filter(None, candidates):
         try:
@@ -223,7 +223,7 @@ class Native:
         self._rows: Dict[str, Tuple[str, List[str], Any]] = {}
         for name, (kind, letters) in parse_signatures(SIGNATURES).items():
             try:
-                fn = getattr(self.cdll, name)
+                fn = self.cdll[name]
             except AttributeError:
                 raise LibraryError(f"{self.path} lacks {name}: not a complete libWEXO {self.version}") from None
             fn.restype = ctypes.c_char_p if kind == "text" else ctypes.c_int
@@ -235,13 +235,15 @@ class Native:
         values (one value, or a tuple of several), or else the C result;
         raises the WexoError of the last-error code when the call failed."""
         kind, letters, fn = self._rows[name]
+        if len(args) != sum(letter not in _OUTPUTS for letter in letters):
+            raise TypeError(f"{name} takes {' '.join(letters) or 'no arguments'}, given {len(args)} inputs")
         given = iter(args)
         c_args: List[Any] = []
-        outputs: List[Any] = []
+        outputs: List[Tuple[str, Any]] = []
         for letter in letters:
             if letter in _OUTPUTS:
-                outputs.append(_OUTPUTS[letter]())
-                c_args.append(ctypes.byref(outputs[-1]))
+                outputs.append((letter, _OUTPUTS[letter]()))
+                c_args.append(ctypes.byref(outputs[-1][1]))
             else:
                 value = next(given)
                 c_args.append(value.encode() if letter == "s" and isinstance(value, str) else value)
@@ -253,7 +255,7 @@ class Native:
             return result.decode("utf-8", "replace")
         if not outputs:
             return result
-        values = [o if isinstance(o, ctypes._Pointer) else o.value for o in outputs]
+        values = [o if letter == ">a" else o.value for letter, o in outputs]
         return values[0] if len(values) == 1 else tuple(values)
 
     def _failed(self, kind: str, result: int) -> bool:
@@ -276,7 +278,7 @@ class Native:
     def strerror(self, code: int) -> str:
         return self._rows["wexo_strerror"][2](code).decode("utf-8", "replace")
 
-    def error(self, call: str):
+    def error(self, call: str) -> WexoError:
         """The exception for the last-error code that call left."""
         code = self.last_error()
         return error_for(code, call, self.strerror(code), self.japanese_message())

@@ -9,7 +9,7 @@ from __future__ import annotations
 
 import ctypes
 import ipaddress
-from typing import Callable, Generic, Iterable, List, NamedTuple, Optional, Sequence, Tuple, TypeVar, Union
+from typing import Any, Callable, Generic, Iterable, List, NamedTuple, Optional, Tuple, TypeVar, Union
 
 from ._native import PROGRESS, Native, load
 from .errors import WexoError
@@ -147,7 +147,7 @@ class Unit:
     def __exit__(self, *exc: object) -> None:
         self.close()
 
-    def _call(self, name: str, *args: object):
+    def _call(self, name: str, *args: object) -> Any:
         return self._native.call(name, self.index, *args)
 
     # ------------------------------------------------------------ session
@@ -505,10 +505,11 @@ class Unit:
             self._call("ZuWexoPicFirmwareUpdateIntelHex", text)
             return
         raised: List[BaseException] = []
+        user_progress = progress
 
         def report(done: int, total: int, _user: Optional[int]) -> int:
             try:
-                return 1 if progress(done, total) else 0
+                return 1 if user_progress(done, total) else 0
             except BaseException as e:  # nothing may unwind through C
                 raised.append(e)
                 return 1
