@@ -9,7 +9,7 @@ from __future__ import annotations
 
 import ctypes
 import ipaddress
-from typing import Any, Callable, Generic, Iterable, List, NamedTuple, Optional, Tuple, TypeVar, Union
+from typing import Any, Callable, Iterable, List, NamedTuple, Optional, Tuple, Union, overload
 
 from ._native import PROGRESS, Native, load
 from .errors import WexoError
@@ -106,22 +106,20 @@ def _mac_bytes(mac: Union[bytes, str]) -> bytes:
     return bytes(mac)
 
 
-T = TypeVar("T")
+class _Setting:
+    """A unit setting (an int) read and written by a Get/Set pair of calls."""
 
+    def __init__(self, getter: str, setter: str) -> None:
+        self.getter, self.setter = getter, setter
+        self.__doc__ = f"{getter} / {setter}"
 
-class _Setting(Generic[T]):
-    """A unit setting read and written by a Get/Set pair of calls."""
+    @overload
+    def __get__(self, unit: None, owner: type) -> _Setting: ...
+    @overload
+    def __get__(self, unit: Unit, owner: type) -> int: ...
 
-    def __init__(self, getter: str, setter: str, kind: Callable[[int], T]) -> None:
-        self.getter, self.setter, self.kind = getter, setter, kind
-
-    def __set_name__(self, owner: type, name: str) -> None:
-        self.__doc__ = f"{self.getter} / {self.setter}"
-
-    def __get__(self, unit: Optional[Unit], owner: type) -> T:
-        if unit is None:
-            return self  # type: ignore[return-value]
-        return self.kind(unit._call(self.getter))
+    def __get__(self, unit: Optional[Unit], owner: type) -> Union[_Setting, int]:
+        return self if unit is None else int(unit._call(self.getter))
 
     def __set__(self, unit: Unit, value: int) -> None:
         unit._call(self.setter, int(value))
@@ -309,8 +307,8 @@ class Unit:
     def set_analog_input_range(self, channel: int, range_code: int) -> None:
         self._call("ZuWexoSetAnalogInputRange", channel, range_code)
 
-    sampling_rate = _Setting("ZuWexoGetAnalogInputADCsps", "ZuWexoSetAnalogInputADCsps", int)
-    transmit_cycle = _Setting("ZuWexoGetAiTransmitCycle", "ZuWexoSetAiTransmitCycle", int)
+    sampling_rate = _Setting("ZuWexoGetAnalogInputADCsps", "ZuWexoSetAnalogInputADCsps")
+    transmit_cycle = _Setting("ZuWexoGetAiTransmitCycle", "ZuWexoSetAiTransmitCycle")
 
     def set_analog_output(self, channel: int, mode: int, raw: int) -> None:
         """mode 0 voltage (32767 = 10 V), 1 current (32767 = 20 mA)."""
@@ -463,12 +461,12 @@ class Unit:
     def write_eeprom(self, address: int, data: bytes) -> None:
         self._call("ZuWexoWriteEEPROM", address, len(data), bytes(data))
 
-    disconnection_time = _Setting("ZuWexoGetDisconnectionTime", "ZuWexoSetDisconnectionTime", int)
-    notice_time = _Setting("ZuWexoGetNoticeTime", "ZuWexoSetNoticeTime", int)
-    resend_wait_time = _Setting("ZuWexoGetResendWaitTime", "ZuWexoSetResendWaitTime", int)
-    input_detect_time = _Setting("ZuWexoGetDiDetectTime", "ZuWexoSetDiDetectTime", int)
-    input_mail_logic = _Setting("ZuWexoGetDiMailLogic", "ZuWexoSetDiMailLogic", int)
-    input_mail_enable = _Setting("ZuWexoGetDiMailEnable", "ZuWexoSetDiMailEnable", int)
+    disconnection_time = _Setting("ZuWexoGetDisconnectionTime", "ZuWexoSetDisconnectionTime")
+    notice_time = _Setting("ZuWexoGetNoticeTime", "ZuWexoSetNoticeTime")
+    resend_wait_time = _Setting("ZuWexoGetResendWaitTime", "ZuWexoSetResendWaitTime")
+    input_detect_time = _Setting("ZuWexoGetDiDetectTime", "ZuWexoSetDiDetectTime")
+    input_mail_logic = _Setting("ZuWexoGetDiMailLogic", "ZuWexoSetDiMailLogic")
+    input_mail_enable = _Setting("ZuWexoGetDiMailEnable", "ZuWexoSetDiMailEnable")
 
     # ------------------------------------------------------------ network module
     def set_performance(self, on: bool) -> None:
