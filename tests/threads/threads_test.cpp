@@ -38,7 +38,7 @@ std::string fail(const char* call, int round) {
 
 // Outputs written and read back, and the inputs the unit was given.
 std::string digital_round(int index, int round, const UnitConfig& unit, unsigned output_mask) {
-    const unsigned bits = static_cast<unsigned>(round * 5 + index) & output_mask;
+    const unsigned bits = static_cast<unsigned>(round * 5 + unit.board_id) & output_mask;
     unsigned got = ~0u;
     if (!ZuWexoOutPioAll(index, bits) || !ZuWexoGetOutAll(index, &got) || got != bits)
         return fail("ZuWexoOutPioAll/ZuWexoGetOutAll", round);
@@ -143,7 +143,7 @@ TEST_F(ThreadsTest, ThreadsDriveTheirOwnUnitsAtTheSameTime) {
     for (std::thread& t : threads) t.join();
     for (std::size_t u = 0; u < units.size(); ++u) EXPECT_EQ(failures[u], "") << units[u].unit.ip;
     // Each unit was left with what its own thread wrote last.
-    EXPECT_EQ(sim.outputs(0), static_cast<uint32_t>((kRounds - 1) * 5 + 0) & 0x0fu);
+    EXPECT_EQ(sim.outputs(0), static_cast<uint32_t>((kRounds - 1) * 5 + units[0].unit.board_id) & 0x0fu);
 }
 
 // Searches run while another thread adds units by address and connects
