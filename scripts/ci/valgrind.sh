@@ -12,6 +12,7 @@ top=$(cd "$(dirname "$0")/../.." && pwd)
 build=${WEXO_BUILD_DIR:-$top/build-release}
 
 if [ "${WEXO_VALGRIND_INSIDE:-}" != 1 ]; then
+  echo "== wexo and the examples under valgrind memcheck ($build/)"
   for program in tools/wexo sim/wexo-sim examples/example_read_inputs examples/example_direct_command; do
     if [ ! -x "$build/$program" ]; then
       echo "valgrind.sh: $build/$program is missing (build it first)" >&2
