@@ -305,8 +305,8 @@ int main(int argc, char** argv) {
     }
     const int seconds = std::atoi(argv[2]);
     const int thread_count = argc > 3 ? std::max(1, std::atoi(argv[3])) : 8;
-    const double faults_per_s = argc > 4 ? std::atof(argv[4]) : 10;
-    const double restarts_per_s = argc > 5 ? std::atof(argv[5]) : 1;
+    const double faults_per_s = argc > 4 ? std::atof(argv[4]) : 2;
+    const double restarts_per_s = argc > 5 ? std::atof(argv[5]) : 0.2;
 
     Control control(std::atoi(argv[1]));
     if (!control.valid()) {
