@@ -7,6 +7,7 @@
 #
 # Uses the programs of build-release/ (or $WEXO_BUILD_DIR), as scripts/test.sh
 # builds them, and re-runs itself inside a private network namespace.
+# shellcheck disable=SC1010 # "do" is a wexo command below, not the keyword
 set -eu
 top=$(cd "$(dirname "$0")/../.." && pwd)
 build=${WEXO_BUILD_DIR:-$top/build-release}
