@@ -13,8 +13,30 @@
  * <wexo_data.h>, kept apart from this header because one of them is named
  * `error`, which clashes with glibc's <error.h>.
  *
- * Calls are synchronous and not thread safe per unit: do not run two calls on
- * one unit at the same time, nor use the table while a search runs.
+ * Threads. The library keeps no threads: every call runs on the caller's
+ * thread and returns when it is done. Only ZuWexoSearch starts worker threads,
+ * for its units' configuration queries and identifications, and joins them
+ * before it returns; they touch no global, and what a caller sees is what
+ * asking the units one after another gives.
+ * - Calls on different units may run on different threads at the same time.
+ *   Calls on one unit must not overlap (their frames would interleave on the
+ *   unit's one command channel): use each unit from one thread at a time.
+ * - ZuWexoSearch, the connect calls and ZuWexoClose take the library mutex
+ *   around their changes to the device table, so they may be called from
+ *   several threads: they run one after the other, and a search may run
+ *   against connect calls on other units. A search closes every command
+ *   channel and rewrites every record, though: no other call may use a unit
+ *   while it runs, and units connected before it must be connected again.
+ *   A closed record may be taken over by a direct connect call on another
+ *   thread; its index is no longer the caller's.
+ * - The last-error code and the log mask are single process-wide values, not
+ *   per thread: a thread may see the code another thread's call stored. Read
+ *   the code right after your own call, with one thread per unit; it is
+ *   exact only while no other thread's call ends in between.
+ * - ZuWexoInit and ZuWexoEnd must not run concurrently with any other call;
+ *   ZuWexoSelectNetworkDevice and ZuWexoSetAutoRequestIdModel change settings
+ *   every socket or search reads, and belong before the threads start.
+ * Log lines are written whole, but the lines of several threads interleave.
  */
 #ifndef WEXO_H
 #define WEXO_H

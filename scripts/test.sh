@@ -52,4 +52,7 @@ echo "== build the library without GoogleTest (build-nogtest/)"
 build "$top/build-nogtest" -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON -DWEXO_BUILD_TOOLS=OFF
 "$top/scripts/ci/pkg.sh"
 "$top/scripts/ci/python.sh" "$top/build-release"
+"$top/scripts/ci/valgrind.sh"
+"$top/scripts/ci/tsan.sh"
+"$top/scripts/ci/soak.sh"
 echo "test.sh: all passed"

@@ -104,7 +104,7 @@ int check_initialized_index(int index) {
 int check_common(int index, int need_connected) {
     if (!check_initialized_index(index)) return 0;
     if (need_connected == 0) {
-        if (index < xportcount) return 1;
+        if (index < record_count()) return 1;
         set_error(kIndexRange);
         return 0;
     }

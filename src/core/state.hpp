@@ -2,6 +2,7 @@
 // every per-unit call.
 #pragma once
 
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <new>
@@ -84,6 +85,16 @@ enum ModelColumn : int {
 inline wexo_device& record(int index) {
     if (Deferred* d = t_deferred; d != nullptr && d->index == index) [[unlikely]] return d->rec;
     return xportset[index];
+}
+
+// The record count as a record call on one thread reads it while a direct
+// connect call on another thread adds a record (under the table lock): both
+// sides go through an atomic view of the exported plain integer.
+inline int32_t record_count() {
+    return std::atomic_ref<int32_t>(xportcount).load(std::memory_order_acquire);
+}
+inline void add_records(int32_t n) {
+    std::atomic_ref<int32_t>(xportcount).fetch_add(n, std::memory_order_release);
 }
 
 // Serial rate in bit/s of a module baud code; 0 for codes without an entry.

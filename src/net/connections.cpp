@@ -25,14 +25,40 @@ namespace {
 // (and a table so filled takes no direct connection either).
 constexpr int kDirectLimit = WEXO_MAX_DEVICES - 1;
 
-// Runs connect_ on a matched record under the lock, or fails with code 4.
-int connect_match(int match) {
+// Direct connections add a record only while the table has room. Read under
+// the lock: another thread's direct connect may be adding one.
+bool table_has_room() {
+    if (xportcount < kDirectLimit) return true;
+    set_error(kTableFull);
+    return false;
+}
+
+// Index of the first record of the table for which matches is true, or -1.
+template <typename Match>
+int first_record(Match&& matches) {
+    for (int i = 0; i < xportcount; ++i) {
+        if (matches(xportset[i])) return i;
+    }
+    return -1;
+}
+
+// Runs connect_ on the first matching record, or fails with code 4. The
+// records are walked under the lock, so that a search or a direct connect
+// on another thread may rewrite the table meanwhile.
+template <typename Match>
+int connect_match(Match&& matches) {
+    TableLock lock;
+    const int match = first_record(matches);
     if (match < 0) {
         set_error(kNoMatch);
         return -1;
     }
-    TableLock lock;
     return connect_(match, kDefaultCpPort);
+}
+
+int no_match() {
+    set_error(kNoMatch);
+    return -1;
 }
 
 bool ip_text_equals(const wexo_device& rec, const char* text) {
@@ -43,6 +69,7 @@ bool ip_text_equals(const wexo_device& rec, const char* text) {
 int connect_over_masquerade(const char* host, int timeout_ms, int data_port, int cp_port,
                             int udp_port) {
     TableLock lock;
+    if (!table_has_room()) return -1;
     ModuleSocket udp = ModuleSocket::open(Broadcast::kNo);
     if (!udp.valid()) return -1;
 
@@ -75,7 +102,7 @@ int connect_over_masquerade(const char* host, int timeout_ms, int data_port, int
         set_error(kNoMatch);
         return -1;
     }
-    if (slot.appended) ++xportcount;
+    if (slot.appended) add_records(1);
     udp.close();
     wexo_device& rec = record(slot.index);
     if (data_port != 0) rec.data_port = static_cast<uint16_t>(data_port);
@@ -89,6 +116,7 @@ int connect_direct2(const char* host, int timeout_ms, int data_port) {
     int result = -1;
     {
         TableLock lock;
+        if (!table_has_room()) return -1;
         const DirectSlot slot = choose_direct_slot();
         set_fresh_record(slot.index, timeout_ms);
         wexo_device& rec = record(slot.index);
@@ -98,9 +126,9 @@ int connect_direct2(const char* host, int timeout_ms, int data_port) {
             set_system_error(err);
             return -1;
         }
-        if (slot.appended) ++xportcount;
+        if (slot.appended) add_records(1);
         result = connect_(slot.index, 0);
-        if (result < 0 && slot.appended) --xportcount;
+        if (result < 0 && slot.appended) add_records(-1);
     }
     // Written whatever connect_ gave: this line reports the attempt.
     output_log(kLogResult, "ZuWexoConnectDirect2:%s:%d:%d", host, timeout_ms, data_port);
@@ -178,66 +206,54 @@ namespace {
 
 constexpr int kLastPort = 65535;
 
-// Opening steps of the direct connect calls after the initialised check:
+// Opening step of the direct connect calls after the initialised check:
 // ports that do not fit 16 bits are refused before anything is added or
-// sent, then the table must have room.
-bool direct_call_allowed(std::initializer_list<std::pair<int, int>> ports_and_lowest) {
+// sent (the room in the table is checked next, under the lock).
+bool ports_allowed(std::initializer_list<std::pair<int, int>> ports_and_lowest) {
     for (const auto& [port, lowest] : ports_and_lowest) {
         if (!wexo::in_range(port, lowest, kLastPort)) return false;
     }
-    if (xportcount >= wexo::kDirectLimit) {
-        wexo::set_error(wexo::kTableFull);
-        return false;
-    }
     return true;
-}
-
-// Index of the first record of the table for which matches is true, or -1.
-template <typename Match>
-int first_record(Match&& matches) {
-    for (int i = 0; i < xportcount; ++i) {
-        if (matches(xportset[i])) return i;
-    }
-    return -1;
 }
 
 }  // namespace
 
 extern "C" WEXO_API int ZuWexoConnect(int index) {
     return wexo::api_call("ZuWexoConnect", -1, [&] {
-        if (!wexo::check_common(index, 0)) return -1;
+        // Locked before the check, which reads the record count that a
+        // direct connect on another thread may be changing.
         wexo::TableLock lock;
+        if (!wexo::check_common(index, 0)) return -1;
         return wexo::connect_(index, wexo::kDefaultCpPort);
     });
 }
 
 extern "C" WEXO_API int ZuWexoConnectByIdModel(int id, int model) {
     return wexo::initialized_call("ZuWexoConnectByIdModel", -1, [&] {
-        return wexo::connect_match(first_record(
-            [&](const wexo_device& d) { return d.board_id == id && d.model_code == model; }));
+        return wexo::connect_match(
+            [&](const wexo_device& d) { return d.board_id == id && d.model_code == model; });
     });
 }
 
 extern "C" WEXO_API int ZuWexoConnectByIpAddress(const char* text) {
     return wexo::initialized_call("ZuWexoConnectByIpAddress", -1, [&] {
-        if (text == nullptr) return wexo::connect_match(-1);
-        return wexo::connect_match(
-            first_record([&](const wexo_device& d) { return wexo::ip_text_equals(d, text); }));
+        if (text == nullptr) return wexo::no_match();
+        return wexo::connect_match([&](const wexo_device& d) { return wexo::ip_text_equals(d, text); });
     });
 }
 
 extern "C" WEXO_API int ZuWexoConnectByMacAddress(const unsigned char* mac) {
     return wexo::initialized_call("ZuWexoConnectByMacAddress", -1, [&] {
-        if (mac == nullptr) return wexo::connect_match(-1);
+        if (mac == nullptr) return wexo::no_match();
         return wexo::connect_match(
-            first_record([&](const wexo_device& d) { return std::memcmp(d.mac_address, mac, 6) == 0; }));
+            [&](const wexo_device& d) { return std::memcmp(d.mac_address, mac, 6) == 0; });
     });
 }
 
 extern "C" WEXO_API int ZuWexoConnectOverIPMasquerade(const char* host, int timeout_ms,
                                                       int data_port, int cp_port, int udp_port) {
     return wexo::initialized_call("ZuWexoConnectOverIPMasquerade", -1, [&] {
-        if (!direct_call_allowed({{data_port, 0}, {cp_port, 0}, {udp_port, 1}})) return -1;
+        if (!ports_allowed({{data_port, 0}, {cp_port, 0}, {udp_port, 1}})) return -1;
         return wexo::connect_over_masquerade(host, timeout_ms, data_port, cp_port, udp_port);
     });
 }
@@ -245,7 +261,6 @@ extern "C" WEXO_API int ZuWexoConnectOverIPMasquerade(const char* host, int time
 extern "C" WEXO_API int ZuWexoConnectDirect(const char* host, int timeout_ms) {
     return wexo::api_call("ZuWexoConnectDirect", -1, [&] {
         return wexo::initialized_call("ZuWexoConnectOverIPMasquerade", -1, [&] {
-            if (!direct_call_allowed({})) return -1;
             return wexo::connect_over_masquerade(host, timeout_ms, 0, wexo::kDefaultCpPort,
                                                  wexo::kConfigPort);
         });
@@ -254,7 +269,7 @@ extern "C" WEXO_API int ZuWexoConnectDirect(const char* host, int timeout_ms) {
 
 extern "C" WEXO_API int ZuWexoConnectDirect2(const char* host, int timeout_ms, int data_port) {
     return wexo::initialized_call("ZuWexoConnectDirect2", -1, [&] {
-        if (!direct_call_allowed({{data_port, 0}})) return -1;
+        if (!ports_allowed({{data_port, 0}})) return -1;
         return wexo::connect_direct2(host, timeout_ms, data_port);
     });
 }

@@ -16,6 +16,7 @@
 #include "core/deadline.hpp"
 #include "core/state.hpp"
 #include "net/command_channel.hpp"
+#include "net/discovery.hpp"
 
 namespace wexo {
 
@@ -184,7 +185,13 @@ int select_network_device(const char* text) {
 using namespace wexo;
 
 extern "C" WEXO_API int ZuWexoClose(int index) {
-    return api_call("ZuWexoClose", 0, [&] { return close_channel(index); });
+    return api_call("ZuWexoClose", 0, [&] {
+        // Under the lock once the library runs: a direct connect call on
+        // another thread may choose this record as soon as it is closed.
+        if (initialized == 0) return close_channel(index);
+        TableLock lock;
+        return close_channel(index);
+    });
 }
 
 extern "C" WEXO_API int ZuWexoSelectNetworkDevice(const char* text) {
