@@ -32,7 +32,11 @@ using wexosim::Simulator;
 using wexosim::UnitConfig;
 using wexosim::UnitState;
 
-constexpr int kTimeoutMs = 50;  // the unit's time-out in every cell
+// The unit's time-out: short where the cell waits it out eleven times, with
+// room to spare where every reply must come in time.
+constexpr int kFailTimeoutMs = 15;
+constexpr int kPassTimeoutMs = 100;
+int timeout_ms = kPassTimeoutMs;
 constexpr int kUnit = 0;
 constexpr const char* kIp = "10.200.0.2";
 constexpr long long kUntouched = 7;    // what result variables hold before a call
@@ -442,7 +446,7 @@ std::vector<Family> families() {
     f.push_back({.name = "ConnectDirect", .unit = board(4), .path = Path::Connect,
                  .match = {0x55, 0x55}, .outcomes = kConnect, .prepare = [](Simulator&) {},
                  .call = [](int) {
-                     const int r = ZuWexoConnectDirect2(kIp, kTimeoutMs, data_port);
+                     const int r = ZuWexoConnectDirect2(kIp, timeout_ms, data_port);
                      return Result{r >= 0 ? 1 : 0, r};
                  },
                  .snapshot = nothing, .value = 0, .fail_value = -1, .extra_ms = 300});
@@ -520,7 +524,7 @@ protected:
         d.firm_major = static_cast<uint8_t>(u.firm_major);
         d.firm_minor = static_cast<uint8_t>(u.firm_minor);
         d.cp_port = sim.port(kUnit, Endpoint::Pins);
-        EXPECT_EQ(ZuWexoSetTimeOut(index, kTimeoutMs), 1);
+        EXPECT_EQ(ZuWexoSetTimeOut(index, timeout_ms), 1);
         return index;
     }
 };
@@ -530,6 +534,7 @@ TEST_P(FaultMatrix, Cell) {
     const Col col = GetParam().col;
     const Expect expect = family.outcomes.at(col);
     if (expect.skip != nullptr) GTEST_SKIP() << expect.skip;
+    timeout_ms = expect.result != 0 ? kPassTimeoutMs : kFailTimeoutMs;
 
     sim.add_unit(family.unit);
     sim.start();
@@ -582,7 +587,7 @@ TEST_P(FaultMatrix, Cell) {
         connect_col && family.path == Path::Channel ? kUntouched : family.fail_value;
     EXPECT_EQ(got.value, expect.value.value_or(expect.result != 0 ? family.value : fail_value));
     // A hang guard, not a speed test: eleven receive time-outs is the read budget.
-    EXPECT_LT(elapsed.count(), 12 * kTimeoutMs + family.extra_ms + 1500);
+    EXPECT_LT(elapsed.count(), 12 * timeout_ms + family.extra_ms + 1500);
 
     // What the unit holds now: unchanged after a failure, unless the faulted
     // request itself was the write (the unit took it, only its reply was lost).
