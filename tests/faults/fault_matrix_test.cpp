@@ -650,8 +650,9 @@ TEST_P(FaultMatrix, Cell) {
     for (int i = 0; i < xportcount; ++i) {
         if (xportset[i].connected) ZuWexoClose(i);
     }
-    EXPECT_TRUE(wait_unit_closed(Endpoint::Data));
-    EXPECT_TRUE(wait_unit_closed(Endpoint::Pins));
+    for (Endpoint ep : {Endpoint::Data, Endpoint::Pins, Endpoint::Setup}) {
+        EXPECT_TRUE(wait_unit_closed(ep)) << wexosim::endpoint_name(ep);
+    }
     EXPECT_EQ(wexotest::open_fd_count(), fds) << "descriptors left open";
     if (expect.stuck != nullptr) GTEST_SKIP() << expect.stuck;
 }
