@@ -81,10 +81,15 @@ int ascii_send(int index, const Frame& request) {
     return exchange(index, kAscii, request.bytes(), reply) ? 1 : 0;
 }
 
-int ascii_outputs(int index, uint32_t& mask) {
+// A reply without one mask byte per group of outputs fails with code 9: it is
+// never read as "none take part".
+int ascii_outputs(int index, int outputs, uint32_t& mask) {
     Reply reply;
-    if (!exchange(index, kAscii, Frame::ascii('O', 'H').terminate().bytes(), reply)) return 0;
-    mask = group_bits(reply.view());  // a reply without mask bytes reads as 0
+    if (!exchange(index, kAscii.at_least(3 + reply_groups(outputs)),
+                  Frame::ascii('O', 'H').terminate().bytes(), reply)) {
+        return 0;
+    }
+    mask = group_bits(reply.view());
     return 1;
 }
 
@@ -174,7 +179,7 @@ int get_switching_outputs(int index, uint32_t& mask) {
         return 1;
     }
     mask = 0;
-    return ascii_outputs(index, mask);
+    return ascii_outputs(index, board.outputs, mask);
 }
 
 int set_switching_time(int index, int ms, int& shown) {
@@ -221,7 +226,7 @@ int get_switching_time(int index, int32_t& ms) {
     // All outputs share the time that the set call wrote; ask the first one
     // taking part.
     uint32_t mask = 0;
-    if (!ascii_outputs(index, mask)) return 0;
+    if (!ascii_outputs(index, board.outputs, mask)) return 0;
     const int output = lowest_output(mask, board.outputs);
     if (output < 0) {
         set_error(kBadReply);

@@ -49,6 +49,12 @@ bool pin_exchange(int index, bool long_form, const Frame& request, uint8_t* repl
         output_log(kLogError, "%s recv error.", name);
         return false;
     }
+    // The module repeats the request's code: anything else is not the pins.
+    if (reply[0] != request[0]) {
+        set_error(kBadReply);
+        output_log(kLogError, "%s chk error.", name);
+        return false;
+    }
 
     trace_request_reply(name, index, request,
                         ReplyView({reply, static_cast<std::size_t>(reply_length)}));

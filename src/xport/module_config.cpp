@@ -136,8 +136,15 @@ int set_serial_parameter(int index, int baud, int data_bits, int parity, int sto
     ModuleSocket udp = ModuleSocket::open(Broadcast::kNo);
     if (!udp.valid()) return 0;
     std::array<uint8_t, kSerialPacketSize> packet{};
-    if (udp.query(rec.unit_addr, kSetupQuery, packet, nullptr, rec.timeout_ms) < 0) {
+    const long length = udp.query(rec.unit_addr, kSetupQuery, packet, nullptr, rec.timeout_ms);
+    if (length < 0) {
         set_system_error(errno);
+        return 0;
+    }
+    // The record goes back whole: a short one would write zeros over the
+    // settings that did not come.
+    if (length < static_cast<long>(packet.size())) {
+        set_error(kBadReply);
         return 0;
     }
     packet[3] = 0xFD;
@@ -222,7 +229,10 @@ int wait_restart(int index) {
     for (int attempt = 0; attempt < kRestartAttempts; ++attempt) {
         // A fresh connection each time (one whose connect failed cannot be
         // reused); a failed attempt leaves its code, the last one stays.
-        if (open_unit_connection(index, kSetupPort).valid()) return 1;
+        if (open_unit_connection(index, kSetupPort).valid()) {
+            set_error(kOk);  // the refusals while it restarted are no failure
+            return 1;
+        }
         if (attempt + 1 < kRestartAttempts) Sleep(kRestartPauseMs);
     }
     return 0;

@@ -273,7 +273,7 @@ const Case kCases[] = {
     {.name = "AsciiGetMask", .model = 19, .kind = 4, .setup = raw({0x6F, 0x68, 0x25, 0x22, 0xC8}),
      .call = get_mask(), .frames = {"4F 48 C8"}, .value = 0x25},
     {.name = "AsciiGetMaskEmpty", .model = 19, .kind = 4, .setup = raw({'o', 'h', 0xC8}),
-     .call = get_mask(), .frames = {"4F 48 C8"}, .value = 0},
+     .call = get_mask(), .frames = {"4F 48 C8"}, .result = 0, .value = 0, .code = 9},
     {.name = "AsciiActiveOff", .model = 22, .kind = 5, .call = set_active(0),
      .frames = {"4F 4C 20 C8"}},
     {.name = "AsciiActiveOn", .model = 22, .kind = 5, .call = set_active(-3),
