@@ -53,25 +53,24 @@ Inbox unit_inboxes[WEXO_MAX_DEVICES];
 
 }  // namespace
 
-void Inbox::reset(int timeout_ms) {
+void Inbox::attach(int sock, int timeout_ms) {
     clear();
+    sock_ = sock;
     // set_socket_timeout gives a socket at least 1 ms.
     timeout_ms_ = std::clamp(timeout_ms, 1, kLongestReceiveMs);
     socket_waits_ = timeout_ms_ == std::max(timeout_ms, 1);
 }
 
-Inbox Inbox::for_socket(int sock) {
-    Inbox inbox;
+void Inbox::attach(int sock) {
     timeval tv{};
     socklen_t length = sizeof(tv);
     const long long ms = getsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &tv, &length) == 0
                              ? static_cast<long long>(tv.tv_sec) * 1000 + tv.tv_usec / 1000
                              : 0;
-    inbox.reset(ms > 0 ? static_cast<int>(std::min<long long>(ms, kLongestReceiveMs))
-                       : kDefaultTimeoutMs);
+    attach(sock, ms > 0 ? static_cast<int>(std::min<long long>(ms, kLongestReceiveMs))
+                        : kDefaultTimeoutMs);
     // Only a whole number of ms set by us is known to bound a blocking recv.
-    inbox.socket_waits_ = inbox.socket_waits_ && ms > 0 && tv.tv_usec % 1000 == 0;
-    return inbox;
+    socket_waits_ = socket_waits_ && ms > 0 && tv.tv_usec % 1000 == 0;
 }
 
 std::size_t Inbox::take(uint8_t* out, std::size_t n) {
@@ -109,9 +108,16 @@ long Inbox::fill(int sock, const Deadline& overall) {
     return got;
 }
 
-Link unit_link(int index) { return Link{record(index).sock, unit_inboxes[index]}; }
+Link unit_link(int index) {
+    const int sock = record(index).sock;
+    Inbox& inbox = unit_inboxes[index];
+    if (inbox.sock() != sock) inbox.attach(sock);
+    return Link{sock, inbox};
+}
 
-void reset_unit_inbox(int index, int timeout_ms) { unit_inboxes[index].reset(timeout_ms); }
+void reset_unit_inbox(int index, int sock, int timeout_ms) {
+    unit_inboxes[index].attach(sock, timeout_ms);
+}
 
 long receive_some(Link link, uint8_t* buffer, std::size_t size) {
     if (link.inbox.empty()) {
@@ -207,6 +213,10 @@ void ClearReceiveBuffer(Link link) {
     // whole window.
     const Deadline sleep_until = Deadline::after(kDrainWindow - kDrainSpin);
     uint8_t scratch[4096];
+    // What is already waiting goes first, however late this thread comes to
+    // look: a caller held up past the window still drains it.
+    const ssize_t first = recv(link.sock, scratch, sizeof(scratch), MSG_DONTWAIT);
+    if (first == 0 || (first < 0 && errno != EAGAIN && errno != EWOULDBLOCK)) return;
     // Bounded by the window even when the peer keeps sending.
     while (!window.expired()) {
         const int ready = sleep_until.expired() ? wait_until(link.sock, POLLIN, Deadline::after_ms(0))

@@ -24,11 +24,18 @@ constexpr int kMaxAsciiReply = 256;
 // have waited in the socket.
 class Inbox {
 public:
-    // A new connection whose receive time-out (SO_RCVTIMEO) was set to
+    // A new connection sock whose receive time-out (SO_RCVTIMEO) was set to
     // timeout_ms as set_socket_timeout sets it.
-    void reset(int timeout_ms);
-    // The same for a socket whose time-out is read from the socket itself.
-    static Inbox for_socket(int sock);
+    void attach(int sock, int timeout_ms);
+    // The same, with the time-out read from the socket itself.
+    void attach(int sock);
+    static Inbox for_socket(int sock) {
+        Inbox inbox;
+        inbox.attach(sock);
+        return inbox;
+    }
+    // The connection it was attached to.
+    int sock() const { return sock_; }
 
     std::size_t size() const { return end_ - begin_; }
     bool empty() const { return begin_ == end_; }
@@ -55,6 +62,7 @@ private:
     std::array<uint8_t, kCapacity> bytes_{};
     std::size_t begin_ = 0;
     std::size_t end_ = 0;
+    int sock_ = -1;
     int timeout_ms_ = 1000;
     // Whether the socket's own time-out equals one receive's wait, so that
     // a plain blocking recv is bounded as a poll would be.
@@ -68,10 +76,11 @@ struct Link {
 };
 
 // The command channel of record index (its sock) with the unit's inbox.
+// An inbox attached to another descriptor starts afresh on this one.
 Link unit_link(int index);
-// Forgets what the unit's inbox holds: its channel was just opened with the
-// given time-out.
-void reset_unit_inbox(int index, int timeout_ms);
+// Forgets what the unit's inbox holds: its channel sock was just opened with
+// the given time-out.
+void reset_unit_inbox(int index, int sock, int timeout_ms);
 
 // Reads exactly n bytes; returns n, or 0 (code errno + 10000 on a failed
 // receive; ECONNRESET + 10000 when the peer closed the connection; EAGAIN +

@@ -130,7 +130,7 @@ int socketconnect(int* sock, int index, uint16_t port) {
 int open_command_channel(int index) {
     wexo_device& rec = record(index);
     if (!socketconnect(&rec.sock, index, rec.data_port)) return 0;
-    reset_unit_inbox(index, rec.timeout_ms);
+    reset_unit_inbox(index, rec.sock, rec.timeout_ms);
     return 1;
 }
 
@@ -150,6 +150,7 @@ int close_channel(int index) {
     // that reused the number.
     const int rc = closesocket(d.sock);
     const int close_errno = errno;
+    reset_unit_inbox(index, -1, d.timeout_ms);  // the descriptor number may come back
     d.connected = 0;
     if (rc != 0 && close_errno != EINTR && close_errno != EINPROGRESS) {
         set_system_error(close_errno);

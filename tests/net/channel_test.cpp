@@ -289,7 +289,7 @@ TEST_F(ReaderTest, SilenceCostsElevenTimeoutsThenTheSystemCode) {
     sim.inject(0, wexosim::Endpoint::Data, {.kind = wexosim::FaultKind::Silence});
     xportset[index].timeout_ms = 20;
     set_socket_timeout(xportset[index].sock, SO_RCVTIMEO, 20);
-    reset_unit_inbox(index, 20);
+    reset_unit_inbox(index, xportset[index].sock, 20);
     std::vector<uint8_t> reply;
     EXPECT_EQ(read_di(reply), 0);
     EXPECT_EQ(error, 10000u + EAGAIN);
