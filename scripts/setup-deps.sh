@@ -4,7 +4,7 @@
 # it does nothing and touches no network.
 set -eu
 
-packages="cmake make gcc g++ clang binutils pkg-config libgtest-dev libgmock-dev libbenchmark-dev iproute2 util-linux"
+packages="cmake make gcc g++ clang libclang-rt-14-dev binutils pkg-config libgtest-dev libgmock-dev libbenchmark-dev iproute2 util-linux"
 
 missing=""
 for p in $packages; do

@@ -50,4 +50,5 @@ run_suite "$top/build-clang" -DCMAKE_BUILD_TYPE=Debug \
 # no warnings as errors.
 echo "== build the library without GoogleTest (build-nogtest/)"
 build "$top/build-nogtest" -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON -DWEXO_BUILD_TOOLS=OFF
+"$top/scripts/ci/fuzz.sh"
 echo "test.sh: all passed"
