@@ -25,17 +25,13 @@
 #include "net/module_udp.hpp"
 #include "net/unit_socket.hpp"
 #include "wexo.h"
+#include "fuzz_support.hpp"
 
 using namespace wexo;
 
-namespace {
+using wexofuzz::check;
 
-void check(bool ok, const char* what) {
-    if (!ok) {
-        std::fprintf(stderr, "invariant broken: %s\n", what);
-        std::abort();
-    }
-}
+namespace {
 
 sockaddr_in loopback(uint16_t port) {
     sockaddr_in a{};
@@ -62,20 +58,12 @@ void serve(int fd, int stop, std::span<const std::span<const uint8_t>> replies) 
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    ZuWexoInit();
-    if (std::freopen("/dev/null", "w", stdout) == nullptr) return 0;
-    ZuWexoSetLogLevel(WEXO_LOG_ENTRY | WEXO_LOG_RESULT | WEXO_LOG_TRACE | WEXO_LOG_ERROR);
+    wexofuzz::start_library_logging_to_null();
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    std::vector<std::span<const uint8_t>> datagrams;
-    for (size_t i = 0; i < size;) {
-        const size_t wanted = data[i++];
-        const size_t n = std::min(wanted, size - i);
-        datagrams.emplace_back(data + i, n);
-        i += n;
-    }
+    const auto datagrams = wexofuzz::pieces({data, size}, 255);
     if (datagrams.empty()) return 0;
 
     Socket module(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));

@@ -19,17 +19,13 @@
 #include "net/module_udp.hpp"
 #include "pulse/pic_parameters.hpp"
 #include "pulse/pulse.hpp"
+#include "fuzz_support.hpp"
 
 using namespace wexo;
 
-namespace {
+using wexofuzz::check;
 
-void check(bool ok, const char* what) {
-    if (!ok) {
-        std::fprintf(stderr, "invariant broken: %s\n", what);
-        std::abort();
-    }
-}
+namespace {
 
 uint8_t at(std::span<const uint8_t> bytes, std::size_t i) { return i < bytes.size() ? bytes[i] : 0; }
 

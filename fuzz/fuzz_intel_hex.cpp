@@ -10,18 +10,14 @@
 
 #include "firmware/intel_hex.hpp"
 #include "wexo.h"
+#include "fuzz_support.hpp"
 
 using wexo::firmware::Block;
 using wexo::firmware::HexImage;
 
-namespace {
+using wexofuzz::check;
 
-void check(bool ok, const char* what) {
-    if (!ok) {
-        std::fprintf(stderr, "invariant broken: %s\n", what);
-        std::abort();
-    }
-}
+namespace {
 
 // One data record per up to 16 bytes, then the end record.
 std::string as_hex_text(const HexImage& image) {

@@ -19,17 +19,13 @@
 
 #include "core/state.hpp"
 #include "net/command_channel.hpp"
+#include "fuzz_support.hpp"
 
 using namespace wexo;
 
-namespace {
+using wexofuzz::check;
 
-void check(bool ok, const char* what) {
-    if (!ok) {
-        std::fprintf(stderr, "invariant broken: %s\n", what);
-        std::abort();
-    }
-}
+namespace {
 
 // Both ends of one stream, closed on every path.
 struct Pair {
@@ -65,13 +61,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     Pair pair;
     std::vector<uint8_t> stream;
-    for (size_t i = 4; i < size;) {
-        const size_t wanted = data[i++] % 32;
-        const size_t piece = std::min(wanted, size - i);
-        if (piece == 0) continue;
-        check(send(pair.fd[1], data + i, piece, MSG_NOSIGNAL) == static_cast<ssize_t>(piece), "send");
-        stream.insert(stream.end(), data + i, data + i + piece);
-        i += piece;
+    for (const auto piece : wexofuzz::pieces({data + 4, size - 4}, 31)) {
+        if (piece.empty()) continue;
+        check(send(pair.fd[1], piece.data(), piece.size(), MSG_NOSIGNAL) ==
+                  static_cast<ssize_t>(piece.size()),
+              "send");
+        stream.insert(stream.end(), piece.begin(), piece.end());
     }
     shutdown(pair.fd[1], SHUT_WR);
 

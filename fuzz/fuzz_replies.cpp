@@ -24,15 +24,11 @@
 #include "net/identification.hpp"
 #include "wexo.h"
 #include "wexo_data.h"
+#include "fuzz_support.hpp"
+
+using wexofuzz::check;
 
 namespace {
-
-void check(bool ok, const char* what) {
-    if (!ok) {
-        std::fprintf(stderr, "invariant broken: %s\n", what);
-        std::abort();
-    }
-}
 
 // Units of every command variant: model code and unit kind. Models 1 and 2
 // outside kind 3 read pins over a connection of their own and are left out.
@@ -261,11 +257,7 @@ void serve(int fd, const std::vector<std::span<const uint8_t>>& replies) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    ZuWexoInit();
-    // Every line is formatted, as a caller with tracing on would have it,
-    // and thrown away.
-    if (std::freopen("/dev/null", "w", stdout) == nullptr) return 0;
-    ZuWexoSetLogLevel(WEXO_LOG_ENTRY | WEXO_LOG_RESULT | WEXO_LOG_TRACE | WEXO_LOG_ERROR);
+    wexofuzz::start_library_logging_to_null();
     return 0;
 }
 
@@ -274,13 +266,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const Unit unit = kUnits[data[0] % std::size(kUnits)];
     const Call& call = calls()[data[1] % calls().size()];
     const Args args{{data[2], data[3], data[4], data[5]}};
-    std::vector<std::span<const uint8_t>> replies;
-    for (size_t i = 6; i < size;) {
-        const size_t wanted = data[i++] % 64;
-        const size_t n = std::min(wanted, size - i);
-        replies.emplace_back(data + i, n);
-        i += n;
-    }
+    const auto replies = wexofuzz::pieces({data + 6, size - 6}, 63);
 
     int fd[2];
     check(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fd) == 0, "socketpair");
