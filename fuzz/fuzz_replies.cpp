@@ -1,11 +1,15 @@
 // Every board command against a fake unit that answers with fuzzed replies.
 // A unit record is connected over a socket pair; a thread on the other end
 // answers each request it reads with the next reply of the input and closes
-// after the last, so no call waits for a reply that will not come. The
-// command's own decoding of the reply runs as the application would call it.
+// after the last, so no call waits for a reply that will not come. The same
+// thread serves the unit's pin port on loopback for the calls that read or
+// set the configurable pins. The command's own decoding of the reply runs as
+// the application would call it.
 //
-// Input: unit (model and kind), call, four argument bytes, then replies (a
-// length byte 0..63, then that many bytes).
+// Input: unit (model and kind; bit 7: pin firmware before 1.5), call, four
+// argument bytes, then replies (a length byte 0..63, then that many bytes).
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
@@ -22,6 +26,7 @@
 
 #include "core/state.hpp"
 #include "net/identification.hpp"
+#include "net/unit_socket.hpp"
 #include "wexo.h"
 #include "wexo_data.h"
 #include "fuzz_support.hpp"
@@ -30,8 +35,7 @@ using wexofuzz::check;
 
 namespace {
 
-// Units of every command variant: model code and unit kind. Models 1 and 2
-// outside kind 3 read pins over a connection of their own and are left out.
+// Units of every command variant: model code and unit kind.
 struct Unit {
     int model;
     int kind;
@@ -41,6 +45,7 @@ constexpr Unit kUnits[] = {
     {0, 3}, {1, 3}, {2, 3}, {4, 3}, {6, 3},                                   // kind 3 firmware
     {17, 4}, {19, 4}, {21, 5}, {22, 5}, {25, 4}, {26, 5},                     // MI boards
     {40, 6}, {41, 6}, {42, 6}, {43, 6}, {44, 6},                              // analog boards
+    {1, 1}, {2, 1},  // outputs or inputs on the module's pins
 };
 
 // The fuzzed arguments of one call.
@@ -232,38 +237,87 @@ const std::vector<Call>& calls() {
             const unsigned char data[8] = {x.a[1], x.a[2], x.a[3], x.a[0], x.a[3], x.a[2], x.a[1], x.a[0]};
             ZuWexoPicFirmwareUpdate(i, x.a[1] * 8, data, 1 + x.a[2] % 4);
         },
+        // the module's configurable pins
+        [](int i, const Args&) {
+            int cp[3] = {-1, -1, -1};
+            if (ZuWexoInCP(i, &cp[0], &cp[1], &cp[2])) {
+                for (int v : cp) check(v == 0 || v == 1, "pin level not 0 or 1");
+            }
+        },
+        [](int i, const Args& x) { ZuWexoOutCP(i, x.a[1] & 1, x.a[1] & 2, x.a[1] & 4); },
     };
     return table;
 }
 
-// The other end of the channel: one reply per request read, then closed.
-void serve(int fd, const std::vector<std::span<const uint8_t>>& replies) {
+// The unit's pin port: a loopback listener for the whole run.
+int g_pin_listener = -1;
+uint16_t g_pin_port = 0;
+
+// The unit's end of the command channel and of its pin port: each request
+// read on either, and each connection to the pin port (the short form greets),
+// is answered with the next reply. Once the replies run out, every answer is
+// the end of the stream. Ends when the library closes its channel.
+void serve(int channel, const std::vector<std::span<const uint8_t>>& replies) {
     std::size_t next = 0;
-    if (replies.empty()) shutdown(fd, SHUT_WR);
-    uint8_t request[512];
-    for (;;) {
-        pollfd p{fd, POLLIN, 0};
-        // Bounded: the library closes its end when the call returns.
-        if (poll(&p, 1, 5000) <= 0) return;
-        if (recv(fd, request, sizeof request, 0) <= 0) return;
+    wexo::Socket pins;
+    const auto answer = [&](int fd) {
         if (next < replies.size()) {
             const auto& r = replies[next++];
             if (!r.empty()) send(fd, r.data(), r.size(), MSG_NOSIGNAL);
-            if (next == replies.size()) shutdown(fd, SHUT_WR);
+        }
+        if (next == replies.size()) shutdown(fd, SHUT_WR);
+    };
+    if (replies.empty()) shutdown(channel, SHUT_WR);
+    uint8_t request[512];
+    for (;;) {
+        pollfd p[3] = {{channel, POLLIN, 0}, {g_pin_listener, POLLIN, 0}, {pins.get(), POLLIN, 0}};
+        // Bounded: the library closes its end when the call returns.
+        if (poll(p, 3, 5000) <= 0) return;
+        if (p[0].revents != 0) {
+            if (recv(channel, request, sizeof request, 0) <= 0) return;
+            answer(channel);
+        }
+        if ((p[1].revents & POLLIN) != 0) {
+            pins = wexo::Socket(accept4(g_pin_listener, nullptr, nullptr, SOCK_CLOEXEC));
+            if (pins.valid()) answer(pins.get());
+        }
+        if (pins.valid() && p[2].revents != 0) {
+            if (recv(pins.get(), request, sizeof request, 0) <= 0) {
+                pins.reset();
+            } else {
+                answer(pins.get());
+            }
         }
     }
+}
+
+sockaddr_in loopback(uint16_t port) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return a;
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     wexofuzz::start_library_logging_to_null();
+    g_pin_listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address = loopback(0);
+    socklen_t length = sizeof address;
+    check(g_pin_listener >= 0 &&
+              bind(g_pin_listener, reinterpret_cast<const sockaddr*>(&address), length) == 0 &&
+              listen(g_pin_listener, 4) == 0 &&
+              getsockname(g_pin_listener, reinterpret_cast<sockaddr*>(&address), &length) == 0,
+          "pin port");
+    g_pin_port = ntohs(address.sin_port);
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 6) return 0;
-    const Unit unit = kUnits[data[0] % std::size(kUnits)];
+    const Unit unit = kUnits[(data[0] & 0x7F) % std::size(kUnits)];
     const Call& call = calls()[data[1] % calls().size()];
     const Args args{{data[2], data[3], data[4], data[5]}};
     const auto replies = wexofuzz::pieces({data + 6, size - 6}, 63);
@@ -283,7 +337,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     d.unit_kind = unit.kind;
     d.timeout_ms = 2;
     d.firm_major = 1;
-    d.firm_minor = 5;
+    d.firm_minor = (data[0] & 0x80) != 0 ? 4 : 5;
+    d.unit_addr = loopback(0);
+    d.cp_port = g_pin_port;
 
     std::thread unit_end(serve, fd[1], std::cref(replies));
     call(0, args);
