@@ -61,7 +61,12 @@ using Call = std::function<void(int index, const Args& x)>;
 const std::vector<Call>& calls() {
     static const std::vector<Call> table = {
         // digital I/O
-        [](int i, const Args& x) { int v = 0; ZuWexoInPio(i, x.channel(), &v); },
+        [](int i, const Args& x) {
+            int v = -1;
+            if (ZuWexoInPio(i, x.channel(), &v)) {
+                check(v == 0 || v == 1 || v == 2 || v == 4 || v == 8, "input neither off nor its bit");
+            }
+        },
         [](int i, const Args&) { unsigned b = 0; ZuWexoInPioAll(i, &b); },
         [](int i, const Args& x) { ZuWexoOutPio(i, x.channel(), x.small(1)); },
         [](int i, const Args& x) { ZuWexoOutPioAll(i, static_cast<unsigned>(x.value(1))); },
@@ -80,7 +85,12 @@ const std::vector<Call>& calls() {
             ZuWexoGetAutoSwitchingChannel(i, x.channel(), &f, &s);
         },
         // analog inputs
-        [](int i, const Args& x) { int v = 0; ZuWexoGetAnalogInput(i, x.channel(), &v); },
+        [](int i, const Args& x) {
+            int v = 0;
+            if (ZuWexoGetAnalogInput(i, x.channel(), &v)) {
+                check(v >= -(1 << 23) && v < (1 << 23), "input count outside 24 bits");
+            }
+        },
         [](int i, const Args& x) {
             int v[8] = {};
             ZuWexoGetAnalogInputAll(i, x.a[1] % 10 - 1, v);
@@ -108,7 +118,12 @@ const std::vector<Call>& calls() {
         [](int i, const Args& x) { ZuWexoSetInitialAnalogOutput(i, x.channel(), x.small(1), x.value(2)); },
         [](int i, const Args& x) { ZuWexoSetInitialAnalogOutputVoltage(i, x.channel(), x.value(1) / 700.0); },
         [](int i, const Args& x) { ZuWexoSetInitialAnalogOutputCurrent(i, x.channel(), x.value(1) / 700.0); },
-        [](int i, const Args& x) { int m = 0, r = 0; ZuWexoGetAnalogOutput(i, x.channel(), &m, &r); },
+        [](int i, const Args& x) {
+            int m = 0, r = 0;
+            if (ZuWexoGetAnalogOutput(i, x.channel(), &m, &r)) {
+                check(r >= -32768 && r <= 32767, "output value outside 16 bits");
+            }
+        },
         [](int i, const Args& x) {
             int m = 0;
             double v = 0;
@@ -133,7 +148,10 @@ const std::vector<Call>& calls() {
         },
         [](int i, const Args& x) {
             int e = 0, t1 = 0, t2 = 0;
-            ZuWexoGetAnalogThresholds(i, x.channel(), &e, &t1, &t2);
+            if (ZuWexoGetAnalogThresholds(i, x.channel(), &e, &t1, &t2)) {
+                check(t1 >= -32768 && t1 <= 32767 && t2 >= -32768 && t2 <= 32767,
+                      "threshold outside 16 bits");
+            }
         },
         [](int i, const Args& x) {
             ZuWexoSetAnalogThresholds(i, x.channel(), x.small(1), x.value(2), x.value(3));
