@@ -1,16 +1,17 @@
-// The command channel's readers over a fuzzed byte stream: the stream is
-// written into one end of a socket pair in pieces the input chooses, the
-// writing end is closed, and receive_until_0xc8 or receivedata reads the
-// other end as the unit's channel. A frame that is taken answers the
-// request's letters, ends at its first terminator, fits the buffer, and
-// leaves everything after it unread.
+// The stream readers over a fuzzed byte stream: the stream is written into
+// one end of a socket pair in pieces the input chooses, the writing end is
+// closed, and receivedata, receive_until_0xc8 (the command channel) or
+// waitstring (the module's setup menu) reads the other end. A frame that is
+// taken answers the request's letters, ends at its first terminator, fits
+// the buffer, and leaves everything after it unread.
 //
-// Input: mode, size byte, two request letters, then pieces (a length byte
-// 0..31, then that many stream bytes).
+// Input: reader (0..2 modulo 3), size byte, two request letters, then pieces
+// (a length byte 0..31, then that many stream bytes).
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -19,6 +20,7 @@
 
 #include "core/state.hpp"
 #include "net/command_channel.hpp"
+#include "xport/module_config.hpp"
 #include "fuzz_support.hpp"
 
 using namespace wexo;
@@ -55,7 +57,7 @@ std::vector<uint8_t> rest_of(int fd) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 4) return 0;
-    const bool ascii = (data[0] & 1) != 0;
+    const int reader = data[0] % 3;
     const int n = data[1] + 1;  // 1..256: buffer size or byte count
     const uint8_t request[2] = {data[2], data[3]};
 
@@ -71,7 +73,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     shutdown(pair.fd[1], SHUT_WR);
 
     std::vector<uint8_t> buffer(static_cast<size_t>(n));
-    if (ascii) {
+    if (reader == 2) {
+        const char* prompt = (data[2] & 1) != 0 ? "Your choice" : "Parameters stored ...";
+        if (waitstring(pair.fd[0], prompt)) {
+            check(std::search(stream.begin(), stream.end(), prompt, prompt + std::strlen(prompt)) !=
+                      stream.end(),
+                  "prompt found that was not sent");
+        } else {
+            check(::error != 0, "no prompt and no code");
+        }
+    } else if (reader == 1) {
         record(0).sock = pair.fd[0];
         const int got = receive_until_0xc8(0, buffer.data(), n, request);
         const std::vector<uint8_t> rest = rest_of(pair.fd[0]);
