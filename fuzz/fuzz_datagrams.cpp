@@ -30,16 +30,9 @@
 using namespace wexo;
 
 using wexofuzz::check;
+using wexofuzz::loopback;
 
 namespace {
-
-sockaddr_in loopback(uint16_t port) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return a;
-}
 
 // The fake module: one datagram back to the sender of each query it reads,
 // until the replies run out or stop becomes readable (the library is done).

@@ -32,6 +32,7 @@
 #include "fuzz_support.hpp"
 
 using wexofuzz::check;
+using wexofuzz::loopback;
 
 namespace {
 
@@ -307,14 +308,6 @@ void serve(int channel, const std::vector<std::span<const uint8_t>>& replies) {
             }
         }
     }
-}
-
-sockaddr_in loopback(uint16_t port) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return a;
 }
 
 }  // namespace

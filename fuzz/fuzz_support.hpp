@@ -1,6 +1,9 @@
 // Helpers shared by the fuzz targets.
 #pragma once
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -27,6 +30,15 @@ inline void start_library_logging_to_null() {
     ZuWexoInit();
     if (std::freopen("/dev/null", "w", stdout) == nullptr) return;
     ZuWexoSetLogLevel(WEXO_LOG_ENTRY | WEXO_LOG_RESULT | WEXO_LOG_TRACE | WEXO_LOG_ERROR);
+}
+
+// The IPv4 loopback address with port (0: any free port, for a bind).
+inline sockaddr_in loopback(uint16_t port) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return a;
 }
 
 // Splits input into pieces, each a length byte (taken modulo `longest` + 1)
