@@ -4,7 +4,7 @@
 # it does nothing and touches no network.
 set -eu
 
-packages="cmake make gcc g++ clang binutils pkg-config libgtest-dev libgmock-dev libbenchmark-dev iproute2 util-linux man-db groff-base abigail-tools dpkg-dev file python3 python3-pip python3-pytest valgrind"
+packages="cmake make gcc g++ clang libclang-rt-14-dev binutils pkg-config libgtest-dev libgmock-dev libbenchmark-dev iproute2 util-linux man-db groff-base abigail-tools dpkg-dev file python3 python3-pip python3-pytest valgrind"
 
 missing=""
 for p in $packages; do

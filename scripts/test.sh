@@ -55,4 +55,5 @@ build "$top/build-nogtest" -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON -DWEXO_BUILD_TO
 "$top/scripts/ci/valgrind.sh"
 "$top/scripts/ci/tsan.sh"
 "$top/scripts/ci/soak.sh"
+"$top/scripts/ci/fuzz.sh"
 echo "test.sh: all passed"
