@@ -76,7 +76,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<uint8_t> buffer(static_cast<size_t>(n));
     if (reader == 2) {
         const char* prompt = (data[2] & 1) != 0 ? "Your choice" : "Parameters stored ...";
-        if (waitstring(pair.fd[0], prompt)) {
+        Inbox menu = Inbox::for_socket(pair.fd[0]);
+        if (waitstring(Link{pair.fd[0], menu}, prompt)) {
             check(std::search(stream.begin(), stream.end(), prompt, prompt + std::strlen(prompt)) !=
                       stream.end(),
                   "prompt found that was not sent");
@@ -85,8 +86,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
     } else if (reader == 1) {
         record(0).sock = pair.fd[0];
+        reset_unit_inbox(0, pair.fd[0], 2);
         const int got = receive_until_0xc8(0, buffer.data(), n, request);
-        const std::vector<uint8_t> rest = rest_of(pair.fd[0]);
+        // Unread: what the channel received after the frame, then the socket's rest.
+        Inbox& inbox = unit_link(0).inbox;
+        std::vector<uint8_t> rest(inbox.size());
+        inbox.take(rest.data(), rest.size());
+        const std::vector<uint8_t> in_socket = rest_of(pair.fd[0]);
+        rest.insert(rest.end(), in_socket.begin(), in_socket.end());
         check(rest.size() <= stream.size(), "more read back than written");
         if (got > 0) {
             check(got >= 2 && got <= n, "frame length outside 2..max");
@@ -105,7 +112,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             check(::error != 0, "no frame and no code");
         }
     } else {
-        const int got = receivedata(pair.fd[0], buffer.data(), n);
+        Inbox inbox = Inbox::for_socket(pair.fd[0]);
+        const int got = receivedata(Link{pair.fd[0], inbox}, buffer.data(), n);
         check(got == 0 || got == n, "receivedata returned a part");
         if (got == n) {
             check(stream.size() >= static_cast<size_t>(n) &&

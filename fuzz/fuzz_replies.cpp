@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "core/state.hpp"
+#include "net/command_channel.hpp"
 #include "net/identification.hpp"
 #include "net/unit_socket.hpp"
 #include "wexo.h"
@@ -344,6 +345,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     d = wexo_device{};
     d.connected = 1;
     d.sock = fd[0];
+    wexo::reset_unit_inbox(0, fd[0], 2);
     d.model_code = unit.model;
     d.unit_kind = unit.kind;
     d.timeout_ms = 2;

@@ -75,6 +75,7 @@ void Inbox::attach(int sock) {
 
 std::size_t Inbox::take(uint8_t* out, std::size_t n) {
     const std::size_t count = std::min(n, size());
+    if (count == 0) return 0;  // out may be null then
     std::memcpy(out, bytes_.data() + begin_, count);
     begin_ += count;
     if (begin_ == end_) clear();
