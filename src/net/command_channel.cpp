@@ -82,15 +82,16 @@ std::size_t Inbox::take(uint8_t* out, std::size_t n) {
     return count;
 }
 
-long Inbox::receive(int sock, uint8_t* out, std::size_t room, const Deadline& overall) const {
+long Inbox::receive(int sock, uint8_t* out, std::size_t room, const Deadline* overall) const {
     // A blocking recv is bounded by the socket's time-out: one system call
     // when the reply is already on its way. Near the overall deadline, and
     // after a signal, the wait is a poll bounded by what is left.
-    if (socket_waits_ && overall.left() >= per_receive()) {
+    if (socket_waits_ && (overall == nullptr || overall->left() >= per_receive())) {
         const ssize_t got = recv(sock, out, room, 0);
         if (got >= 0 || errno != EINTR) return static_cast<long>(got);
     }
-    const int ready = wait_until(sock, POLLIN, Deadline::after(per_receive()).earliest(overall));
+    const Deadline one = Deadline::after(per_receive());
+    const int ready = wait_until(sock, POLLIN, overall != nullptr ? one.earliest(*overall) : one);
     if (ready <= 0) {
         if (ready == 0) errno = EAGAIN;
         return -1;
@@ -104,7 +105,7 @@ long Inbox::fill(int sock, const Deadline& overall) {
         end_ -= begin_;
         begin_ = 0;
     }
-    const long got = receive(sock, bytes_.data() + end_, bytes_.size() - end_, overall);
+    const long got = receive(sock, bytes_.data() + end_, bytes_.size() - end_, &overall);
     if (got > 0) end_ += static_cast<std::size_t>(got);
     return got;
 }
@@ -122,7 +123,7 @@ void reset_unit_inbox(int index, int sock, int timeout_ms) {
 
 long receive_some(Link link, uint8_t* buffer, std::size_t size) {
     if (link.inbox.empty()) {
-        return link.inbox.receive(link.sock, buffer, size, Deadline::after(link.inbox.per_receive()));
+        return link.inbox.receive(link.sock, buffer, size, nullptr);
     }
     // What a receive from the socket would have given: the waiting bytes
     // first, then whatever else has arrived.

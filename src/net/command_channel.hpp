@@ -51,9 +51,10 @@ public:
     // How long one receive waits.
     std::chrono::milliseconds per_receive() const { return std::chrono::milliseconds(timeout_ms_); }
     // One receive of at most room bytes into out, waiting at most one
-    // receive's time-out and never past overall: the count, 0 when the peer
-    // closed the connection, -1 with errno (EAGAIN when nothing came).
-    long receive(int sock, uint8_t* out, std::size_t room, const Deadline& overall) const;
+    // receive's time-out and never past overall (when given): the count, 0
+    // when the peer closed the connection, -1 with errno (EAGAIN when nothing
+    // came).
+    long receive(int sock, uint8_t* out, std::size_t room, const Deadline* overall) const;
     // One such receive into the free space behind the waiting bytes.
     long fill(int sock, const Deadline& overall);
 
