@@ -14,6 +14,7 @@ set -eu
 if [ -z "${BASH_VERSION:-}" ]; then exec bash "$0" "$@"; fi
 
 top=$(cd "$(dirname "$0")/.." && pwd)
+. "$top/scripts/sim-ready.sh"
 build=${WEXO_BUILD_DIR:-$top/build}
 
 step() { echo "demo: $*"; }
@@ -84,18 +85,8 @@ sim_pid=$!
 
 step "waiting for units..."
 # The simulator prints "ready" once every unit listens; at most 10 s.
-tries=0
-until grep -qx ready "$sim_out"; do
-  tries=$((tries + 1))
-  if [ $tries -gt 100 ] || ! kill -0 "$sim_pid" 2>/dev/null; then
-    echo "demo: the simulator did not get ready:" >&2
-    cat "$sim_out" >&2
-    exit 1
-  fi
-  sleep 0.1
-done
+wait_sim_ready demo "$sim_pid" "$sim_out"
 grep '^unit ' "$sim_out"
-control_port=$(sed -n 's/^control //p' "$sim_out")
 exec 3<>"/dev/tcp/127.0.0.1/$control_port"
 
 # One simulator control command, as the units' environment would act.

@@ -18,6 +18,7 @@
 # second keep 8 threads waiting most of the time.
 set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
+. "$top/scripts/sim-ready.sh"
 build=${WEXO_BUILD_DIR:-$top/build-release}
 seconds=${1:-60}
 units=${2:-255}
@@ -77,15 +78,5 @@ stop_sim() {
 trap stop_sim EXIT
 "$build/sim/wexo-sim" --control 0 "${args[@]}" </dev/null >"$sim_out" 2>&1 &
 sim_pid=$!
-tries=0
-until grep -qx ready "$sim_out"; do
-  tries=$((tries + 1))
-  if [ $tries -gt 100 ] || ! kill -0 "$sim_pid" 2>/dev/null; then
-    echo "soak.sh: the simulator did not get ready:" >&2
-    cat "$sim_out" >&2
-    exit 1
-  fi
-  sleep 0.1
-done
-control_port=$(sed -n 's/^control //p' "$sim_out")
+wait_sim_ready soak.sh "$sim_pid" "$sim_out"
 "$build/wexo-soak" "$control_port" "$seconds" "$threads" "$faults" "$restarts"

@@ -10,6 +10,7 @@
 # shellcheck disable=SC1010 # "do" is a wexo command below, not the keyword
 set -eu
 top=$(cd "$(dirname "$0")/../.." && pwd)
+. "$top/scripts/sim-ready.sh"
 build=${WEXO_BUILD_DIR:-$top/build-release}
 
 if [ "${WEXO_VALGRIND_INSIDE:-}" != 1 ]; then
@@ -49,17 +50,7 @@ trap stop_sim EXIT
   --unit ip=10.200.0.6,model=2,id=2,port=10010,in=0x41 \
   </dev/null >"$sim_out" 2>&1 &
 sim_pid=$!
-tries=0
-until grep -qx ready "$sim_out"; do
-  tries=$((tries + 1))
-  if [ $tries -gt 100 ] || ! kill -0 "$sim_pid" 2>/dev/null; then
-    echo "valgrind.sh: the simulator did not get ready:" >&2
-    cat "$sim_out" >&2
-    exit 1
-  fi
-  sleep 0.1
-done
-control_port=$(sed -n 's/^control //p' "$sim_out")
+wait_sim_ready valgrind.sh "$sim_pid" "$sim_out"
 exec 3<>"/dev/tcp/127.0.0.1/$control_port"
 
 control() {
