@@ -95,10 +95,14 @@ void run_here(Deferred& slot, const std::function<int()>& job) {
     t_deferred = nullptr;
 }
 
-void apply_deferred(const Deferred& done) {
-    xportset[done.index] = done.rec;
+void replay_deferred(const Deferred& done) {
     if (!done.log.empty()) std::fwrite(done.log.data(), 1, done.log.size(), stdout);
     if (done.error_set) set_error(done.error);
+}
+
+void apply_deferred(const Deferred& done) {
+    xportset[done.index] = done.rec;
+    replay_deferred(done);
 }
 
 }  // namespace wexo

@@ -37,6 +37,9 @@ void run_deferred(std::vector<Deferred>& slots, const std::function<int()>& job,
 // Runs job for one slot on the calling thread, deferred like a worker's run.
 void run_here(Deferred& slot, const std::function<int()>& job);
 
+// Prints a Deferred's log lines and stores its code if it set one.
+void replay_deferred(const Deferred& done);
+
 // Applies a Deferred on the caller's thread: writes its record back, prints
 // its log lines and stores its code if it set one.
 void apply_deferred(const Deferred& done);

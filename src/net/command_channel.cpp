@@ -37,16 +37,9 @@ void set_end_of_stream() { set_system_error(ECONNRESET); }
 // time-out, and the whole read at most the reader's failure budget of eleven
 // time-outs, so that neither a drip of bytes nor a stream of replies to other
 // commands can hold a call longer.
-class ReadBudget {
-public:
-    explicit ReadBudget(const Inbox& inbox)
-        : overall_(Deadline::after(inbox.per_receive() * kMaxConsecutiveFailures)) {}
-    const Deadline& overall() const { return overall_; }
-    bool spent() const { return overall_.expired(); }
-
-private:
-    Deadline overall_;
-};
+Deadline read_deadline(const Inbox& inbox) {
+    return Deadline::after(inbox.per_receive() * kMaxConsecutiveFailures);
+}
 
 // One inbox per record: a unit's channel is used by one thread at a time.
 Inbox unit_inboxes[WEXO_MAX_DEVICES];
@@ -137,16 +130,16 @@ long receive_some(Link link, uint8_t* buffer, std::size_t size) {
 
 int receivedata(Link link, uint8_t* buffer, int n) {
     if (n <= 0) return 0;
-    const ReadBudget budget(link.inbox);
+    const Deadline overall = read_deadline(link.inbox);
     auto count = static_cast<int>(link.inbox.take(buffer, static_cast<std::size_t>(n)));
     for (int attempts = kReceiveAttempts; count < n; --attempts) {
         // Still short after every attempt, or out of time: the reply did not
         // come in time, which the caller learns like a receive time-out.
-        if (attempts == 0 || budget.spent()) {
+        if (attempts == 0 || overall.expired()) {
             set_system_error(EAGAIN);
             return 0;
         }
-        const long got = link.inbox.fill(link.sock, budget.overall());
+        const long got = link.inbox.fill(link.sock, overall);
         if (got < 0) {
             set_system_error(errno);
             return 0;
@@ -168,7 +161,7 @@ int receive_until_0xc8(int index, uint8_t* buffer, int max, const uint8_t* reque
     set_error(kOk);
     const Link link = unit_link(index);
     Inbox& inbox = link.inbox;
-    const ReadBudget budget(inbox);
+    const Deadline overall = read_deadline(inbox);
     int count = 0;
     int failures = 0;
     for (;;) {
@@ -185,11 +178,11 @@ int receive_until_0xc8(int index, uint8_t* buffer, int max, const uint8_t* reque
                 return 0;
             }
         }
-        if (budget.spent()) {
+        if (overall.expired()) {
             set_system_error(EAGAIN);
             return 0;
         }
-        const long got = inbox.fill(link.sock, budget.overall());
+        const long got = inbox.fill(link.sock, overall);
         if (got == 0) {
             set_end_of_stream();
             return 0;

@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -116,8 +115,7 @@ void configure_found_units(const ModuleSocket& udp, int timeout_ms) {
     auto next = identify.begin();
     position = 0;
     for (const Deferred& slot : config) {
-        if (!slot.log.empty()) std::fwrite(slot.log.data(), 1, slot.log.size(), stdout);
-        if (slot.error_set) set_error(slot.error);
+        replay_deferred(slot);  // its record is in place already
         if (slot.result == 0) {
             set_error(kAlready);
             continue;
