@@ -35,9 +35,9 @@ uint16_t little_endian16(const uint8_t* p) { return static_cast<uint16_t>(p[0] |
 // One configuration query to the record's module; the reply's source becomes
 // the record's address, as the module may answer from another port.
 bool config_exchange(const ModuleSocket& socket, wexo_device& rec, std::span<const uint8_t> query,
-                     std::span<uint8_t> reply, int timeout_ms) {
+                     std::span<uint8_t> reply, std::size_t held, int timeout_ms) {
     sockaddr_in from{};
-    if (socket.query(rec.unit_addr, query, reply, &from, timeout_ms) < 0) {
+    if (socket.query(rec.unit_addr, query, reply, held, &from, timeout_ms) < 0) {
         set_system_error(errno);
         return false;
     }
@@ -195,13 +195,18 @@ int get_xport_information(const ModuleSocket& socket, sockaddr_in* address, int 
 int get_xport_information2(const ModuleSocket& socket, int index, int timeout_ms) {
     wexo_device& rec = record(index);
     std::array<uint8_t, kSetupRecordSize> setup{};
-    if (!config_exchange(socket, rec, kSetupQuery, setup, timeout_ms)) return 0;
+    if (!config_exchange(socket, rec, kSetupQuery, setup, kSetupRecordHeld, timeout_ms)) return 0;
 
     const char type0 = rec.firm_type[0];
     const char type1 = rec.firm_type[1];
     // '_' 'L' and '_' 'W' modules report only their data port and have no
-    // configurable pins to ask for.
+    // configurable pins to ask for. Their record keeps no pin or serial
+    // settings of the unit that held the index before.
     if (type0 == '_' && (type1 == 'L' || type1 == 'W')) {
+        rec.serial_flags = rec.baud_code = rec.flow_control = 0;
+        std::fill(std::begin(rec.cp_mode), std::end(rec.cp_mode), 0);
+        rec.cp_flag = 0;
+        std::fill(std::begin(rec.cp_block), std::end(rec.cp_block), uint8_t{0});
         rec.data_port = setup_record_data_port(setup);
         rec.unit_kind = type1 == 'L' ? 3 : 5;
         return 1;
@@ -210,7 +215,7 @@ int get_xport_information2(const ModuleSocket& socket, int index, int timeout_ms
     SetupLayout layout = SetupLayout::kFirst;
     if (type0 == 'X' && type1 == '6') {
         std::array<uint8_t, kIdTextReplySize> text{};
-        if (!config_exchange(socket, rec, kIdTextQuery, text, timeout_ms)) return 0;
+        if (!config_exchange(socket, rec, kIdTextQuery, text, kIdTextHeld, timeout_ms)) return 0;
         layout = x6_layout(text);
     }
     const SerialSetup serial = decode_setup_record(setup, layout);
@@ -220,7 +225,7 @@ int get_xport_information2(const ModuleSocket& socket, int index, int timeout_ms
     rec.data_port = serial.data_port;
 
     std::array<uint8_t, kCpBlockSize> block{};
-    if (!config_exchange(socket, rec, kCpQuery, block, timeout_ms)) return 0;
+    if (!config_exchange(socket, rec, kCpQuery, block, kCpBlockHeld, timeout_ms)) return 0;
     const CpConfig cp = decode_cp_block(block);
     std::copy(cp.block.begin(), cp.block.end(), rec.cp_block);
     std::copy(cp.modes.begin(), cp.modes.end(), rec.cp_mode);

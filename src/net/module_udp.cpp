@@ -18,11 +18,6 @@ sockaddr_in config_broadcast() {
     return to;
 }
 
-bool reply_fits(std::span<const uint8_t> query, std::span<const uint8_t> reply) {
-    return query.size() >= 4 && reply.size() >= 4 &&
-           reply[3] == static_cast<uint8_t>(query[3] + 1);
-}
-
 bool same_host(const sockaddr_in& a, const sockaddr_in& b) {
     return a.sin_family == AF_INET && b.sin_family == AF_INET &&
            a.sin_addr.s_addr == b.sin_addr.s_addr;
@@ -99,7 +94,8 @@ void ModuleSocket::discard_waiting() const {
 }
 
 long ModuleSocket::query(const sockaddr_in& module, std::span<const uint8_t> request,
-                         std::span<uint8_t> reply, sockaddr_in* from, int timeout_ms) const {
+                         std::span<uint8_t> reply, std::size_t held, sockaddr_in* from,
+                         int timeout_ms) const {
     discard_waiting();
     if (int err = send(request, module)) {
         errno = err;
@@ -118,12 +114,11 @@ long ModuleSocket::query(const sockaddr_in& module, std::span<const uint8_t> req
             if (errno == EAGAIN || errno == EINTR) continue;
             return -1;
         }
-        const std::span<const uint8_t> got(reply.data(), static_cast<std::size_t>(received));
-        if (same_host(source, module) && reply_fits(request, got)) {
+        if (same_host(source, module) && static_cast<std::size_t>(received) >= held) {
             if (from) *from = source;
             return received;
         }
-        // Another host, or a reply to something else: not this query's answer.
+        // Another host, or too short to be this query's answer.
     }
 }
 

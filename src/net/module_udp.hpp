@@ -3,10 +3,12 @@
 // search or a direct connection, and the module's configuration writes).
 //
 // A configuration reply is trusted only when it comes from the module that
-// was asked (its IPv4 address; the port may differ) and carries the reply
-// code of the query (the query's code plus one in byte 3). Anything else that
-// arrives while the reply is awaited is read and ignored, so that a late
-// reply of another exchange or another host cannot stand in for it.
+// was asked (its IPv4 address; the port may differ) and holds every field
+// that is read from it. What the bytes hold is not judged: modules differ in
+// what they put around the fields. Anything else that arrives while the
+// reply is awaited is read and ignored, so that another host, or a shorter
+// datagram of the module's such as a late discovery reply, cannot stand in
+// for it.
 #pragma once
 
 #include <netinet/in.h>
@@ -30,11 +32,15 @@ constexpr std::array<uint8_t, 4> kSetupQuery{0x00, 0x00, 0x00, 0xF8};
 constexpr std::array<uint8_t, 4> kIdTextQuery{0x00, 0x00, 0x00, 0xF4};
 constexpr std::array<uint8_t, 4> kCpQuery{0x00, 0x00, 0x00, 0xE7};
 
+// The bytes a reply must hold to be taken: up to the end of the last field read.
+constexpr std::size_t kMacHeld = 30;           // discovery reply: the MAC at 24..29
+constexpr std::size_t kSetupRecordHeld = 74;   // setup record: the second layout's port at 72..73
+constexpr std::size_t kIdTextHeld = 32;        // identification text: 16..31
+constexpr std::size_t kCpBlockHeld = 130;      // the whole pin block
+constexpr std::size_t kAcknowledgement = 0;    // not inspected: any datagram of the module
+
 // Every module's configuration port: 255.255.255.255:30718.
 sockaddr_in config_broadcast();
-
-// Whether reply answers query: at least four bytes, byte 3 the query's code plus one.
-bool reply_fits(std::span<const uint8_t> query, std::span<const uint8_t> reply);
 
 // Whether two socket addresses name the same IPv4 host, whatever their ports.
 bool same_host(const sockaddr_in& a, const sockaddr_in& b);
@@ -69,11 +75,13 @@ public:
     // Reads and drops every datagram already waiting.
     void discard_waiting() const;
 
-    // One query to module and its reply (see above), awaited at most
-    // timeout_ms. The reply's length, or -1 with errno (EAGAIN when no
-    // fitting reply came in time). from receives the reply's source.
+    // One query to module and its reply (see above): a datagram of the
+    // module's host of at least held bytes, awaited at most timeout_ms. The
+    // reply's length, or -1 with errno (EAGAIN when no such reply came in
+    // time; the send's errno when the query could not be sent). from
+    // receives the reply's source.
     long query(const sockaddr_in& module, std::span<const uint8_t> query, std::span<uint8_t> reply,
-               sockaddr_in* from, int timeout_ms) const;
+               std::size_t held, sockaddr_in* from, int timeout_ms) const;
 
 private:
     explicit ModuleSocket(Socket socket) : socket_(std::move(socket)) {}

@@ -1,5 +1,6 @@
 // The module's factory settings through its text setup menu on TCP 9999
 // (ZuWexoSetXPortDefault), answered like a person at a terminal.
+#include <cerrno>
 #include <string>
 #include <string_view>
 
@@ -13,17 +14,31 @@ namespace wexo {
 namespace {
 
 constexpr int kMostChunks = 250;
+// Each prompt is awaited at most this many time-outs of the connection (the
+// readers' budget of eleven receives): bursts with pauses between them still
+// arrive, a drip of bytes cannot hold the call.
+constexpr int kPromptBudget = 11;
 constexpr std::size_t kChunkText = 255;  // a chunk buffer of 256 bytes with its zero
 constexpr int kSettleMs = 1000;
 
+// One byte, waiting at most one time-out and never past deadline.
+long receive_byte(Link link, uint8_t& byte, const Deadline& deadline) {
+    if (!link.inbox.empty()) {
+        byte = link.inbox.pop();
+        return 1;
+    }
+    return link.inbox.receive(link.sock, &byte, 1, &deadline);
+}
+
 // One chunk of text: the bytes up to a pause (a receive that times out or
-// finds the end of the stream), a zero byte, or 255 bytes. reason gets the
-// errno of what ended it (EAGAIN for a pause, ECONNRESET for the end).
-std::string read_chunk(Link link, int& reason) {
+// finds the end of the stream), a zero byte, 255 bytes or the deadline.
+// reason gets the errno of what ended it (EAGAIN for a pause or the
+// deadline, ECONNRESET for the end).
+std::string read_chunk(Link link, const Deadline& deadline, int& reason) {
     std::string chunk;
     while (chunk.size() < kChunkText) {
         uint8_t byte = 0;
-        const long got = receive_some(link, &byte, 1);
+        const long got = receive_byte(link, byte, deadline);
         if (got <= 0) {
             reason = got == 0 ? ECONNRESET : errno;
             break;
@@ -45,9 +60,10 @@ bool send_keys(Link link, std::string_view keys) {
 }  // namespace
 
 int waitstring(Link link, const char* pattern) {
+    const Deadline deadline = Deadline::after(link.inbox.per_receive() * kPromptBudget);
     int reason = EAGAIN;
     for (int i = 0; i < kMostChunks; ++i) {
-        const std::string chunk = read_chunk(link, reason);
+        const std::string chunk = read_chunk(link, deadline, reason);
         if (chunk.empty()) break;
         if (chunk.find(pattern) != std::string::npos) return 1;
     }

@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 #include "core/call.hpp"
@@ -37,9 +38,13 @@ int set_ip_address(unsigned mac4, unsigned mac5, const uint8_t (&ip)[4]) {
     set_error(kOk);
     ModuleSocket udp = ModuleSocket::open(Broadcast::kYes);
     if (!udp.valid()) return 0;
-    // Nothing comes back: the module takes the address and restarts.
-    udp.send(address_packet(static_cast<uint8_t>(mac4), static_cast<uint8_t>(mac5), ip),
-             config_broadcast());
+    // Nothing comes back: the module takes the address and restarts. A packet
+    // that never left is no assignment.
+    if (int err = udp.send(address_packet(static_cast<uint8_t>(mac4), static_cast<uint8_t>(mac5), ip),
+                           config_broadcast())) {
+        set_system_error(err);
+        return 0;
+    }
     return 1;
 }
 
@@ -47,7 +52,10 @@ int first_found_set_ip(int timeout_ms, const uint8_t (&ip)[4]) {
     set_error(kOk);
     ModuleSocket udp = ModuleSocket::open(Broadcast::kYes);
     if (!udp.valid()) return 0;
-    udp.send(kDiscoveryQuery, config_broadcast());
+    if (int err = udp.send(kDiscoveryQuery, config_broadcast())) {
+        set_system_error(err);
+        return 0;
+    }
     const Deadline window = Deadline::after_ms(timeout_ms);
     bool assigned = false;
     for (;;) {
@@ -57,14 +65,11 @@ int first_found_set_ip(int timeout_ms, const uint8_t (&ip)[4]) {
             return 0;
         }
         if (ready == 0) break;
-        std::array<uint8_t, 30> reply{};
+        std::array<uint8_t, kMacHeld> reply{};
         const long length = udp.receive_waiting(reply, nullptr);
-        // Only a discovery reply names a module: anything else that comes
-        // in the window is read and ignored.
-        if (assigned || length < 0 ||
-            !reply_fits(kDiscoveryQuery, std::span<const uint8_t>(reply.data(), static_cast<std::size_t>(length)))) {
-            continue;
-        }
+        // Only a datagram that holds a MAC names a module: a shorter one in
+        // the window is read and ignored.
+        if (assigned || length < static_cast<long>(kMacHeld)) continue;
         assigned = true;
         entry_line("ZuWexoSetIpAddress");
         if (!set_ip_address(reply[28], reply[29], ip)) return 0;
@@ -80,7 +85,8 @@ int set_performance(int index, int on) {
     if (!udp.valid()) return 0;
     const sockaddr_in module = record(index).unit_addr;
     std::array<uint8_t, kWriteReplySize> reply{};
-    if (udp.query(module, performance_packet(on != 0), reply, nullptr, record(index).timeout_ms) < 0) {
+    if (udp.query(module, performance_packet(on != 0), reply, kAcknowledgement, nullptr,
+                  record(index).timeout_ms) < 0) {
         set_system_error(errno);
         return 0;
     }
@@ -88,7 +94,10 @@ int set_performance(int index, int on) {
     std::array<uint8_t, kSerialPacketSize> record_bytes{};
     for (int probe = 0; probe < kPerformanceProbes; ++probe) {
         errno = 0;
-        if (udp.query(module, kSetupQuery, record_bytes, nullptr, kProbeWaitMs) >= 0) return 1;
+        // Any answer counts as the module being back.
+        if (udp.query(module, kSetupQuery, record_bytes, kAcknowledgement, nullptr, kProbeWaitMs) >= 0) {
+            return 1;
+        }
         if (errno != EAGAIN) {
             set_system_error(errno);
             return 0;
@@ -104,27 +113,46 @@ int reset_module(int index) {
     if (!udp.valid()) return 0;
     const char type = record(index).firm_type[1];
     const uint8_t packet[] = {0x00, 0x00, 0x03, kRestartCode, static_cast<uint8_t>(type)};
-    udp.send(packet, record(index).unit_addr);
+    if (int err = udp.send(packet, record(index).unit_addr)) {
+        set_system_error(err);
+        return 0;
+    }
     return 1;
+}
+
+// The module's whole pin block, read now: the record's copy may be another
+// unit's (a '_' 'L' or '_' 'W' record asks for none) or none at all (a
+// direct connection's record), and the write sends the block back whole.
+bool read_pin_block(const wexo_device& rec, std::array<uint8_t, kPinModePacketSize>& block) {
+    ModuleSocket udp = ModuleSocket::open(Broadcast::kNo);
+    if (!udp.valid()) return false;
+    if (udp.query(rec.unit_addr, kCpQuery, block, kCpBlockHeld, nullptr, rec.timeout_ms) < 0) {
+        set_system_error(errno);
+        return false;
+    }
+    return true;
 }
 
 int set_cp_mode(int index, int cp1, int cp2, int cp3, int option) {
     close_channel_first(index);
     wexo_device& rec = record(index);
+    std::array<uint8_t, kPinModePacketSize> block{};
+    if (!read_pin_block(rec, block)) return 0;
     // The pin block goes to the module's configuration port over TCP.
     Socket tcp = open_unit_connection(index, ntohs(rec.unit_addr.sin_port));
     if (!tcp.valid()) return 0;
-    rec.cp_mode[0] = cp1;
-    rec.cp_mode[1] = cp2;
-    rec.cp_mode[2] = cp3;
-    rec.cp_flag = option;
-    const auto packet = pin_mode_packet(rec.cp_block, cp1, cp2, cp3, option);
+    const auto packet = pin_mode_packet(block, cp1, cp2, cp3, option);
     uint8_t reply[kWriteReplySize];
     Inbox inbox = Inbox::for_socket(tcp.get());
     if (!send_bytes(tcp.get(), packet, nullptr) ||
         receivedata(Link{tcp.get(), inbox}, reply, kWriteReplySize) != kWriteReplySize) {
         return 0;
     }
+    // Kept once the module has taken them, not before.
+    rec.cp_mode[0] = cp1;
+    rec.cp_mode[1] = cp2;
+    rec.cp_mode[2] = cp3;
+    rec.cp_flag = option;
     tcp.reset();
     return wait_restart(index);
 }
@@ -136,7 +164,7 @@ int set_serial_parameter(int index, int baud, int data_bits, int parity, int sto
     ModuleSocket udp = ModuleSocket::open(Broadcast::kNo);
     if (!udp.valid()) return 0;
     std::array<uint8_t, kSerialPacketSize> packet{};
-    const long length = udp.query(rec.unit_addr, kSetupQuery, packet, nullptr, rec.timeout_ms);
+    const long length = udp.query(rec.unit_addr, kSetupQuery, packet, kSetupRecordHeld, nullptr, rec.timeout_ms);
     if (length < 0) {
         set_system_error(errno);
         return 0;
@@ -154,7 +182,7 @@ int set_serial_parameter(int index, int baud, int data_bits, int parity, int sto
     packet[24] = static_cast<uint8_t>(port & 0xFF);
     packet[25] = static_cast<uint8_t>((port >> 8) & 0xFF);
     std::array<uint8_t, kWriteReplySize> reply{};
-    if (udp.query(rec.unit_addr, packet, reply, nullptr, rec.timeout_ms) < 0) {
+    if (udp.query(rec.unit_addr, packet, reply, kAcknowledgement, nullptr, rec.timeout_ms) < 0) {
         set_system_error(errno);
         return 0;
     }
@@ -184,10 +212,10 @@ std::array<uint8_t, 88> performance_packet(bool on) {
     return p;
 }
 
-std::array<uint8_t, kPinModePacketSize> pin_mode_packet(const uint8_t (&block)[kPinModePacketSize],
+std::array<uint8_t, kPinModePacketSize> pin_mode_packet(std::span<const uint8_t, kPinModePacketSize> block,
                                                         int cp1, int cp2, int cp3, int option) {
     std::array<uint8_t, kPinModePacketSize> p{};
-    std::copy(std::begin(block), std::end(block), p.begin());
+    std::copy(block.begin(), block.end(), p.begin());
     p[3] = 0xC7;
     p[4] = static_cast<uint8_t>(cp1);
     p[5] = static_cast<uint8_t>(cp2);

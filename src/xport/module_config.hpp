@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <span>
 
 #include "net/command_channel.hpp"
 
@@ -21,9 +22,9 @@ constexpr std::size_t kSerialPacketSize = 124;
 std::array<uint8_t, 20> address_packet(uint8_t mac4, uint8_t mac5, const uint8_t (&ip)[4]);
 // The 88-byte performance packet.
 std::array<uint8_t, 88> performance_packet(bool on);
-// The pin mode packet: the record's block with the modes, their flag bytes
+// The pin mode packet: the module's block with the modes, their flag bytes
 // and the option put in.
-std::array<uint8_t, kPinModePacketSize> pin_mode_packet(const uint8_t (&block)[kPinModePacketSize],
+std::array<uint8_t, kPinModePacketSize> pin_mode_packet(std::span<const uint8_t, kPinModePacketSize> block,
                                                         int cp1, int cp2, int cp3, int option);
 // The module's baud code of a rate in bit/s (12 for every rate not listed).
 uint8_t baud_code_of(int baud);
@@ -35,9 +36,10 @@ uint8_t serial_flags_of(int data_bits, int parity, int stop_bits);
 int wait_restart(int index);
 
 // Reads text chunks of the setup menu until one holds pattern: 1, or 0 with
-// code errno + 10000 (EAGAIN when the module fell silent) after an empty
-// chunk or 250 chunks without it. A chunk ends at a pause, a zero byte or
-// 255 bytes; a pattern split across two chunks is not found.
+// code errno + 10000 (EAGAIN when the module fell silent or the deadline of
+// eleven time-outs passed) after an empty chunk or 250 chunks without it. A
+// chunk ends at a pause, a zero byte, 255 bytes or the deadline; a pattern
+// split across two chunks is not found.
 int waitstring(Link link, const char* pattern);
 
 }  // namespace wexo

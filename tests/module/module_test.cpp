@@ -3,10 +3,14 @@
 // against simulated units whose module restarts quickly.
 #include <gmock/gmock.h>
 
+#include <sched.h>
+
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "../net/sim_fixture.hpp"
 #include "firmware/intel_hex.hpp"
@@ -190,11 +194,120 @@ TEST_F(ModuleTest, FactoryDefaultsThroughTheSetupMenu) {
     EXPECT_EQ(result, 1);
     EXPECT_EQ(sim.frames(0, Endpoint::Setup), (std::vector<Bytes>{{'\r', '\n'}, {'7', '\r', '\n'}, {'9', '\r', '\n'}}));
 
-    // A module that never prompts: the wait ends with the time-out's code.
+    // Each prompt is awaited at most eleven time-outs: a menu that never
+    // prompts, or drips a byte inside every time-out, ends with the time-out's
+    // code; one sent in bursts with pauses longer than the time-out is followed.
     xportset[0].timeout_ms = 50;
-    sim.inject(0, Endpoint::Setup, {.kind = FaultKind::Silence});
-    EXPECT_EQ(ZuWexoSetXPortDefault(0), 0);
-    EXPECT_EQ(error, 10000u + EAGAIN);
+    const Bytes enter{'\r', '\n'};
+    const struct {
+        const char* name;
+        Fault fault;
+        int result;
+        int code;
+    } cases[] = {
+        {"silence", {.kind = FaultKind::Silence, .match = enter}, 0, 10000 + EAGAIN},
+        {"drip", {.kind = FaultKind::Drip, .pause = wexosim::Millis{10}, .length = 2000, .bytes = {'x'}, .match = enter},
+         0, 10000 + EAGAIN},
+        {"bursts", {.kind = FaultKind::Split, .piece = 56, .pause = wexosim::Millis{80}, .match = enter}, 1, 0},
+    };
+    for (const auto& c : cases) {
+        sim.inject(0, Endpoint::Setup, c.fault);
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(ZuWexoSetXPortDefault(0), c.result) << c.name;
+        EXPECT_EQ(ZuWexoGetLastError(), c.code) << c.name;
+        // A hang guard: four prompts of eleven time-outs and the settling second.
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(4 * 11 * 50 + 2000)) << c.name;
+        sim.clear_faults(0);
+    }
+}
+
+// The address goes to the module named by the first datagram that holds a
+// MAC (bytes 24..29); nothing else in it is examined.
+TEST_F(ModuleTest, FirstFoundTakesTheFirstDatagramThatHoldsAMac) {
+    start({quick_unit("10.200.0.2")});
+    const Bytes query{0, 0, 0, 0xF6};
+    Bytes other_code(30, 0);
+    other_code[28] = 0x12;
+    other_code[29] = 0x34;
+    const struct {
+        const char* name;
+        Fault fault;
+        std::vector<Bytes> assigned;  // the MAC bytes of each assignment sent
+    } cases[] = {
+        {"too short for a MAC", matching_fault(FaultKind::Truncate, query, 20), {}},
+        {"any byte 3", {.kind = FaultKind::Raw, .bytes = other_code, .match = query}, {{0x12, 0x34}}},
+    };
+    for (const auto& c : cases) {
+        sim.clear_log(0);
+        sim.inject(0, Endpoint::Udp, c.fault);
+        EXPECT_EQ(ZuWexoFirstFoundSetIpAddress(200, 10, 200, 0, 30), 1) << c.name;
+        std::vector<Bytes> assigned;
+        for (const Bytes& p : udp_frames(0, 0xFC)) assigned.push_back(Bytes(p.begin() + 14, p.begin() + 16));
+        EXPECT_EQ(assigned, c.assigned) << c.name;
+        sim.clear_faults(0);
+    }
+}
+
+// A datagram that cannot be sent is no success: the send's errno + 10000.
+TEST_F(ModuleTest, ASendThatFailsIsReported) {
+    ASSERT_EQ(found({quick_unit("10.200.0.2")}), 1);
+    xportset[0].unit_addr.sin_port = 0;  // as a direct connection's record has: EINVAL
+    EXPECT_EQ(ZuWexoReset(0), 0);
+    EXPECT_EQ(ZuWexoGetLastError(), 10000 + EINVAL);
+    // A network namespace of its own with no interface up: ENETUNREACH.
+    std::vector<int> got;
+    std::thread offline([&] {
+        if (unshare(CLONE_NEWNET) != 0) return;
+        got = {ZuWexoSetIpAddress(1, 2, 10, 200, 0, 30), ZuWexoGetLastError(),
+               ZuWexoFirstFoundSetIpAddress(50, 10, 200, 0, 30), ZuWexoGetLastError()};
+    });
+    offline.join();
+    EXPECT_EQ(got, (std::vector<int>{0, 10000 + ENETUNREACH, 0, 10000 + ENETUNREACH}));
+}
+
+// The pin block written back is read from the module now: never one an
+// earlier unit left in the record, never a short one; the modes are kept
+// only once the module took them.
+TEST_F(ModuleTest, APinModeWriteCarriesTheModulesOwnBlock) {
+    UnitConfig earlier = quick_unit("10.200.0.2");
+    Bytes block(130, 0);
+    block[4] = 3;
+    block[5] = 4;
+    block[6] = 5;
+    block[100] = 0x5A;
+    block[129] = 1;
+    earlier.cp_block = block;
+    UnitConfig later = quick_unit("10.200.0.3");
+    later.firm_type = "_L";  // no pin block is asked for in a search
+    later.ignore_discovery = true;
+    ASSERT_EQ(found({earlier, later}), 1);
+    sim.set_ignore_discovery(0, true);
+    sim.set_ignore_discovery(1, false);
+    ASSERT_EQ(ZuWexoSearch(200), 1);
+    ASSERT_STREQ(xportset[0].ip_text, "10.200.0.3");
+    const auto modes = [] {
+        int cp[4] = {-1, -1, -1, -1};
+        EXPECT_EQ(ZuWexoGetCPMode(0, &cp[0], &cp[1], &cp[2], &cp[3]), 1);
+        return std::vector<int>(cp, cp + 4);
+    };
+    EXPECT_EQ(modes(), (std::vector<int>{0, 0, 0, 0}));  // not the earlier unit's 3, 4, 5, 1
+
+    EXPECT_EQ(ZuWexoSetCPMode(0, 0, 2, 9, 1), 1);
+    ASSERT_EQ(sim.frames(1, Endpoint::PinMode).size(), 1u);
+    EXPECT_EQ(sim.frames(1, Endpoint::PinMode)[0][100], 0x00);
+    EXPECT_EQ(modes(), (std::vector<int>{0, 2, 9, 1}));
+
+    xportset[0].timeout_ms = 100;
+    sim.inject(1, Endpoint::Udp, matching_fault(FaultKind::Truncate, {0, 0, 0, 0xE7}, 100));
+    EXPECT_EQ(ZuWexoSetCPMode(0, 1, 6, 3, 0), 0);
+    EXPECT_EQ(ZuWexoGetLastError(), 10000 + EAGAIN);
+    EXPECT_EQ(sim.frames(1, Endpoint::PinMode).size(), 1u);  // nothing written
+    // Unanswered: the module restarts (closing the connection) and the
+    // library cannot tell whether it took the modes.
+    sim.inject(1, Endpoint::PinMode, {.kind = FaultKind::Silence});
+    EXPECT_EQ(ZuWexoSetCPMode(0, 1, 6, 3, 0), 0);
+    EXPECT_EQ(ZuWexoGetLastError(), 10000 + ECONNRESET);
+    EXPECT_EQ(modes(), (std::vector<int>{0, 2, 9, 1}));
 }
 
 // ---------------------------------------------------------------- firmware

@@ -133,7 +133,8 @@ TEST_F(SearchTest, FirmwareTypesChooseTheConfigurationQueries) {
     x6_without_gc.ident_text = "WEXO-XPORT";
     start({unit("10.200.0.2", "_L", 10002), unit("10.200.0.3", "_W", 10003),
            unit("10.200.0.4", "X6", 10004), x6_without_gc, unit("10.200.0.6", "X5", 10006)});
-    // What '_' modules leave alone keeps its earlier contents.
+    // '_' modules give no pin or serial settings: their records keep none of
+    // an earlier unit's.
     for (wexo_device& d : xportset) {
         d.serial_flags = 0x77;
         d.cp_mode[0] = 99;
@@ -146,8 +147,8 @@ TEST_F(SearchTest, FirmwareTypesChooseTheConfigurationQueries) {
     const wexo_device& l = xportset[find_record("10.200.0.2")];
     EXPECT_EQ(l.data_port, 10002);
     EXPECT_EQ(l.unit_kind, 3);
-    EXPECT_EQ(l.serial_flags, 0x77);
-    EXPECT_EQ(l.cp_mode[0], 99);
+    EXPECT_EQ(l.serial_flags, 0);
+    EXPECT_EQ(l.cp_mode[0], 0);
     EXPECT_EQ(l.firm_major, 6);
     EXPECT_EQ(l.firm_minor, 1);
     EXPECT_EQ(config_queries(0), (std::vector<Bytes>{kSetupQuery}));
@@ -155,7 +156,7 @@ TEST_F(SearchTest, FirmwareTypesChooseTheConfigurationQueries) {
     const wexo_device& w = xportset[find_record("10.200.0.3")];
     EXPECT_EQ(w.data_port, 10003);
     EXPECT_EQ(w.unit_kind, 5);
-    EXPECT_EQ(w.serial_flags, 0x77);
+    EXPECT_EQ(w.serial_flags, 0);
     EXPECT_EQ(config_queries(1), (std::vector<Bytes>{kSetupQuery}));
 
     const int gc = find_record("10.200.0.4");
@@ -181,13 +182,15 @@ TEST_F(SearchTest, FirmwareTypesChooseTheConfigurationQueries) {
     EXPECT_EQ(xportset[other].cp_block[3], 0xE8);
 }
 
-TEST_F(SearchTest, ShortRepliesReadAsZeros) {
+TEST_F(SearchTest, ShortReplies) {
     UnitConfig unit = module_unit("10.200.0.2", "X6");
     unit.ident_text = "WEXO";  // second layout, offsets 68..73
+    unit.data_port = 10007;
     start({unit});
+    // A discovery reply is not checked: what it lacks reads as zeros. A setup
+    // record is taken once it holds the second layout's port.
     sim.inject(0, Endpoint::Udp, matching_fault(FaultKind::Truncate, kDiscoveryQuery, 27));
-    sim.inject(0, Endpoint::Udp, matching_fault(FaultKind::Truncate, kSetupQuery, 40));
-    sim.inject(0, Endpoint::Udp, matching_fault(FaultKind::Truncate, kCpQuery, 6));
+    sim.inject(0, Endpoint::Udp, matching_fault(FaultKind::Truncate, kSetupQuery, 74));
     wexo_device& d = xportset[0];
     std::memset(&d, 0xEE, sizeof(d));
     d.connected = 0;
@@ -196,17 +199,20 @@ TEST_F(SearchTest, ShortRepliesReadAsZeros) {
     EXPECT_EQ(d.mac_address[2], 0x58);
     EXPECT_EQ(d.mac_address[3], 0);
     EXPECT_EQ(d.mac_address[5], 0);
-    EXPECT_EQ(d.serial_flags, 0);
-    EXPECT_EQ(d.baud_code, 0);
-    EXPECT_EQ(d.flow_control, 0);
-    EXPECT_EQ(d.data_port, 0);
-    EXPECT_EQ(d.cp_mode[1], 2);  // the default modes of a model 2 board: 0, 2, 1
-    EXPECT_EQ(d.cp_mode[2], 0);
-    EXPECT_EQ(d.cp_flag, 0);
-    EXPECT_TRUE(std::all_of(d.cp_block + 6, d.cp_block + 130, [](uint8_t b) { return b == 0; }));
+    EXPECT_EQ(d.data_port, 10007);
     EXPECT_EQ(d.board_id, 255);
     EXPECT_EQ(d.model_code, -1);
     EXPECT_EQ(d.timeout_ms, 1000);
+
+    // A shorter setup record, identification text or pin block is no reply:
+    // the unit is dropped rather than configured from zeros.
+    const std::pair<Bytes, std::size_t> cut[] = {{kSetupQuery, 73}, {kIdTextQuery, 31}, {kCpQuery, 129}};
+    for (const auto& [query, length] : cut) {
+        sim.inject(0, Endpoint::Udp, matching_fault(FaultKind::Truncate, query, length));
+        EXPECT_EQ(ZuWexoSearch(kWindowMs), 0) << length;
+        EXPECT_EQ(ZuWexoGetLastError(), 7) << length;
+        sim.clear_faults(0);
+    }
 }
 
 TEST_F(SearchTest, AutomaticIdentificationByDataPort) {
