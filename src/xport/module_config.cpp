@@ -164,7 +164,8 @@ int set_serial_parameter(int index, int baud, int data_bits, int parity, int sto
     ModuleSocket udp = ModuleSocket::open(Broadcast::kNo);
     if (!udp.valid()) return 0;
     std::array<uint8_t, kSerialPacketSize> packet{};
-    const long length = udp.query(rec.unit_addr, kSetupQuery, packet, kSetupRecordHeld, nullptr, rec.timeout_ms);
+    const long length =
+        udp.query(rec.unit_addr, kSetupQuery, packet, kSetupRecordHeld, nullptr, rec.timeout_ms);
     if (length < 0) {
         set_system_error(errno);
         return 0;

@@ -206,9 +206,11 @@ TEST_F(ModuleTest, FactoryDefaultsThroughTheSetupMenu) {
         int code;
     } cases[] = {
         {"silence", {.kind = FaultKind::Silence, .match = enter}, 0, 10000 + EAGAIN},
-        {"drip", {.kind = FaultKind::Drip, .pause = wexosim::Millis{10}, .length = 2000, .bytes = {'x'}, .match = enter},
+        {"drip",
+         {.kind = FaultKind::Drip, .pause = wexosim::Millis{10}, .length = 2000, .bytes = {'x'}, .match = enter},
          0, 10000 + EAGAIN},
-        {"bursts", {.kind = FaultKind::Split, .piece = 56, .pause = wexosim::Millis{80}, .match = enter}, 1, 0},
+        {"bursts",  // two bursts of the menu, 80 ms apart
+         {.kind = FaultKind::Split, .piece = 56, .pause = wexosim::Millis{80}, .match = enter}, 1, 0},
     };
     for (const auto& c : cases) {
         sim.inject(0, Endpoint::Setup, c.fault);
@@ -216,7 +218,8 @@ TEST_F(ModuleTest, FactoryDefaultsThroughTheSetupMenu) {
         EXPECT_EQ(ZuWexoSetXPortDefault(0), c.result) << c.name;
         EXPECT_EQ(ZuWexoGetLastError(), c.code) << c.name;
         // A hang guard: four prompts of eleven time-outs and the settling second.
-        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(4 * 11 * 50 + 2000)) << c.name;
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(4 * 11 * 50 + 2000))
+            << c.name;
         sim.clear_faults(0);
     }
 }
