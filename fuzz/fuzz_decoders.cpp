@@ -73,18 +73,17 @@ void reply_fields(std::span<const uint8_t> in) {
     const int width = in[0] % 10;  // 0..9: the readers clamp what is out of 1..8
     const ReplyView reply(in.subspan(1));
     for (int from = -1; from <= reply.size(); ++from) {
-        const uint32_t value = reply.hex(from, width);
-        const int32_t sign = reply.signed_hex(from, width);
-        if (width >= 1 && width < 8) {
-            // Read by strtoul's rules, a sign or a 0x prefix may give more:
-            // only a field of plain digits is bound by its width.
-            bool digits = true;
-            for (int i = 0; i < width && from + i < reply.size(); ++i) {
-                digits = digits && std::isxdigit(reply.byte(from + i)) != 0;
-            }
-            check(!digits || value < (1u << (4 * width)), "hex field wider than its digits");
+        const auto value = reply.hex(from, width);
+        const auto sign = reply.signed_hex(from, width);
+        // A field has a value exactly when the frame holds all its bytes and
+        // every one is a hex digit.
+        bool digits = width >= 1 && width <= 8 && from >= 0 && from + width <= reply.size();
+        for (int i = 0; digits && i < width; ++i) digits = std::isxdigit(reply.byte(from + i)) != 0;
+        check(value.has_value() == digits && sign.has_value() == digits, "hex field judged wrongly");
+        if (digits && width < 8) {
+            check(*value < (1u << (4 * width)), "hex field wider than its digits");
             const int32_t half = 1 << (4 * width - 1);
-            check(sign >= -half && sign < half, "signed field outside its width");
+            check(*sign >= -half && *sign < half, "signed field outside its width");
         }
         (void)reply.small(from);
     }

@@ -64,8 +64,12 @@ int get_ai_AI(int index, int channel, int n, int32_t* counts) {
     const Frame request = Frame::ascii('A', 'I').push(channel_byte(channel)).terminate();
     Reply reply;
     if (!exchange(index, kAI.at_least(kCountDigits * count + 4), request, reply)) return 0;
+    // Every count's digits are judged before any is stored.
     for (int i = 0; i < count; ++i) {
-        counts[i] = reply.signed_hex(3 + kCountDigits * i, kCountDigits);
+        if (!hex_fields_read(reply.signed_hex(3 + kCountDigits * i, kCountDigits))) return 0;
+    }
+    for (int i = 0; i < count; ++i) {
+        counts[i] = *reply.signed_hex(3 + kCountDigits * i, kCountDigits);
         result_line("get_ai_AI : %d", counts[i]);
     }
     return count;

@@ -76,8 +76,10 @@ int get_ao_AY(int index, int channel, int32_t* mode, int32_t* raw) {
         set_error(kBadReply);
         return 0;
     }
+    const auto value = reply.signed_hex(3, kRawDigits);
+    if (!hex_fields_read(value)) return 0;
     *mode = named == voltage ? 0 : 1;
-    *raw = reply.signed_hex(3, kRawDigits);
+    *raw = *value;
     return result_line("get_ao_AY : %d %d", *mode, *raw);
 }
 

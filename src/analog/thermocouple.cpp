@@ -66,11 +66,14 @@ int get_tc_TJ(int index, int channel, int32_t* type, int32_t* flags, int32_t* mo
     const Frame request = Frame::ascii('T', 'J').push(channel_byte(channel)).terminate();
     Reply reply;
     if (!exchange(index, kTJ, request, reply)) return 0;
+    const auto low = reply.signed_hex(6, kScaleDigits);
+    const auto high = reply.signed_hex(10, kScaleDigits);
+    if (!hex_fields_read(low, high)) return 0;
     *type = reply.byte(3) & 0x0F;
     *flags = reply.byte(4) & 0x0F;
     *mode = reply.byte(5) & 3;
-    *low_tenths = reply.signed_hex(6, kScaleDigits);
-    *high_tenths = reply.signed_hex(10, kScaleDigits);
+    *low_tenths = *low;
+    *high_tenths = *high;
     return result_line("get_tc_TJ : %d %d %d %d %d", *type, *flags, *mode, *low_tenths,
                        *high_tenths);
 }

@@ -51,9 +51,12 @@ int get_aio_AK(int index, int channel, int32_t* flags, int32_t* threshold1, int3
     const Frame request = Frame::ascii('A', 'K').push(channel_byte(channel)).terminate();
     Reply reply;
     if (!exchange(index, kAK, request, reply)) return 0;
+    const auto first = reply.signed_hex(4, kThresholdDigits);
+    const auto second = reply.signed_hex(8, kThresholdDigits);
+    if (!hex_fields_read(first, second)) return 0;
     *flags = reply.byte(3) & 0x0F;
-    *threshold1 = reply.signed_hex(4, kThresholdDigits);
-    *threshold2 = reply.signed_hex(8, kThresholdDigits);
+    *threshold1 = *first;
+    *threshold2 = *second;
     return result_line("get_aio_AK : %d %d %d", *flags, *threshold1, *threshold2);
 }
 

@@ -97,8 +97,11 @@ int ascii_outputs(int index, int outputs, uint32_t& mask) {
 int ascii_durations(int index, int output, int& first_steps, int& second_steps) {
     Reply reply;
     if (!exchange(index, kAsciiDurations, oi_request(output).bytes(), reply)) return 0;
-    first_steps = static_cast<int>(reply.hex(3, 2));
-    second_steps = static_cast<int>(reply.hex(5, 2));
+    const auto first = reply.hex(3, 2);
+    const auto second = reply.hex(5, 2);
+    if (!hex_fields_read(first, second)) return 0;
+    first_steps = static_cast<int>(*first);
+    second_steps = static_cast<int>(*second);
     return 1;
 }
 

@@ -246,6 +246,26 @@ uint32_t HEX2VAL(const char* text, int width) {
     return static_cast<uint32_t>(std::strtoul(scratch, nullptr, 16));
 }
 
+std::optional<uint32_t> hex_field(std::span<const uint8_t> text, int width) {
+    if (width < 1 || width > 8 || text.size() < static_cast<std::size_t>(width)) return std::nullopt;
+    uint32_t value = 0;
+    for (int i = 0; i < width; ++i) {
+        const uint8_t c = text[static_cast<std::size_t>(i)];
+        uint32_t digit = 0;
+        if (c >= '0' && c <= '9') {
+            digit = c - '0';
+        } else if (c >= 'A' && c <= 'F') {
+            digit = c - 'A' + 10;
+        } else if (c >= 'a' && c <= 'f') {
+            digit = c - 'a' + 10;
+        } else {
+            return std::nullopt;
+        }
+        value = value << 4 | digit;
+    }
+    return value;
+}
+
 Frame& Frame::push_hex(uint32_t value, int width) {
     uint8_t digits[8];
     write_hex(digits, value, width);

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
+#include <optional>
 #include <span>
 
 #include "core/deadline.hpp"
@@ -109,6 +110,11 @@ void ClearReceiveBuffer(Link link);
 // Hex text fields. VAL2HEX returns a static buffer valid until the next call.
 const char* VAL2HEX(uint32_t value, int width);
 uint32_t HEX2VAL(const char* text, int width);
+// The value of a hex text field of width digits (1..8) at the start of text,
+// only when text holds width bytes and every one is a hex digit of either
+// case: a field that is cut short or carries anything else has no value, so
+// that no reader turns it into a number.
+std::optional<uint32_t> hex_field(std::span<const uint8_t> text, int width);
 // Writes the low width (1..8) hex digits of value, upper case, into out.
 void write_hex(uint8_t* out, uint32_t value, int width);
 

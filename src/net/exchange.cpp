@@ -41,15 +41,20 @@ bool refuse_reply(const Command& command, int length, bool too_short) {
 
 }  // namespace
 
-uint32_t ReplyView::hex(int at, int width) const {
-    char text[9] = {};
-    width = std::clamp(width, 0, 8);
-    for (int i = 0; i < width && at + i < size(); ++i) text[i] = static_cast<char>(byte(at + i));
-    return HEX2VAL(text, width);
+std::optional<uint32_t> ReplyView::hex(int at, int width) const {
+    if (at < 0 || at > size()) return std::nullopt;
+    return hex_field(bytes_.subspan(static_cast<std::size_t>(at)), width);
 }
 
-int32_t ReplyView::signed_hex(int at, int width) const {
-    return sign_extend_hex(hex(at, width), width);
+std::optional<int32_t> ReplyView::signed_hex(int at, int width) const {
+    const auto value = hex(at, width);
+    if (!value) return std::nullopt;
+    return sign_extend_hex(*value, width);
+}
+
+bool refuse_hex_fields() {
+    set_error(kBadReply);
+    return false;
 }
 
 int32_t sign_extend_hex(uint32_t value, int width) {

@@ -11,6 +11,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -85,10 +86,11 @@ public:
     uint8_t byte(int at) const { return at >= 0 && at < size() ? bytes_[at] : 0; }
     // A small number sent as value + 0x20.
     int small(int at) const { return byte(at) - 0x20; }
-    // A hex text field of width digits (1..8) at offset at.
-    uint32_t hex(int at, int width) const;
+    // A hex text field of width digits (1..8) at offset at; no value when
+    // the frame does not hold the field whole or a byte of it is no hex digit.
+    std::optional<uint32_t> hex(int at, int width) const;
     // The same field as a two's complement number of its width.
-    int32_t signed_hex(int at, int width) const;
+    std::optional<int32_t> signed_hex(int at, int width) const;
 
 private:
     std::span<const uint8_t> bytes_{};
@@ -104,13 +106,21 @@ public:
     int size() const { return length_; }
     uint8_t byte(int at) const { return view().byte(at); }
     int small(int at) const { return view().small(at); }
-    uint32_t hex(int at, int width) const { return view().hex(at, width); }
-    int32_t signed_hex(int at, int width) const { return view().signed_hex(at, width); }
+    std::optional<uint32_t> hex(int at, int width) const { return view().hex(at, width); }
+    std::optional<int32_t> signed_hex(int at, int width) const { return view().signed_hex(at, width); }
 
 private:
     std::array<uint8_t, kMaxAsciiReply> bytes_{};
     int length_ = 0;
 };
+
+// Whether every hex field a command reads from its reply has a value; code 9
+// otherwise, before anything is stored.
+bool refuse_hex_fields();
+template <typename... Fields>
+bool hex_fields_read(const Fields&... fields) {
+    return (fields.has_value() && ...) || refuse_hex_fields();
+}
 
 // Sign-extends the low `width` hex digits of value.
 int32_t sign_extend_hex(uint32_t value, int width);

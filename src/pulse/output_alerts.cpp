@@ -30,7 +30,8 @@ bool alert_channel(int index, int channel) {
 uint8_t on_off(int flag) { return flag != 0 ? 0x21 : 0x20; }
 
 int set_reset_time(int index, int reset_time) {
-    if (!offered(reset_time <= kLongestResetTime)) return 0;
+    // A negative time would be sent as 0xFF or some other byte.
+    if (!in_range(reset_time, 0, kLongestResetTime)) return 0;
     Frame request = Frame::ascii('R', 'S');
     request.push('E').push('T').push(static_cast<uint8_t>(reset_time | 0x20)).terminate();
     Reply reply;
@@ -67,10 +68,12 @@ int get_status(int index, int channel, int* started, int* mode, int* flag, int* 
     const Frame request = Frame::ascii('D', 'J').push_small(channel).terminate();
     Reply reply;
     if (!exchange(index, kDJ, request, reply)) return 0;
+    const auto digits = reply.hex(6, kValueDigits);
+    if (!hex_fields_read(digits)) return 0;
     *started = reply.byte(3) & 1;
     *mode = reply.byte(4) & 7;
     *flag = reply.byte(5) & 1;
-    *value = static_cast<int>(reply.hex(6, kValueDigits));
+    *value = static_cast<int>(*digits);
     return result_line("command DJ : %d %d %d %d %d\n", channel, *started, *mode, *flag, *value);
 }
 

@@ -21,7 +21,7 @@ constexpr std::initializer_list<PulseVariant> kFullOrAscii = {PulseVariant::kPic
 
 // The number of digital inputs, the bound of pulse channels.
 int pulse_channels(int index);
-// A channel below the input count (only that upper bound is tested); code 6 otherwise.
+// A channel from 0 to below the input count; code 6 otherwise.
 bool channel_below_inputs(int index, int channel);
 
 // ASCII frames. Each 1, or 0 with the code set (a reply too short to hold

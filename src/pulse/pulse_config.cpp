@@ -24,8 +24,10 @@ constexpr uint8_t kChannelDown = 0x22;
 constexpr int kCodeDown = 2;
 constexpr int kCodeInvalid = 3;
 
+// setting_a 0 to 3, setting_b 0 or 4 to 20: a negative one would be sent
+// through the frames' masks as some other value.
 bool settings_ok(int setting_a, int setting_b) {
-    return offered(setting_a <= 3 && setting_b <= 20 && !(setting_b >= 1 && setting_b <= 3));
+    return offered(setting_a >= 0 && setting_a <= 3 && (setting_b == 0 || (setting_b >= 4 && setting_b <= 20)));
 }
 
 // PJ, then PL with the settings put into the status byte and T; the other
@@ -56,11 +58,11 @@ int set_config(int index, int channel, int updown, int setting_a, int setting_b)
         if (!write(index, {kWriteConfig, c, static_cast<uint8_t>(setting_b)})) return 0;
     } else {
         if (!write_status_settings(index, setting_a, setting_b)) return 0;
-        // Exactly the given channel counts afterwards; the ASCII boards
-        // take DOWN only for updown 1.
+        // Exactly the given channel counts afterwards, DOWN for any nonzero
+        // updown as on the parameter frames and in the result line.
         for (int i = 0; i < pulse_channels(index); ++i) {
             int ignored = 0;
-            const uint8_t x = i != channel ? kChannelOff : (updown == 1 ? kChannelDown : kChannelUp);
+            const uint8_t x = i != channel ? kChannelOff : (updown != 0 ? kChannelDown : kChannelUp);
             if (!channel_query(index, i, ignored) || !channel_write(index, i, x)) return 0;
         }
     }
@@ -86,7 +88,8 @@ int set_config_channel(int index, int channel, int enable, int updown) {
     if (!v) return 0;
     bool done = false;
     if (*v == PulseVariant::kAscii) {
-        const uint8_t x = enable == 1 ? static_cast<uint8_t>(kChannelUp + (updown != 0 ? 1 : 0)) : kChannelOff;
+        // Any nonzero enable enables, as on the parameter frames and in the result line.
+        const uint8_t x = enable != 0 ? static_cast<uint8_t>(kChannelUp + (updown != 0 ? 1 : 0)) : kChannelOff;
         done = channel_write(index, channel, x);
     } else {
         const auto c = static_cast<uint8_t>((channel & 7) * 16 + (enable != 0 ? 8 : 0) + (updown != 0 ? 4 : 0));

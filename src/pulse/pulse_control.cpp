@@ -2,6 +2,7 @@
 // (ZuWexoPulseModeGetState, ...On, ...Off, ...ContinuesOn, ...ContinuesOff,
 // ...ContinuesGetState, ...SetAlart, ...GetAlart).
 #include <array>
+#include <cstdint>
 
 #include "core/call.hpp"
 #include "pulse/pic_parameters.hpp"
@@ -88,8 +89,17 @@ int get_continuous(int index, int& state) {
     return result_line("ZuWexoPulseModeContinuesGetState:%d:%d", index, state);
 }
 
+// The alert mode has two bits on the wire and the value 32, signed or
+// unsigned: anything beyond them would be cut to some other alert.
+bool alert_fits(int alert_mode, long long alert_value) {
+    return in_range(alert_mode, 0, 3) && in_range(alert_value, INT32_MIN, UINT32_MAX);
+}
+
 int set_alert(int index, int channel, int alert_mode, long long alert_value) {
-    if (!channel_below_inputs(index, channel) || !variant(index, kFullSetOnly)) return 0;
+    if (!channel_below_inputs(index, channel) || !alert_fits(alert_mode, alert_value) ||
+        !variant(index, kFullSetOnly)) {
+        return 0;
+    }
     const auto groups = six_bit_groups(static_cast<uint32_t>(alert_value));
     const uint8_t request[] = {kWriteAlert, static_cast<uint8_t>((alert_mode & 3) * 8 + (channel & 7)),
                                groups[0], groups[1], groups[2], groups[3], groups[4], groups[5]};

@@ -33,7 +33,11 @@ std::optional<PulseVariant> variant(int index, std::initializer_list<PulseVarian
 
 int pulse_channels(int index) { return Board(record(index).model_code, record(index).unit_kind).inputs(); }
 
-bool channel_below_inputs(int index, int channel) { return offered(channel < pulse_channels(index)); }
+bool channel_below_inputs(int index, int channel) {
+    // A negative channel would reach the frames' masks as a high one and set
+    // the bits of other fields.
+    return offered(channel >= 0 && channel < pulse_channels(index));
+}
 
 int status_query(int index, Status& status) {
     Reply reply;
@@ -61,10 +65,12 @@ int channel_write(int index, int channel, uint8_t x) {
 int counter_query(int index, int channel, uint32_t& count) {
     Reply reply;
     const Frame request = Frame::ascii('P', 'G').push(channel_param(channel)).terminate();
-    // At least one digit: the count field may be shorter than eight, and is
-    // then read up to its first byte that is no hex digit.
+    // The count field is eight hex digits; a shorter field, or one with
+    // anything else in it, is no count.
     if (!exchange(index, kQuery5, request, reply)) return 0;
-    count = reply.hex(3, 8);
+    const auto digits = reply.hex(3, 8);
+    if (!hex_fields_read(digits)) return 0;
+    count = *digits;
     return 1;
 }
 

@@ -2,6 +2,8 @@
 // EEPROM access (ZuWexoReadEEPROM, ZuWexoWriteEEPROM, ZuWexoGet/Set of the
 // disconnection, notice, resend wait and detect times and the mail masks,
 // ZuWexoGetAnalogInputADCsps).
+#include <algorithm>
+#include <array>
 #include <cstdint>
 #include <string>
 
@@ -19,6 +21,7 @@ constexpr Command kMR{.name = "get_EEPROM_MR", .drain = Drain::kYes, .reply = Re
 constexpr Command kMW{.name = "set_EEPROM_MW", .drain = Drain::kYes, .reply = ReplyShape::ascii(3, 0, 5)};
 constexpr uint8_t kReadSetting = 0x90;
 constexpr int kSamplingRateByte = 73;
+constexpr long long kEepromSize = 4096;
 
 // How a setting sits in its byte.
 enum class Packing {
@@ -92,7 +95,14 @@ int get_EEPROM_MR(int index, int address, uint8_t* buffer, int count) {
     Reply reply;
     // The data must be there: two digits per byte after six bytes of header.
     if (!exchange(index, kMR.at_least(7 + 2 * bytes), request, reply)) return 0;
-    for (int i = 0; i < bytes && i < count; ++i) buffer[i] = static_cast<uint8_t>(reply.hex(6 + 2 * i, 2));
+    // Every byte's digits are judged before any is stored.
+    std::array<uint8_t, 15> read{};
+    for (int i = 0; i < bytes && i < count; ++i) {
+        const auto digits = reply.hex(6 + 2 * i, 2);
+        if (!hex_fields_read(digits)) return 0;
+        read[static_cast<std::size_t>(i)] = static_cast<uint8_t>(*digits);
+    }
+    std::copy_n(read.begin(), std::clamp(std::min(bytes, count), 0, bytes), buffer);
     return 1;
 }
 
@@ -153,12 +163,27 @@ int get_setting(int index, const Setting& setting, uint32_t& value) {
     return 1;
 }
 
+// Whether every bit of a mask reaches the unit: the bytes written carry bits
+// 0 to 4, a layout-1 board with four inputs or fewer only bits 0 to 3 (a
+// nibble), and one with more than eight inputs bits 16 to 23 as well. Any
+// other bit would be dropped on the way.
+bool mask_fits(const Setting& setting, const Place& place, int value) {
+    uint32_t carried = 0x1F;
+    if (layout1_mask(setting, place)) {
+        if (place.inputs <= 4) carried = 0x0F;
+        if (place.inputs > 8) carried |= 0xFF0000;
+    }
+    return (static_cast<uint32_t>(value) & ~carried) == 0;
+}
+
 int set_setting(int index, const Setting& setting, int value) {
     // Masks are judged by their low byte; a negative time is refused too.
     const int judged = setting.packing == Packing::kMask ? (value & 0xFF) : value;
     if (!in_range(judged, setting.lowest, setting.highest)) return 0;
     const auto place = place_of(index, setting);
-    if (!place) return 0;
+    if (!place || !offered(setting.packing != Packing::kMask || mask_fits(setting, *place, value))) {
+        return 0;
+    }
     const auto v = static_cast<uint32_t>(value);
     const uint32_t byte = setting.packing == Packing::kHighNibble ? (v & 0x0F) * 16 + 15 : v;
     if (place->parameters) return setPICparameter_(index, setting.write_code, static_cast<int>(byte));
@@ -195,6 +220,14 @@ bool raw_call_allowed(int index, const void* bytes, int count) {
     return count <= 0 || outputs_given(bytes);
 }
 
+// The bytes from address on, count of them, all within the EEPROM: the
+// address field has three digits, and an address beyond them would wrap to
+// another byte. Computed wide, so no sum overflows.
+bool inside_eeprom(int address, int count) {
+    return in_range(static_cast<long long>(address), 0, kEepromSize) &&
+           in_range(static_cast<long long>(address) + std::max(count, 0), 0, kEepromSize);
+}
+
 }  // namespace
 
 }  // namespace wexo::settings
@@ -204,7 +237,7 @@ using namespace wexo::settings;
 
 extern "C" int ZuWexoReadEEPROM(int index, int address, int count, unsigned char* buffer) {
     return api_call("ZuWexoReadEEPROM", 0, [&] {
-        if (!raw_call_allowed(index, buffer, count)) return 0;
+        if (!raw_call_allowed(index, buffer, count) || !inside_eeprom(address, count)) return 0;
         for (int i = 0; i < count; ++i) {
             if (!get_EEPROM_MR(index, address + i, buffer + i, 1)) return 0;
         }
@@ -214,7 +247,7 @@ extern "C" int ZuWexoReadEEPROM(int index, int address, int count, unsigned char
 
 extern "C" int ZuWexoWriteEEPROM(int index, int address, int count, const unsigned char* data) {
     return api_call("ZuWexoWriteEEPROM", 0, [&] {
-        if (!raw_call_allowed(index, data, count)) return 0;
+        if (!raw_call_allowed(index, data, count) || !inside_eeprom(address, count)) return 0;
         for (int i = 0; i < count; ++i) {
             if (!set_EEPROM_MW(index, address + i, data + i, 1)) return 0;
         }

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <functional>
 #include <limits>
+#include <optional>
 #include <string>
 
 #include "../dio/wire_case.hpp"
@@ -33,9 +34,9 @@ TEST(AnalogNumbers, CountsAndRanges) {
     } counts[] = {{"800000", -8388608}, {"7FFFFF", 8388607}, {"FFFFFF", -1}, {"000010", 16},
                   {"ffffff", -1}};
     for (const auto& c : counts) {
-        EXPECT_EQ(ReplyView({reinterpret_cast<const uint8_t*>(c.digits), 6}).signed_hex(0, 6), c.count);
+        EXPECT_EQ(ReplyView({reinterpret_cast<const uint8_t*>(c.digits), 6}).signed_hex(0, 6), std::optional<int32_t>(c.count));
     }
-    EXPECT_EQ(ReplyView({reinterpret_cast<const uint8_t*>("8000"), 4}).signed_hex(0, 4), -32768);
+    EXPECT_EQ(ReplyView({reinterpret_cast<const uint8_t*>("8000"), 4}).signed_hex(0, 4), std::optional<int32_t>(-32768));
 
     const struct {
         int32_t count;
@@ -125,6 +126,20 @@ const Case kCases[] = {
      .call = [](Out&) { int counts[5]; return ZuWexoGetAnalogInputAll(0, 5, counts); },
      .frames = {"41 49 27 C8"}, .result = 0, .code = 9,
      .lines = {"ZuWexoGetAnalogInputAll", "requestid AI recv error."}},
+    // A count with a byte that is no hex digit: nothing stored, none invented.
+    {.name = "InputDigitsNotHex", .model = 42,
+     .replies = {{"AI", reply("ai\x22" "00G010")}},
+     .call = [](Out& o) { return ZuWexoGetAnalogInput(0, 2, &o.a); },
+     .frames = {"41 49 22 C8"}, .result = 0, .code = 9, .lines = {"ZuWexoGetAnalogInput"}},
+    {.name = "AllInputsOneCountNotHex", .model = 44,
+     .replies = {{"AI", reply("ai\x27" "000001" "FFFFFF" "000000" "7FFFFF" "80000Z")}},
+     .call = [](Out& o) {
+         int counts[5] = {7, 7, 7, 7, 7};
+         const int r = ZuWexoGetAnalogInputAll(0, 5, counts);
+         o.a = counts[0];
+         return r;
+     },
+     .frames = {"41 49 27 C8"}, .result = 0, .out = with(7), .code = 9},
     {.name = "AllInputsNoneWanted", .model = 44,
      .call = [](Out&) { int counts[1]; return ZuWexoGetAnalogInputAll(0, 0, counts); },
      .result = 0, .code = 6},
@@ -239,6 +254,10 @@ const Case kCases[] = {
      .replies = {{"AY", reply("ay\x22" "8000")}},
      .call = [](Out& o) { return ZuWexoGetAnalogOutput(0, 1, &o.a, &o.b); },
      .frames = {"41 59 21 C8"}, .result = 0, .code = 9},
+    {.name = "ReadBackNotHex", .model = 41,
+     .replies = {{"AY", reply("ay\x21" "8O00")}},
+     .call = [](Out& o) { return ZuWexoGetAnalogOutput(0, 1, &o.a, &o.b); },
+     .frames = {"41 59 21 C8"}, .result = 0, .code = 9},
     {.name = "ReadBackTooShort", .model = 41,
      .replies = {{"AY", reply("ay\x21" "800")}},
      .call = [](Out& o) { return ZuWexoGetAnalogOutput(0, 1, &o.a, &o.b); },
@@ -280,6 +299,13 @@ const Case kCases[] = {
      .call = [](Out& o) { return ZuWexoGetTCConfig(0, 0, &o.a, &o.b, &o.c, &o.d); },
      .frames = {"54 4A 20 C8"},
      .out = with(5, 1, 0, 1)},
+    {.name = "TransmitScaleNotHex", .model = 44,
+     .replies = {{"TJ", reply("tj\x23\x21\x23\x22" "FF38" "-100")}},
+     .call = [](Out& o) {
+         double high = 0;
+         return ZuWexoGetTCTransmitScale(0, 3, &o.a, &o.value, &high);
+     },
+     .frames = {"54 4A 23 C8"}, .result = 0, .code = 9},
     {.name = "ThermocoupleReplyTooShort", .model = 44,
      .replies = {{"TJ", reply("tj\x20\x25\x25\x20" "0000" "000")}},
      .call = [](Out& o) { return ZuWexoGetTCConfig(0, 0, &o.a, &o.b, &o.c, &o.d); },
@@ -312,6 +338,10 @@ const Case kCases[] = {
      .replies = {{"AK", reply("ak\x24\x28" "0064" "FF9C")}, {"AL", reply("al")}},
      .call = [](Out&) { return ZuWexoSetAiMailCondition(0, 4, 1); },
      .frames = {"41 4B 24 C8", "41 4C 24 29 30 30 36 34 46 46 39 43 C8"}},
+    {.name = "MailConditionThresholdsNotHexWritesNothing", .model = 44,
+     .replies = {{"AK", reply("ak\x20\x28" "ZZZZ" "ZZZZ")}},
+     .call = [](Out&) { return ZuWexoSetAiMailCondition(0, 0, 1); },
+     .frames = {"41 4B 20 C8"}, .result = 0, .code = 9},
     {.name = "MailCondition3", .model = 44,
      .call = [](Out&) { return ZuWexoSetAiMailCondition(0, 0, 3); }, .result = 0, .code = 6},
     {.name = "FailedReadWritesNothing", .model = 44,

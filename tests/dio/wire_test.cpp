@@ -300,6 +300,9 @@ const Case kCases[] = {
     {.name = "GetChannelCutShort", .model = 17, .kind = 4,
      .setup = raw({0x6F, 0x69, 0x21, 0x30, 0x35, 0xC8}), .call = get_channel(1),
      .frames = {"4F 49 21 C8"}, .result = 0, .value = 0, .code = 9},
+    {.name = "GetChannelDigitsNotHex", .model = 17, .kind = 4,
+     .setup = raw({0x6F, 0x69, 0x21, 0x30, 0x35, 0x30, 0x47, 0xC8}), .call = get_channel(1),
+     .frames = {"4F 49 21 C8"}, .result = 0, .value = 0, .code = 9},
     {.name = "SetRepliesNotCompared", .model = 17, .kind = 4, .setup = raw({'o', 'c', 0xC8}),
      .call = set_mask(1), .frames = {"4F 43 21 20 C8"}},
     // ---- configurable pins, both forms (the connection needs no command channel)

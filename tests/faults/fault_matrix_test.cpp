@@ -53,19 +53,21 @@ constexpr int kRefused = WEXO_ERR_SYSTEM_BASE + ECONNREFUSED;
 constexpr int kConnectTimeout = WEXO_ERR_CONNECT_TIMEOUT;
 
 // The columns: the simulator's reply faults, a short ASCII reply (letters and
-// terminator only), junk left on the channel before the request, and the two
-// connect modes.
+// terminator only), a whole reply whose hex digits are not all hex digits,
+// junk left on the channel before the request, and the two connect modes.
 enum class Col {
     Clean, Silence, Split, Stale, Foreign, Overlong, Garbage, Close, Truncate, WrongEcho,
-    Short, Leftover, Refused, Stalled,
+    Short, NotHex, Leftover, Refused, Stalled,
 };
 constexpr Col kCols[] = {Col::Clean,   Col::Silence,  Col::Split,     Col::Stale,  Col::Foreign,
                          Col::Overlong, Col::Garbage, Col::Close,     Col::Truncate,
-                         Col::WrongEcho, Col::Short,  Col::Leftover,  Col::Refused, Col::Stalled};
+                         Col::WrongEcho, Col::Short,  Col::NotHex,    Col::Leftover,
+                         Col::Refused,  Col::Stalled};
 const char* col_name(Col c) {
     static const char* const names[] = {"Clean",     "Silence", "Split",    "Stale",   "Foreign",
                                         "Overlong",  "Garbage", "Close",    "Truncate",
-                                        "WrongEcho", "Short",   "Leftover", "Refused", "Stalled"};
+                                        "WrongEcho", "Short",   "NotHex",   "Leftover",
+                                        "Refused",   "Stalled"};
     return names[static_cast<int>(c)];
 }
 
@@ -217,6 +219,7 @@ struct Family {
     Path path = Path::Channel;
     Endpoint endpoint = Endpoint::Data;
     Bytes match{};                    // the request the fault is put on
+    Bytes not_hex{};                  // the NotHex column's reply: a hex field with a non-digit
     Outcomes outcomes{};
     std::function<void(Simulator&)> prepare{};
     std::function<Result(int index)> call{};
@@ -245,6 +248,12 @@ std::string nothing(const UnitState&) { return {}; }
 std::string outputs_of(const UnitState& s) { return std::to_string(s.outputs); }
 
 Bytes letters(char a, char b) { return {static_cast<std::uint8_t>(a), static_cast<std::uint8_t>(b)}; }
+// An ASCII reply: letters and payload, then the terminator.
+Bytes reply(const std::string& letters_and_payload) {
+    Bytes b(letters_and_payload.begin(), letters_and_payload.end());
+    b.push_back(0xC8);
+    return b;
+}
 
 // ---------------------------------------------------------------- the families
 
@@ -303,7 +312,8 @@ std::vector<Family> families() {
                  .written = "3", .fault_on_write = true});
     // Analog queries fail with code 9 whatever kept the reply from coming.
     f.push_back({.name = "AnalogIn", .unit = board(40), .unit_kind = 6, .match = letters('A', 'I'),
-                 .outcomes = with(kAnalogQuery, {{Col::Foreign, fail(kBad)}}),
+                 .not_hex = reply("ai\x21" "00G010"),
+                 .outcomes = with(kAnalogQuery, {{Col::Foreign, fail(kBad)}, {Col::NotHex, fail(kBad)}}),
                  .prepare = [](Simulator& sim) { sim.set_analog_input(kUnit, 1, -1234); },
                  .call = [](int i) {
                      int count = kUntouched;
@@ -320,7 +330,8 @@ std::vector<Family> families() {
                  },
                  .written = "1000/0", .fault_on_write = true});
     f.push_back({.name = "Thermocouple", .unit = board(42), .unit_kind = 6, .match = letters('T', 'J'),
-                 .outcomes = kAnalogQuery,
+                 .not_hex = reply("tj\x21\x23\x25\x20" "FF3G" "0000"),
+                 .outcomes = with(kAnalogQuery, {{Col::NotHex, fail(kBad)}}),
                  .prepare = [](Simulator& sim) {
                      sim.update(kUnit, [](UnitState& s) {
                          s.analog.inputs[1].tc_type = 3;
@@ -335,7 +346,8 @@ std::vector<Family> families() {
                  .snapshot = nothing, .value = 3101});
     // Setting thresholds reads the channel first: a failed read writes nothing.
     f.push_back({.name = "Thresholds", .unit = board(40), .unit_kind = 6, .match = letters('A', 'K'),
-                 .outcomes = kAnalogQuery,
+                 .not_hex = reply("ak\x21\x22" "ZZZZ" "ZZZZ"),
+                 .outcomes = with(kAnalogQuery, {{Col::NotHex, fail(kBad)}}),
                  .prepare = [](Simulator& sim) {
                      sim.update(kUnit, [](UnitState& s) { s.analog.thresholds[1] = {2, 5, 6}; });
                  },
@@ -369,7 +381,8 @@ std::vector<Family> families() {
                  },
                  .snapshot = nothing, .value = 2007});
     f.push_back({.name = "PulseCount", .unit = board(17), .unit_kind = 4, .match = letters('P', 'G'),
-                 .outcomes = kAsciiNoDrain,
+                 .not_hex = reply("pg\x22" "0001E24G"),
+                 .outcomes = with(kAsciiNoDrain, {{Col::NotHex, fail(kBad)}}),
                  .prepare = [](Simulator& sim) {
                      sim.update(kUnit, [](UnitState& s) { s.pulse.channels[2].count = 123456; });
                  },
@@ -385,7 +398,8 @@ std::vector<Family> families() {
                  .snapshot = [](const UnitState& s) { return std::to_string(s.pulse.on); },
                  .written = "1"});
     f.push_back({.name = "OutputAlert", .unit = board(42), .unit_kind = 6, .match = letters('D', 'J'),
-                 .outcomes = kAnalogQuery,
+                 .not_hex = reply("dj\x21\x21\x22\x21" "12G4"),
+                 .outcomes = with(kAnalogQuery, {{Col::NotHex, fail(kBad)}}),
                  .prepare = [](Simulator& sim) {
                      sim.update(kUnit, [](UnitState& s) { s.output_alerts[1] = {true, 2, true, 0x1234}; });
                  },
@@ -396,7 +410,8 @@ std::vector<Family> families() {
                  },
                  .snapshot = nothing, .value = 12104660});
     f.push_back({.name = "EepromRead", .unit = board(17), .unit_kind = 4, .match = letters('M', 'R'),
-                 .outcomes = kAscii,
+                 .not_hex = reply("mr" "0641" "1G"),
+                 .outcomes = with(kAscii, {{Col::NotHex, fail(kBad)}}),
                  .prepare = [](Simulator& sim) {
                      sim.update(kUnit, [](UnitState& s) {
                          s.eeprom[100] = 0x11;
@@ -521,6 +536,7 @@ Fault fault_for(Col col, const Family& family) {
         case Col::Close: f.kind = FaultKind::CloseMidReply; break;
         case Col::Truncate: f.kind = FaultKind::Truncate; break;
         case Col::WrongEcho: f.kind = FaultKind::WrongEcho; break;
+        case Col::NotHex: f.kind = FaultKind::Raw; f.bytes = family.not_hex; break;
         case Col::Short:
             f.kind = FaultKind::Raw;
             f.bytes = {static_cast<std::uint8_t>(family.match.at(0) + 0x20),
