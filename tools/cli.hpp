@@ -128,6 +128,7 @@ int cmd_net(Context& ctx);             // cmd_net.cpp
 int cmd_fw_check(Context& ctx);        // cmd_fw.cpp
 int cmd_fw_update(Context& ctx);
 int cmd_version(Context& ctx);         // main.cpp
+int cmd_help(Context& ctx);
 int cmd_pulse(Context& ctx);           // cmd_pulse.cpp
 int cmd_eeprom(Context& ctx);          // cmd_eeprom.cpp
 int cmd_settings(Context& ctx);        // cmd_settings.cpp
