@@ -17,6 +17,7 @@ enum ExitStatus : int {
     exit_library = 1,   // the library or the unit reported a failure
     exit_usage = 2,     // bad command line
     exit_not_found = 3, // no unit found, or none matches the selection
+    exit_unconfirmed = 4, // a module took a change, but its restart was not confirmed
 };
 
 // A failure that ends the command. Library failures carry the last-error

@@ -72,9 +72,10 @@ const std::vector<Command>& command_table() {
          "show or change automatic output switching",
          "Applies the given settings (durations, mask, time, then the on/off switch) and prints the\n"
          "state: active, the outputs that take part, the switching time and, on ASCII boards, the\n"
-         "two durations of every output. Binary boards round --time up to one of their fixed times\n"
-         "(100 ms to 15 s); ASCII boards take 1 to 25500 ms in 100 ms steps, and 100 to 25599 ms\n"
-         "for --first and --second.",
+         "two durations of every output. Times are set only as the board holds them: binary boards\n"
+         "100 to 2000 ms in steps of 100 ms and 3000 to 15000 ms in steps of 1000 ms (--time);\n"
+         "ASCII boards 100 to 25500 ms in steps of 100 ms (--time, --first, --second). Any other\n"
+         "time is refused with the nearest ones (exit status 2) and nothing is set.",
          {"active", "mask", "time", "channel", "first", "second"}, true, cmd_autoswitch},
         {"ai", "UNIT [CH] [--range R] [--sps CODE] [--cycle CODE]\n"
                "UNIT [CH] --watch [--interval MS] [--count N] [--csv]\nUNIT [CH] --csv",
@@ -163,7 +164,7 @@ const std::vector<Command>& command_table() {
          "asks for confirmation on a terminal; elsewhere it needs --yes. --first-found takes no\n"
          "UNIT: the first module that answers within --window ms takes the address.",
          {"ip", "first-found", "window", "performance", "restart", "wait", "pin-modes", "option", "serial",
-          "baud", "data-bits", "parity", "stop-bits", "flow", "port", "factory-defaults", "yes"},
+          "baud", "data-bits", "parity", "stop-bits", "flow", "port", "factory-defaults", "yes", "force"},
          true, cmd_net},
         {"fw check", "FILE.hex", "check an Intel HEX firmware file",
          "Checks the file as the firmware update would (wexo_check_intel_hex) and prints its\n"
