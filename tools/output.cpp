@@ -206,12 +206,13 @@ void write_all(int fd, const std::string& text) {
 
 void send_library_log_to_stderr() {
     if (own_output >= 0) return;
-    std::fflush(stdout);
     // The library writes its log lines with puts: descriptor 1 becomes
     // standard error for good, and the tool keeps a copy of the real output.
     own_output = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
     if (own_output < 0) return;
     dup2(STDERR_FILENO, STDOUT_FILENO);
+    // Whole lines, so that they keep their place among the tool's warnings.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
 }
 
 void print_text(const std::string& text) {

@@ -66,6 +66,7 @@ std::string format_table(const std::vector<std::vector<std::string>>& rows);
 
 // With --json the library's log lines (written with puts to descriptor 1)
 // go to standard error from here on; the tool's output keeps standard output.
+// Called before anything is written.
 void send_library_log_to_stderr();
 
 // Writes a line (adds the newline) to standard output.
