@@ -87,7 +87,7 @@ constexpr Key kKeys[] = {
     {"pins-port", "pins port (30704; 0: any)", [](UnitConfig& c, const Item& it) { c.pins_port = it.port(); }},
     {"pinmode", "pin-mode listener (off)", [](UnitConfig& c, const Item& it) { c.pinmode_listener = it.flag(); }},
     {"pinmode-port", "pin-mode port (30718)", [](UnitConfig& c, const Item& it) { c.pinmode_port = it.port(); }},
-    {"setup", "setup-menu listener (off)", [](UnitConfig& c, const Item& it) { c.setup_listener = it.flag(); }},
+    {"setup", "setup-menu listener (on with module)", [](UnitConfig& c, const Item& it) { c.setup_listener = it.flag(); }},
     {"setup-port", "setup-menu port (9999)", [](UnitConfig& c, const Item& it) { c.setup_port = it.port(); }},
     {"restart", "milliseconds a restart keeps the ports down (2000)",
      [](UnitConfig& c, const Item& it) { c.restart_ms = static_cast<int>(it.num(0, 600000)); }},

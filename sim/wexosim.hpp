@@ -100,7 +100,7 @@ struct UnitConfig {
     std::uint16_t pins_port = 30704;  // 0: ephemeral
     bool pinmode_listener = false;    // TCP PinMode endpoint
     std::uint16_t pinmode_port = 30718;
-    bool setup_listener = false;      // TCP Setup endpoint
+    bool setup_listener = true;       // TCP Setup endpoint: a module always offers it
     std::uint16_t setup_port = 9999;
     bool ignore_discovery = false;    // neither the query nor the probe is answered
     bool answer_query = true;         // 00 00 00 F6

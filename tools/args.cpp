@@ -12,8 +12,9 @@ const std::vector<OptionInfo>& option_table() {
         // global
         {"timeout", "MS", "search window and unit time-out in milliseconds (default 1000)"},
         {"interface", "ADDR", "bind every socket to this local IPv4 address"},
-        {"log-level", "MASK", "library log mask: 1 entry, 2 result, 4 trace, 8 error (lines go to stdout)"},
-        {"json", nullptr, "machine-readable output"},
+        {"log-level", "MASK", "library log mask: 1 entry, 2 result, 4 trace, 8 error (lines go to stdout; stderr with --json)"},
+        {"json", nullptr, "machine-readable output (library log lines then go to stderr)"},
+        {"japanese", nullptr, "failures also give the library's own (Japanese) message"},
         {"no-auto-id", nullptr, "info: do not identify a board picked from a search"},
         {"help", nullptr, "show help and exit"},
         {"version", nullptr, "show the tool and library versions"},
@@ -40,7 +41,7 @@ const std::vector<OptionInfo>& option_table() {
         {"scale-mode", "M", "transmit-scale mode 0..3"},
         {"scale-low", "X", "transmit-scale low value, -3276.8..3276.7 (rounded to one decimal)"},
         {"scale-high", "X", "transmit-scale high value, -3276.8..3276.7 (rounded to one decimal)"},
-        {"enable", "on|off", "threshold: switch the channel's thresholds on or off; pulse: its counting"},
+        {"enable", "on|off", "threshold: switch the channel's thresholds on or off; pulse: switch the counting of --channel"},
         {"t1", "N", "threshold 1 in counts, -32768..32767"},
         {"t2", "N", "threshold 2 in counts, -32768..32767"},
         {"mail", "C", "mail condition code 0..2 (analog inputs only)"},
@@ -48,10 +49,10 @@ const std::vector<OptionInfo>& option_table() {
         {"get", "CHANNEL", "read back one output"},
         {"active", "0|1", "switch auto switching off or on"},
         {"mask", "M", "outputs that take part, bit i = output i"},
-        {"time", "MS", "switching time of all outputs"},
-        {"channel", "N", "autoswitch: output whose durations --first and --second set; pulse: input --enable sets"},
-        {"first", "MS", "first duration of --channel"},
-        {"second", "MS", "second duration of --channel"},
+        {"time", "MS", "switching time of all outputs, in the board's steps (100 ms; binary boards 1000 ms above 2000)"},
+        {"channel", "N", "autoswitch: output whose durations --first and --second set; pulse: input whose counting --enable sets"},
+        {"first", "MS", "first duration of --channel, 100..25500 in steps of 100"},
+        {"second", "MS", "second duration of --channel, 100..25500 in steps of 100"},
         {"on", nullptr, "switch pulse mode on (after the other settings)"},
         {"off", nullptr, "switch pulse mode off"},
         {"continuous", "on|off", "switch the pulse counters' continuous mode"},
@@ -60,6 +61,7 @@ const std::vector<OptionInfo>& option_table() {
         {"alert", nullptr, "CH MODE VALUE follow: the pulse alert (mode 0..3, a 32-bit value)"},
         // net and fw
         {"ip", "A.B.C.D", "net: give the unit's module this address (sent by its MAC)"},
+        {"force", nullptr, "net: give the address even though a unit answers there already"},
         {"first-found", "A.B.C.D", "net: give this address to the first module that answers"},
         {"window", "MS", "with --first-found: how long modules may answer (default: --timeout)"},
         {"performance", "on|off", "net: switch the module's performance mode"},
@@ -82,7 +84,7 @@ const std::vector<OptionInfo>& option_table() {
 }
 
 const std::vector<std::string> global_options = {"timeout", "interface", "log-level", "json",
-                                                 "no-auto-id", "help", "version"};
+                                                 "japanese", "no-auto-id", "help", "version"};
 const std::vector<std::string> unit_options = {"index", "host", "data-port"};
 
 const OptionInfo* find_option(const std::string& name) {

@@ -17,6 +17,7 @@ enum ExitStatus : int {
     exit_library = 1,   // the library or the unit reported a failure
     exit_usage = 2,     // bad command line
     exit_not_found = 3, // no unit found, or none matches the selection
+    exit_unconfirmed = 4, // a module took a change, but its restart was not confirmed
 };
 
 // A failure that ends the command. Library failures carry the last-error
@@ -128,6 +129,7 @@ int cmd_net(Context& ctx);             // cmd_net.cpp
 int cmd_fw_check(Context& ctx);        // cmd_fw.cpp
 int cmd_fw_update(Context& ctx);
 int cmd_version(Context& ctx);         // main.cpp
+int cmd_help(Context& ctx);
 int cmd_pulse(Context& ctx);           // cmd_pulse.cpp
 int cmd_eeprom(Context& ctx);          // cmd_eeprom.cpp
 int cmd_settings(Context& ctx);        // cmd_settings.cpp

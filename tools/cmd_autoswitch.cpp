@@ -1,4 +1,5 @@
 // wexo autoswitch: the board's own output timetable.
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <optional>
@@ -8,6 +9,8 @@
 #include "unit_record.hpp"
 #include "unit_select.hpp"
 #include "wexo.h"
+// The binary boards' fixed switching times.
+#include "wexo_data.h"
 
 namespace wexo::cli {
 
@@ -82,6 +85,39 @@ void print_state(const State& s, bool json) {
     print_text(format_table(rows));
 }
 
+// ASCII boards hold whole 100-ms steps, 1 to 255 of them.
+constexpr long long kStepMs = 100;
+constexpr long long kMostSteps = 255;
+
+// "100 or 200": the times next to ms that the board holds.
+std::string neighbours(const std::vector<long long>& held, long long ms) {
+    std::optional<long long> below, above;
+    for (long long t : held) {
+        if (t < ms) below = t;
+        if (t > ms && !above) above = t;
+    }
+    if (below && above) return std::to_string(*below) + " or " + std::to_string(*above);
+    return std::to_string(below ? *below : *above);
+}
+
+// The library rounds a time the board cannot hold (down to whole steps on
+// ASCII boards, 50 ms becoming 0; up to the next fixed time on binary
+// boards) and reports success; the tool sets only what the board holds.
+void check_time(const Unit& unit, int variant, const char* option, long long ms) {
+    std::vector<long long> held;
+    std::string steps;
+    if (variant == 3) {
+        for (long long n = 1; n <= kMostSteps; ++n) held.push_back(n * kStepMs);
+        steps = "100 to 25500 ms in steps of 100 ms";
+    } else {
+        held.assign(std::begin(autoswitchtime), std::end(autoswitchtime));
+        steps = "100 to 2000 ms in steps of 100 ms, 3000 to 15000 ms in steps of 1000 ms";
+    }
+    if (std::find(held.begin(), held.end(), ms) != held.end()) return;
+    fail_usage(std::string("autoswitch: ") + option + " " + std::to_string(ms) + " ms is not a time " + unit.label +
+               " can hold (" + steps + "; nearest " + neighbours(held, ms) + "); nothing was set");
+}
+
 } // namespace
 
 int cmd_autoswitch(Context& ctx) {
@@ -104,6 +140,16 @@ int cmd_autoswitch(Context& ctx) {
 
     const Unit unit = open_unit(ctx, selector, true);
     const std::string where = " of " + unit.label;
+    // Boards without auto switching are refused by the library itself.
+    const auto caps = capabilities(unit_model(unit));
+    const int variant = caps ? caps->auto_switching : 0;
+    if (variant >= 1 && variant <= 3) {
+        if (time) check_time(unit, variant, "--time", *time);
+        if (per_channel && variant == 3) {
+            check_time(unit, variant, "--first", *first);
+            check_time(unit, variant, "--second", *second);
+        }
+    }
     // The mask travels as a plain int; bit 31 keeps its place.
     if (mask && ZuWexoSetAutoSwitchingPio(unit.index, static_cast<int>(static_cast<unsigned>(*mask))) != 1)
         fail_library("ZuWexoSetAutoSwitchingPio", "cannot set the auto-switching outputs" + where);

@@ -1,13 +1,17 @@
 // wexo eeprom: dump, read and write the board's EEPROM, and back it up to a
 // file or restore it from one. Every byte is one exchange with the board, so
 // the whole EEPROM takes thousands; a terminal shows the progress.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
+#include <cstring>
 #include <iterator>
+#include <optional>
 #include <vector>
 
 #include "board_features.hpp"
@@ -194,16 +198,42 @@ Bytes read_image(const std::string& path) {
     return image;
 }
 
-void write_image(const std::string& path, const Bytes& image) {
-    // A failed run leaves no half-written backup behind under the file's name.
-    const std::string temporary = path + ".part";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
-        if (!out.flush()) fail_unit("backup: cannot write '" + temporary + "'");
+// The backup file, opened before the 4096 reads so that a path that cannot
+// be written is refused at once. A failed run leaves no half-written backup
+// behind under the file's name: the bytes go to NAME.part, renamed at the end.
+class BackupFile {
+public:
+    explicit BackupFile(const std::string& path) : path_(path), temporary_(path + ".part") {
+        struct stat st{};
+        if (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+            fail_usage("backup: '" + path + "' is a directory");
+        out_.open(temporary_, std::ios::binary | std::ios::trunc);
+        if (!out_) fail_usage("backup: cannot write '" + temporary_ + "': " + std::strerror(errno));
     }
-    if (std::rename(temporary.c_str(), path.c_str()) != 0) fail_unit("backup: cannot rename '" + temporary + "' to '" + path + "'");
-}
+    ~BackupFile() {
+        if (!done_) {
+            out_.close();
+            std::remove(temporary_.c_str());
+        }
+    }
+    BackupFile(const BackupFile&) = delete;
+    BackupFile& operator=(const BackupFile&) = delete;
+
+    void save(const Bytes& image) {
+        out_.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+        if (!out_.flush()) fail_unit("backup: cannot write '" + temporary_ + "'");
+        out_.close();
+        if (std::rename(temporary_.c_str(), path_.c_str()) != 0)
+            fail_unit("backup: cannot rename '" + temporary_ + "' to '" + path_ + "'");
+        done_ = true;
+    }
+
+private:
+    std::string path_;
+    std::string temporary_;
+    std::ofstream out_;
+    bool done_ = false;
+};
 
 } // namespace
 
@@ -216,6 +246,7 @@ int cmd_eeprom(Context& ctx) {
     int address = 0, length = eeprom_size;
     Bytes data;
     std::string path;
+    std::optional<BackupFile> backup;
     if (action == "dump" || action == "read") {
         check_arity(ctx.args, 0, 2, "eeprom " + action);
         if (action == "read" && words.empty()) fail_usage("eeprom read: missing ADDR");
@@ -232,6 +263,7 @@ int cmd_eeprom(Context& ctx) {
         check_arity(ctx.args, 1, 1, "eeprom " + action);
         path = words[0];
         if (action == "restore") data = read_image(path);
+        else backup.emplace(path);
     } else {
         fail_usage("eeprom: '" + action + "' is not dump, read, write, backup or restore");
     }
@@ -245,7 +277,7 @@ int cmd_eeprom(Context& ctx) {
         print_write(write_changed(unit, address, data), static_cast<int>(data.size()),
                     "EEPROM of " + unit.label, json);
     } else if (action == "backup") {
-        write_image(path, read_bytes(unit, 0, eeprom_size, "backing up EEPROM"));
+        backup->save(read_bytes(unit, 0, eeprom_size, "backing up EEPROM"));
         if (json) {
             Json j;
             print_line(j.begin_object().field("file", path).field("bytes", eeprom_size).end_object().text());

@@ -1,19 +1,23 @@
 // wexo net: the unit's network module: its settings, and changing them.
 #include <arpa/inet.h>
+#include <ifaddrs.h>
 #include <poll.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <cstring>
 #include <iostream>
+#include <memory>
 #include <optional>
 
 #include "output.hpp"
 #include "unit_record.hpp"
 #include "unit_select.hpp"
 #include "wexo.h"
-// The module's serial rates (bps_value) are only exported as data.
+// The module's serial rates (bps_value) and the device table's counts are
+// only exported as data.
 #include "wexo_data.h"
 
 namespace wexo::cli {
@@ -56,6 +60,68 @@ std::array<unsigned, 4> octets(const std::string& text, const std::string& what)
 
 std::string octets_text(const std::array<unsigned, 4>& o) {
     return std::to_string(o[0]) + "." + std::to_string(o[1]) + "." + std::to_string(o[2]) + "." + std::to_string(o[3]);
+}
+
+// Addresses no unit can be given: a module there could not be reached, or
+// would answer for every host of its network. Beyond the fixed classes, the
+// network and broadcast addresses of the subnets this host is on.
+void check_unit_address(const std::array<unsigned, 4>& o, const std::string& what) {
+    const std::string ip = octets_text(o);
+    const char* why = nullptr;
+    if (o[0] == 0) why = "is on network 0 (this host, this network)";
+    else if (o[0] == 127) why = "is a loopback address";
+    else if (o[0] >= 224 && o[0] <= 239) why = "is a multicast address";
+    else if (o[0] == 255 && o[1] == 255 && o[2] == 255 && o[3] == 255) why = "is the broadcast address";
+    else if (o[0] >= 240) why = "is a reserved address";
+    if (why) fail_usage(what + ": " + ip + " " + why + "; a unit given it could not be reached");
+
+    ifaddrs* list = nullptr;
+    if (getifaddrs(&list) != 0) return; // nothing known of the subnets
+    const std::unique_ptr<ifaddrs, void (*)(ifaddrs*)> guard(list, freeifaddrs);
+    const std::uint32_t address = o[0] << 24 | o[1] << 16 | o[2] << 8 | o[3];
+    for (const ifaddrs* i = list; i != nullptr; i = i->ifa_next) {
+        if (i->ifa_addr == nullptr || i->ifa_netmask == nullptr || i->ifa_addr->sa_family != AF_INET) continue;
+        const std::uint32_t host = ntohl(reinterpret_cast<const sockaddr_in*>(i->ifa_addr)->sin_addr.s_addr);
+        const std::uint32_t mask = ntohl(reinterpret_cast<const sockaddr_in*>(i->ifa_netmask)->sin_addr.s_addr);
+        // Subnets of /31 and /32 have no network or broadcast address.
+        if (~mask < 3 || (address & mask) != (host & mask)) continue;
+        const bool network = (address & ~mask) == 0;
+        if (!network && (address & ~mask) != ~mask) continue;
+        const std::uint32_t net = host & mask;
+        const std::string subnet = octets_text({net >> 24, net >> 16 & 0xff, net >> 8 & 0xff, net & 0xff}) + "/" +
+                                   std::to_string(__builtin_popcount(mask));
+        fail_usage(what + ": " + ip + " is the " + (network ? "network" : "broadcast") + " address of " + subnet +
+                   " (interface " + i->ifa_name + ")");
+    }
+}
+
+// What the module holds now, asked afresh through its configuration port
+// (which answers even while its setup port does not); empty when it does not
+// answer.
+std::optional<UnitRecord> ask_module(const std::string& ip, int timeout_ms) {
+    int index = ZuWexoConnectDirect(ip.c_str(), timeout_ms);
+    if (index >= 0) {
+        ZuWexoClose(index);
+    } else if (ZuWexoGetLastError() != WEXO_ERR_NO_MATCH) {
+        // A module that answered keeps its record even when its data port
+        // or board did not: the first unconnected direct record.
+        for (int i = xportsearchcount; i < xportcount && index < 0; ++i) {
+            char text[16] = {};
+            if (ZuWexoGetIpAddress(i, text) == 1 && std::string(text, strnlen(text, sizeof text)) == ip) index = i;
+        }
+    }
+    if (index < 0) return std::nullopt;
+    UnitRecord record = read_record(index);
+    record.listed = false;
+    return record;
+}
+
+// A second unit on one address cuts both off: the address must be free.
+void check_address_free(const std::string& ip, const Context& ctx, const std::string& what) {
+    if (ctx.args.has("force")) return;
+    if (const auto other = ask_module(ip, ctx.globals.timeout_ms))
+        fail_usage(what + ": the unit " + other->mac + " answers at " + ip + " already; nothing was sent (--force gives "
+                   "the address all the same)");
 }
 
 int parse_serial_value(int field, const std::string& text) {
@@ -114,7 +180,12 @@ Plan read_plan(Args& args) {
     plan.serial_given = args.has("serial") || named;
     if (used < words.size()) fail_usage("net: unexpected argument '" + words[used] + "'");
     if (const auto* v = args.value("performance")) plan.performance = parse_switch(*v, "--performance");
-    if (const auto* v = args.value("ip")) plan.ip = octets_text(octets(*v, "--ip"));
+    if (const auto* v = args.value("ip")) {
+        const auto o = octets(*v, "--ip");
+        check_unit_address(o, "--ip");
+        plan.ip = octets_text(o);
+    }
+    if (args.has("force") && !plan.ip) fail_usage("net: --force goes with --ip or --first-found");
     plan.restart = args.has("restart");
     plan.factory = args.has("factory-defaults");
     plan.wait = args.has("wait");
@@ -241,39 +312,81 @@ std::string modes_text(const std::array<int, 3>& m, int option) {
            " (option " + std::to_string(option) + ")";
 }
 
+// The library's failure as a value, for a report that goes on.
+Failure library_failure(const char* call, const std::string& text) {
+    try {
+        fail_library(call, text);
+    } catch (const Failure& failure) {
+        return failure;
+    }
+}
+
+// A change whose call failed. The library waits for the module's restart
+// inside the call and fails the same way when the change was refused and
+// when only the restart was not seen; `took` tells them apart by what the
+// module holds now (or knows that it was sent). A change the module took
+// ends the run with its own status and the change in the report.
+void changed_or_fail(const Failure& failure, bool took, const std::optional<UnitRecord>& now, Report& report,
+                     const Unit& unit) {
+    if (!took) throw failure;
+    report.note("the module took the change, but its restart could not be confirmed");
+    report.finish(false, -1, now);
+    throw Failure{exit_unconfirmed,
+                  "the network module of " + unit.label + " took the change, but its restart could not be confirmed",
+                  failure.call, failure.code, failure.message};
+}
+
 // The changes that wait for the module's restart themselves, in order.
-void apply_settings(const Plan& plan, const Unit& unit, const UnitRecord& before, Report& report) {
+void apply_settings(const Plan& plan, const Unit& unit, const UnitRecord& before, Report& report, int timeout_ms) {
     if (plan.modes) {
         const std::array<int, 3> from = {before.cp_mode[0], before.cp_mode[1], before.cp_mode[2]};
         const int option = plan.option.value_or(before.cp_flag);
         const auto& to = *plan.modes;
+        std::optional<Failure> failed;
         if (ZuWexoSetCPMode(unit.index, to[0], to[1], to[2], option) != 1)
-            fail_library("ZuWexoSetCPMode", "cannot set the pin modes of " + unit.label);
+            failed = library_failure("ZuWexoSetCPMode", "cannot set the pin modes of " + unit.label);
         Json& json = report.change("cp_modes", "pin modes " + modes_text(from, before.cp_flag) + " -> " +
                                                   modes_text(to, option));
         write_modes(json.key("from"), from, before.cp_flag);
         write_modes(json.key("to"), to, option);
         json.end_object();
+        if (failed) {
+            const auto now = ask_module(before.ip, timeout_ms);
+            const bool took = now && now->cp_mode[0] == to[0] && now->cp_mode[1] == to[1] &&
+                              now->cp_mode[2] == to[2] && (now->cp_flag != 0) == (option != 0);
+            changed_or_fail(*failed, took, now, report, unit);
+        }
     }
     if (plan.serial_given) {
         const SerialValues from = {before.baud, before.data_bits, before.parity, before.stop_bits, before.flow,
                                    before.data_port};
         SerialValues to{};
         for (std::size_t f = 0; f < to.size(); ++f) to[f] = plan.serial[f].value_or(from[f]);
+        std::optional<Failure> failed;
         if (ZuWexoSetSerialParameter(unit.index, to[0], to[1], to[2], to[3], to[4], to[5]) != 1)
-            fail_library("ZuWexoSetSerialParameter", "cannot set the serial parameters of " + unit.label);
+            failed = library_failure("ZuWexoSetSerialParameter", "cannot set the serial parameters of " + unit.label);
         Json& json = report.change("serial", "serial " + serial_values_text(from) + " -> " + serial_values_text(to));
         write_serial(json.key("from"), from);
         write_serial(json.key("to"), to);
         json.end_object();
+        if (failed) {
+            const auto now = ask_module(before.ip, timeout_ms);
+            const bool took = now && SerialValues{now->baud, now->data_bits, now->parity, now->stop_bits, now->flow,
+                                                  now->data_port} == to;
+            changed_or_fail(*failed, took, now, report, unit);
+        }
     }
     if (plan.performance) {
         // The module cannot report its mode, so only the new one is known.
+        std::optional<Failure> failed;
         if (ZuWexoSetPerformance(unit.index, *plan.performance ? 1 : 0) != 1)
-            fail_library("ZuWexoSetPerformance", "cannot switch the performance mode of " + unit.label);
+            failed = library_failure("ZuWexoSetPerformance", "cannot switch the performance mode of " + unit.label);
         report.change("performance", std::string("performance mode ") + (*plan.performance ? "on" : "off"))
             .field("to", *plan.performance)
             .end_object();
+        // Code 6 comes only after the module answered the packet and then
+        // did not come back.
+        if (failed) changed_or_fail(*failed, failed->code == WEXO_ERR_NOT_POSSIBLE, std::nullopt, report, unit);
     }
 }
 
@@ -282,14 +395,16 @@ int first_found(Context& ctx) {
         fail_usage("net: --first-found takes no unit");
     check_arity(ctx.args, 0, 0, "net --first-found");
     for (const auto& [name, value] : ctx.args.options)
-        if (name != "first-found" && name != "window" && name != "wait" &&
+        if (name != "first-found" && name != "window" && name != "wait" && name != "force" &&
             std::find(global_options.begin(), global_options.end(), name) == global_options.end())
             fail_usage("net: --" + name + " does not go with --first-found");
     const std::string& text = *ctx.args.value("first-found");
     const auto o = octets(text, "--first-found");
+    check_unit_address(o, "--first-found");
     const std::string ip = octets_text(o);
     int window = ctx.globals.timeout_ms;
     if (const auto* v = ctx.args.value("window")) window = static_cast<int>(parse_number(*v, "--window", 1, 600000));
+    check_address_free(ip, ctx, "--first-found");
     if (ZuWexoFirstFoundSetIpAddress(window, o[0], o[1], o[2], o[3]) != 1)
         fail_library("ZuWexoFirstFoundSetIpAddress", "cannot send the address " + ip);
     long long back_ms = -1;
@@ -342,6 +457,8 @@ int cmd_net(Context& ctx) {
     std::string back_at = before.ip;
     int settle_ms = kSettleMs;
     if (plan.ip) {
+        if (*plan.ip == before.ip) fail_usage("--ip: " + unit.label + " has the address " + before.ip + " already");
+        check_address_free(*plan.ip, ctx, "--ip");
         unsigned char mac[6] = {};
         ZuWexoGetMacAddress(unit.index, mac);
         const auto o = octets(*plan.ip, "--ip");
@@ -364,7 +481,7 @@ int cmd_net(Context& ctx) {
         // The library waited a second after the module stored them.
         settle_ms = 0;
     } else {
-        apply_settings(plan, unit, before, report);
+        apply_settings(plan, unit, before, report, ctx.globals.timeout_ms);
         report.note("the module restarted and answers again");
     }
 

@@ -1,4 +1,7 @@
 // wexo: find, inspect and drive WEXO I/O units from a shell.
+#include <arpa/inet.h>
+#include <netdb.h>
+
 #include <algorithm>
 #include <exception>
 #include <iostream>
@@ -69,9 +72,10 @@ const std::vector<Command>& command_table() {
          "show or change automatic output switching",
          "Applies the given settings (durations, mask, time, then the on/off switch) and prints the\n"
          "state: active, the outputs that take part, the switching time and, on ASCII boards, the\n"
-         "two durations of every output. Binary boards round --time up to one of their fixed times\n"
-         "(100 ms to 15 s); ASCII boards take 1 to 25500 ms in 100 ms steps, and 100 to 25599 ms\n"
-         "for --first and --second.",
+         "two durations of every output. Times are set only as the board holds them: binary boards\n"
+         "100 to 2000 ms in steps of 100 ms and 3000 to 15000 ms in steps of 1000 ms (--time);\n"
+         "ASCII boards 100 to 25500 ms in steps of 100 ms (--time, --first, --second). Any other\n"
+         "time is refused with the nearest ones (exit status 2) and nothing is set.",
          {"active", "mask", "time", "channel", "first", "second"}, true, cmd_autoswitch},
         {"ai", "UNIT [CH] [--range R] [--sps CODE] [--cycle CODE]\n"
                "UNIT [CH] --watch [--interval MS] [--count N] [--csv]\nUNIT [CH] --csv",
@@ -89,7 +93,7 @@ const std::vector<Command>& command_table() {
          "of every input), for a spreadsheet or a plotting tool. A channel the model lacks is\n"
          "refused with the channels it has (models 40 and 42: AI0..AI2, 44: AI0..AI4).",
          {"range", "sps", "cycle", "watch", "interval", "count", "csv"}, true, cmd_ai},
-        {"ao", "UNIT [CH]\nUNIT CH VALUE [--mode volts|ma|counts] [--initial]",
+        {"ao", "UNIT CH VALUE [--mode volts|ma|counts] [--initial]\nUNIT [CH]",
          "set or read back analog outputs",
          "Without VALUE, reads back all analog outputs (or output CH): mode (voltage or current),\n"
          "value in V or mA, and raw count. CH VALUE sets output CH and reads it back. VALUE is in\n"
@@ -160,7 +164,7 @@ const std::vector<Command>& command_table() {
          "asks for confirmation on a terminal; elsewhere it needs --yes. --first-found takes no\n"
          "UNIT: the first module that answers within --window ms takes the address.",
          {"ip", "first-found", "window", "performance", "restart", "wait", "pin-modes", "option", "serial",
-          "baud", "data-bits", "parity", "stop-bits", "flow", "port", "factory-defaults", "yes"},
+          "baud", "data-bits", "parity", "stop-bits", "flow", "port", "factory-defaults", "yes", "force"},
          true, cmd_net},
         {"fw check", "FILE.hex", "check an Intel HEX firmware file",
          "Checks the file as the firmware update would (wexo_check_intel_hex) and prints its\n"
@@ -172,8 +176,15 @@ const std::vector<Command>& command_table() {
          "otherwise. --dry-run stops before the first byte of firmware is sent. SIGINT or\n"
          "SIGTERM cancels the update before its next block (exit status 1).",
          {"dry-run"}, true, cmd_fw_update},
-        {"version", "", "show the tool and library versions", "Prints the versions.", {}, false,
-         cmd_version},
+        {"version", "", "show the tool and library versions",
+         "Prints the versions of the tool and of the library; JSON gives the library's version\n"
+         "both as text (\"library\") and as ZuWexoGetDllVersion's number (\"library_number\").",
+         {}, false, cmd_version},
+        {"help", "[COMMAND]", "show help",
+         "Without COMMAND, shows the overview of all commands; with COMMAND, that command's\n"
+         "usage and options, as 'wexo COMMAND --help' does. A family name (serial, fw) shows\n"
+         "all of its subcommands.",
+         {}, false, cmd_help},
     };
     return table;
 }
@@ -186,27 +197,84 @@ const Command* find_command(const std::string& name) {
 
 int cmd_version(Context& ctx) {
     check_arity(ctx.args, 0, 0, "version");
-    const int library = ZuWexoGetDllVersion();
+    // The text is the library's own; the number is what the original call
+    // set reports (130 for 1.3.0): both, named, so neither is mistaken.
+    const std::string library = wexo_version();
     if (ctx.globals.json) {
         Json json;
-        json.begin_object().field("tool", WEXO_CLI_VERSION).field("library", library).end_object();
+        json.begin_object().field("tool", WEXO_CLI_VERSION).field("library", library)
+            .field("library_number", ZuWexoGetDllVersion()).end_object();
         print_line(json.text());
     } else {
-        print_line(std::string("wexo ") + WEXO_CLI_VERSION + ", libWEXO " + std::to_string(library / 100) +
-                   "." + std::to_string(library / 10 % 10) + "." + std::to_string(library % 10));
+        print_line(std::string("wexo ") + WEXO_CLI_VERSION + ", libWEXO " + library);
     }
     return exit_ok;
 }
 
 namespace {
+void print_overview();
+}
 
-std::string option_lines(const std::vector<std::string>& names) {
+int cmd_help(Context&) {
+    print_overview();
+    return exit_ok;
+}
+
+namespace {
+
+// "net" for "net: give ...": the command a part of an option's help is
+// about, or "" when the part is about no command in particular.
+std::string help_tag(const std::string& part) {
+    const auto colon = part.find(": ");
+    if (colon == std::string::npos) return {};
+    const std::string tag = part.substr(0, colon);
+    return find_command(tag) != nullptr || std::string(tag) == "fw" ? tag : std::string();
+}
+
+bool tag_matches(const std::string& tag, const std::string& command) {
+    return tag == command || command.rfind(tag + " ", 0) == 0;
+}
+
+// An option's help as one command shows it: shared options say what they
+// do per command ("autoswitch: ...; pulse: ..."), and only the command's
+// own part is shown. An empty command keeps the whole text.
+std::string option_help(const OptionInfo& info, const std::string& command) {
+    std::string text = info.help;
+    if (command.empty()) return text;
+    // A remark in parentheses about another command goes.
+    const auto open = text.find(" (");
+    if (open != std::string::npos && text.back() == ')') {
+        const std::string tag = help_tag(text.substr(open + 2));
+        if (!tag.empty() && !tag_matches(tag, command)) text.erase(open);
+    }
+    std::vector<std::string> parts;
+    for (std::size_t start = 0;;) {
+        const auto end = text.find("; ", start);
+        parts.push_back(text.substr(start, end == std::string::npos ? std::string::npos : end - start));
+        if (end == std::string::npos) break;
+        start = end + 2;
+    }
+    for (const auto& part : parts) {
+        const std::string tag = help_tag(part);
+        if (tag.empty()) return text; // not a per-command text
+        if (tag_matches(tag, command)) return part.substr(tag.size() + 2);
+    }
+    return text;
+}
+
+// Whether a global option is about another command only (--no-auto-id).
+bool foreign_option(const std::string& name, const std::string& command) {
+    const std::string tag = help_tag(find_option(name)->help);
+    return !tag.empty() && !tag_matches(tag, command);
+}
+
+std::string option_lines(const std::vector<std::string>& names, const std::string& command = {}) {
     std::vector<std::vector<std::string>> rows;
     for (const auto& name : names) {
         const OptionInfo* info = find_option(name);
         std::string left = "  --" + name;
         if (info->value_name) left += std::string(" ") + info->value_name;
-        rows.push_back({left, info->help});
+        rows.push_back({left, option_help(*info, command)});
     }
     return format_table(rows);
 }
@@ -237,7 +305,6 @@ void print_overview() {
         rows.push_back({std::string("  ") + command.name + (synopsis.empty() ? "" : " " + synopsis),
                         command.summary});
     }
-    rows.push_back({"  help [COMMAND]", "show help"});
     text += format_table(rows) + "\n" + unit_forms + "\nGlobal options:\n" + option_lines(global_options) +
             "\n" + exit_statuses;
     print_text(text);
@@ -254,10 +321,11 @@ void print_command_help(const Command& command) {
         start = end + 1;
     }
     text += "\n" + std::string(command.details) + "\n";
-    if (!command.options.empty()) text += "\nOptions:\n" + option_lines(command.options);
+    if (!command.options.empty()) text += "\nOptions:\n" + option_lines(command.options, command.name);
     if (command.takes_unit) text += std::string("\n") + unit_forms;
     text += "\nGlobal options (see 'wexo --help'):";
     for (const auto& name : global_options) {
+        if (foreign_option(name, command.name)) continue;
         const OptionInfo* info = find_option(name);
         text += " --" + name + (info->value_name ? std::string(" ") + info->value_name : std::string());
     }
@@ -295,16 +363,32 @@ std::string subcommands(const std::string& family) {
     return out;
 }
 
+// The library reads a name that does not resolve as a host it cannot reach;
+// the name is looked up here first so that the report says what happened.
+void check_resolves(const std::string& host) {
+    in_addr address{};
+    if (host.empty() || inet_pton(AF_INET, host.c_str(), &address) == 1) return;
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    addrinfo* found = nullptr;
+    const int status = getaddrinfo(host.c_str(), nullptr, &hints, &found);
+    if (found != nullptr) freeaddrinfo(found);
+    if (status != 0)
+        fail_not_found("cannot resolve '" + host + "' to an IPv4 address: " + gai_strerror(status));
+}
+
 int run(int argc, char** argv) {
     Context ctx;
     ctx.args = tokenize(argc, argv);
     ctx.globals = read_globals(ctx.args);
+    if (ctx.globals.json) send_library_log_to_stderr();
     auto& words = ctx.args.positional;
     bool help = ctx.args.has("help");
     if (ctx.args.has("version")) {
         words.clear();
         return cmd_version(ctx);
     }
+    // "wexo help help" leaves "help", a command of the table like any other.
     if (!words.empty() && words[0] == "help") {
         words.erase(words.begin());
         help = true;
@@ -335,6 +419,7 @@ int run(int argc, char** argv) {
         if (!accepts(*command, entry.first))
             fail_usage(name + ": option '--" + entry.first + "' does not apply");
     words.erase(words.begin(), words.begin() + static_cast<std::ptrdiff_t>(used));
+    if (const auto* host = ctx.args.value("host")) check_resolves(*host);
     const Session session(ctx.globals);
     return command->run(ctx);
 }
@@ -345,16 +430,18 @@ int run(int argc, char** argv) {
 
 int main(int argc, char** argv) {
     using namespace wexo::cli;
-    bool json = false;
-    for (int i = 1; i < argc; ++i)
+    bool json = false, japanese = false;
+    for (int i = 1; i < argc; ++i) {
         if (std::string(argv[i]) == "--json") json = true;
+        if (std::string(argv[i]) == "--japanese") japanese = true;
+    }
     try {
         return run(argc, argv);
     } catch (const Failure& failure) {
-        report_failure(failure, json);
+        report_failure(failure, json, japanese);
         return failure.status;
     } catch (const std::exception& e) {
-        report_failure(Failure{exit_library, std::string("internal error: ") + e.what(), {}, 0, {}}, json);
+        report_failure(Failure{exit_library, std::string("internal error: ") + e.what(), {}, 0, {}}, json, japanese);
         return exit_library;
     }
 }

@@ -1,5 +1,8 @@
 #include "output.hpp"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
@@ -184,9 +187,44 @@ std::string format_table(const std::vector<std::vector<std::string>>& rows) {
     return out;
 }
 
-void print_line(const std::string& line) { std::cout << line << '\n' << std::flush; }
+namespace {
 
-void print_text(const std::string& text) { std::cout << text << std::flush; }
+// The descriptor the tool's own output goes to once the library's log lines
+// were moved off standard output; -1 while they share it.
+int own_output = -1;
+
+void write_all(int fd, const std::string& text) {
+    for (std::size_t done = 0; done < text.size();) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return; // a closed reader: nothing left to tell it
+        done += static_cast<std::size_t>(n);
+    }
+}
+
+} // namespace
+
+void send_library_log_to_stderr() {
+    if (own_output >= 0) return;
+    // The library writes its log lines with puts: descriptor 1 becomes
+    // standard error for good, and the tool keeps a copy of the real output.
+    own_output = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
+    if (own_output < 0) return;
+    dup2(STDERR_FILENO, STDOUT_FILENO);
+    // Whole lines, so that they keep their place among the tool's warnings.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+}
+
+void print_text(const std::string& text) {
+    if (own_output >= 0) {
+        std::fflush(stdout); // log lines written so far come first on standard error
+        write_all(own_output, text);
+        return;
+    }
+    std::cout << text << std::flush;
+}
+
+void print_line(const std::string& line) { print_text(line + '\n'); }
 
 // ------------------------------------------------------------------ errors
 
@@ -196,7 +234,7 @@ std::string gloss(int code) {
     return wexo_strerror(code);
 }
 
-void report_failure(const Failure& failure, bool json) {
+void report_failure(const Failure& failure, bool json, bool japanese) {
     const bool library = !failure.call.empty();
     std::string line;
     if (json) {
@@ -206,17 +244,20 @@ void report_failure(const Failure& failure, bool json) {
         if (library) {
             j.field("call", failure.call)
                 .field("code", failure.code)
-                .field("message", failure.message)
-                .field("gloss", gloss(failure.code));
+                .field("message", gloss(failure.code))
+                .field("japanese", failure.message);
         }
         j.end_object().end_object();
         line = j.text();
     } else {
         line = "wexo: " + failure.text;
         if (library) {
-            line += ": " + failure.call + " failed with error " + std::to_string(failure.code);
-            if (!failure.message.empty()) line += ": " + failure.message;
-            line += " (" + gloss(failure.code) + ")";
+            line += ": " + failure.call + " failed with error " + std::to_string(failure.code) + ": ";
+            // English by default; the library's own text on request.
+            if (japanese && !failure.message.empty())
+                line += failure.message + " (" + gloss(failure.code) + ")";
+            else
+                line += gloss(failure.code);
         }
     }
     std::cout << std::flush; // keep whatever was printed before the failure in order

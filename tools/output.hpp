@@ -64,6 +64,11 @@ std::string fixed_text(double number, int decimals);
 // Left-aligned columns separated by two spaces; the first row is the header.
 std::string format_table(const std::vector<std::vector<std::string>>& rows);
 
+// With --json the library's log lines (written with puts to descriptor 1)
+// go to standard error from here on; the tool's output keeps standard output.
+// Called before anything is written.
+void send_library_log_to_stderr();
+
 // Writes a line (adds the newline) to standard output.
 void print_line(const std::string& line);
 // Writes text as it is to standard output.
@@ -72,9 +77,10 @@ void print_text(const std::string& text);
 // Short English explanation of a last-error code.
 std::string gloss(int code);
 
-// Writes the failure to standard error: human text, or one JSON object
-// {"error": {...}} when json is set.
-void report_failure(const Failure& failure, bool json);
+// Writes the failure to standard error: human text (the English text of the
+// code; with japanese the library's own message first), or one JSON object
+// {"error": {...}} with both when json is set.
+void report_failure(const Failure& failure, bool json, bool japanese);
 // Writes a warning line to standard error.
 void warn(const std::string& text);
 

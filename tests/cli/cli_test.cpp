@@ -1,5 +1,6 @@
 // End-to-end tests of the wexo command-line tool against the simulator:
 // discovery, unit selection, digital I/O, serial data and failures.
+#include <algorithm>
 #include <cstring>
 
 #include "cli_harness.hpp"
@@ -249,8 +250,31 @@ TEST_F(CliTest, AutoSwitchingSettersAndReadBack) {
     EXPECT_EQ(human.out, "active  off\nmask    0x03\ntime    1500 ms\nDO0     1500 ms / 1500 ms\n"
                          "DO1     500 ms / 1200 ms\nDO2     1500 ms / 1500 ms\nDO3     1500 ms / 1500 ms\n");
     // Binary boards have one time for all outputs and no per-output durations.
-    const Result binary = wexo({"autoswitch", "#1", "--time", "150", "--json"});
+    const Result binary = wexo({"autoswitch", "#1", "--time", "200", "--json"});
     EXPECT_EQ(binary.out, "{\"active\":false,\"mask\":0,\"time_ms\":200,\"channels\":[]}\n") << binary.err;
+}
+
+// A time the board cannot hold is refused before anything is set; the
+// library would round it (50 ms to 0 steps) and report success.
+TEST_F(CliTest, AutoSwitchingRefusesTimesTheBoardCannotHold) {
+    const std::string ascii = " ms is not a time unit #0 (10.200.0.2) can hold (100 to 25500 ms in steps of 100 ms; nearest ";
+    const std::string binary = " ms is not a time unit #1 (10.200.0.3) can hold (100 to 2000 ms in steps of 100 ms, "
+                               "3000 to 15000 ms in steps of 1000 ms; nearest ";
+    for (const auto& [args, err] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+             {{"autoswitch", "#0", "--time", "50"}, "--time 50" + ascii + "100)"},
+             {{"autoswitch", "#0", "--time", "150"}, "--time 150" + ascii + "100 or 200)"},
+             {{"autoswitch", "#0", "--time", "25600"}, "--time 25600" + ascii + "25500)"},
+             {{"autoswitch", "#0", "--channel", "1", "--first", "500", "--second", "250"}, "--second 250" + ascii + "200 or 300)"},
+             {{"autoswitch", "#1", "--time", "2500", "--active", "1"}, "--time 2500" + binary + "2000 or 3000)"},
+         }) {
+        clear_logs();
+        const Result r = wexo(args);
+        EXPECT_EQ(r.status, 2) << err;
+        EXPECT_EQ(r.err.substr(0, r.err.find('\n')), "wexo: autoswitch: " + err + "; nothing was set");
+        const int unit = args[1] == "#0" ? 0 : 1;
+        for (const auto& frame : sim_->frames(unit, "data"))  // identification only
+            EXPECT_TRUE(frame == "55 55" || frame.rfind("4D 49", 0) == 0) << err << ": " << frame;
+    }
 }
 
 TEST_F(CliTest, ConfigurablePinsReadAndSet) {
@@ -267,21 +291,30 @@ TEST_F(CliTest, FailuresGiveCodeMessageAndExitStatus) {
     // An address no unit holds: its module never answers.
     EXPECT_EQ(wexo({"info", "10.200.0.99"}).status, 3);
 
-    // The library refuses: status 1 with code, Japanese message and gloss.
-    const Result refused = wexo({"di", "#1"});
-    EXPECT_EQ(refused.status, 1);
-    EXPECT_TRUE(contains(refused.err, "ZuWexoInPioAll failed with error 6: 指定された操作は実行できません。")) << refused.err;
-    EXPECT_TRUE(contains(refused.err, "(operation not possible")) << refused.err;
-    const Result json = wexo({"do", "#0", "9", "on", "--json"});
-    EXPECT_EQ(json.status, 1);
-    EXPECT_EQ(json.out, "");
-    EXPECT_TRUE(contains(json.err, R"js({"error":{"status":1,"text":"cannot set output 9 of unit #0 (10.200.0.2)","call":"ZuWexoOutPio","code":6,)js"))
-        << json.err;
-
-    // Nothing listening on a data port: a system error code.
-    const Result refused_port = wexo({"connect", "--host", "10.200.0.20", "--data-port", "10003"});
-    EXPECT_EQ(refused_port.status, 1);
-    EXPECT_TRUE(contains(refused_port.err, "error 10111: err:10111 (system error: Connection refused)")) << refused_port.err;
+    // The library refuses: status 1 with code and its English text; the
+    // library's own (Japanese) message on request.
+    const std::string english = "operation not possible: not offered by this model, or a value out of range";
+    for (const auto& [args, err] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+             {{"di", "#1"}, "ZuWexoInPioAll failed with error 6: " + english + "\n"},
+             {{"di", "#1", "--japanese"}, "ZuWexoInPioAll failed with error 6: 指定された操作は実行できません。 (" + english + ")\n"},
+             {{"do", "#0", "9", "on", "--json"},
+              R"js({"error":{"status":1,"text":"cannot set output 9 of unit #0 (10.200.0.2)","call":"ZuWexoOutPio","code":6,"message":")js" +
+                  english + R"js(","japanese":"指定された操作は実行できません。"}})js" + "\n"},
+             // Nothing listening on a data port: a system error code.
+             {{"connect", "--host", "10.200.0.20", "--data-port", "10003"},
+              "ZuWexoConnectDirect2 failed with error 10111: system error: Connection refused\n"},
+         }) {
+        const Result r = wexo(args);
+        EXPECT_EQ(r.status, 1) << err;
+        EXPECT_EQ(r.out, "");
+        EXPECT_TRUE(r.err.size() >= err.size() && r.err.compare(r.err.size() - err.size(), err.size(), err) == 0)
+            << r.err;
+    }
+    // A name that does not resolve says so; nothing is sent.
+    const Result unresolved = wexo({"info", "--host", "no-such-unit.invalid"});
+    EXPECT_EQ(unresolved.status, 3);
+    EXPECT_TRUE(contains(unresolved.err, "wexo: cannot resolve 'no-such-unit.invalid' to an IPv4 address: "))
+        << unresolved.err;
 
     // Usage errors: status 2, before any network traffic.
     for (const std::vector<std::string>& args :
@@ -300,7 +333,17 @@ TEST_F(CliTest, NoUnitAnsweringIsNotFound) {
     for (int u = 0; u < 3; ++u) sim_->command("discovery " + std::to_string(u) + " on");
     EXPECT_EQ(r.status, 3);
     EXPECT_EQ(r.out, "[]\n");
-    EXPECT_TRUE(contains(r.err, R"js("call":"ZuWexoSearch","code":2,"message":"検索した結果、WEXOが発見できませんでした。")js")) << r.err;
+    EXPECT_TRUE(contains(r.err, R"js("call":"ZuWexoSearch","code":2,"message":"the search found no unit","japanese":"検索した結果、WEXOが発見できませんでした。")js")) << r.err;
+}
+
+// With --json standard output holds the JSON alone; the library's log lines
+// go to standard error.
+TEST_F(CliTest, JsonKeepsLibraryLogLinesOffStandardOutput) {
+    const Result r = wexo({"--json", "--log-level", "3", "di", "#0"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.rfind("{\"mask\":", 0), 0U) << r.out;
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << r.out;
+    EXPECT_TRUE(contains(r.err, "ZuWexoSearch")) << r.err;
 }
 
 TEST(CliHelp, EveryCommandDocumentsItself) {
@@ -324,6 +367,30 @@ TEST(CliHelp, EveryCommandDocumentsItself) {
         const Result help = CliRun(-1, args).finish();
         EXPECT_EQ(help.status, 0) << command;
         EXPECT_TRUE(contains(help.out, std::string("Usage: wexo ") + command)) << help.out;
+    }
+}
+
+// Help and version say what applies, and name what they show.
+TEST(CliHelp, HelpShowsWhatAppliesAndVersionNamesItsFields) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string present;
+        std::string absent;
+    };
+    for (const Case& c : std::vector<Case>{
+             {{"help", "help"}, "Usage: wexo help [COMMAND]\n", "unknown command"},
+             {{"--help"}, "\n  ao UNIT CH VALUE [OPTIONS]  ", "\n  ao UNIT [CH]  "},
+             // A shared option shows the command's own text only.
+             {{"pulse", "--help"}, "  --channel N          input whose counting --enable sets\n", "autoswitch:"},
+             {{"autoswitch", "--help"}, "  --channel N   output whose durations --first and --second set\n", "pulse:"},
+             {{"di", "--help"}, "print every change\n", "--no-auto-id"},
+             {{"autoswitch", "--help"}, "in steps of 100 ms", ""},
+             {{"--json", "version"}, ",\"library\":\"1.3.0\",\"library_number\":130}\n", ""},
+         }) {
+        const Result r = CliRun(-1, c.args).finish();
+        EXPECT_EQ(r.status, 0) << c.args[0];
+        EXPECT_TRUE(contains(r.out, c.present)) << c.present << " in " << r.out;
+        EXPECT_TRUE(c.absent.empty() || !contains(r.out + r.err, c.absent)) << c.absent << " in " << r.out;
     }
 }
 

@@ -137,6 +137,61 @@ TEST_F(NetTest, BadRequestsSendNothing) {
     for (int u = 0; u < 2; ++u) EXPECT_TRUE(sim_->frames(u, "udp").empty()) << u;
 }
 
+// Addresses no unit can hold, or that another unit answers at, are refused
+// before the address goes out (a 20-byte packet at the modules).
+TEST_F(NetTest, AddressesNoUnitCanHoldAreRefused) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string err;
+    };
+    for (const Case& c : std::vector<Case>{
+             {{"net", "10.200.0.3", "--ip", "255.255.255.255"}, "--ip: 255.255.255.255 is the broadcast address"},
+             {{"net", "10.200.0.3", "--ip", "224.0.0.5"}, "--ip: 224.0.0.5 is a multicast address"},
+             {{"net", "10.200.0.3", "--ip", "0.1.2.3"}, "--ip: 0.1.2.3 is on network 0"},
+             {{"net", "10.200.0.3", "--ip", "127.0.0.5"}, "--ip: 127.0.0.5 is a loopback address"},
+             {{"net", "10.200.0.3", "--ip", "10.200.0.255"},
+              "--ip: 10.200.0.255 is the broadcast address of 10.200.0.0/24 (interface wxh)"},
+             {{"net", "10.200.0.3", "--ip", "10.200.0.0"}, "--ip: 10.200.0.0 is the network address of 10.200.0.0/24"},
+             {{"net", "10.200.0.3", "--ip", "10.200.0.2"},
+              "--ip: the unit 02:57:58:00:00:02 answers at 10.200.0.2 already; nothing was sent (--force gives"},
+             {{"net", "--first-found", "10.200.0.2"}, "--first-found: the unit 02:57:58:00:00:02 answers at 10.200.0.2"},
+         }) {
+        clear_logs(2);
+        const Result r = wexo(c.args);
+        EXPECT_EQ(r.status, 2) << c.err;
+        EXPECT_EQ(r.err.rfind("wexo: " + c.err, 0), 0U) << r.err;
+        for (int u = 0; u < 2; ++u)
+            for (const auto& frame : sim_->frames(u, "udp")) EXPECT_LT(frame.size(), 59U) << c.err << ": " << frame;
+    }
+    EXPECT_TRUE(contains(state(1), " ip=10.200.0.3 "));
+}
+
+// A module serves its setup port, where the library sees it back after a
+// change; one that does not took the change all the same, and says so.
+struct RestartUnits {
+    static std::vector<std::string> list() {
+        return {"ip=10.200.0.5,model=17,id=4,module=on,restart=50",
+                "ip=10.200.0.6,model=17,id=5,module=on,setup=off,restart=50"};
+    }
+};
+using NetRestartTest = SimulatorTest<RestartUnits>;
+
+TEST_F(NetRestartTest, ATakenChangeWithoutAConfirmedRestartHasItsOwnStatus) {
+    const Result seen = wexo({"net", "10.200.0.5", "--baud", "19200"});
+    EXPECT_EQ(seen.status, 0) << seen.err;
+    EXPECT_TRUE(contains(seen.out, "unit 10.200.0.5: the module restarted and answers again\n")) << seen.out;
+
+    // The library waits 20 s for the setup port before it gives up.
+    const Result unseen = wexo({"net", "10.200.0.6", "--baud", "19200"});
+    EXPECT_EQ(unseen.status, 4) << unseen.err;
+    EXPECT_TRUE(contains(unseen.out, "-> 19200 baud, 8 data bits") &&
+                contains(unseen.out, "unit 10.200.0.6: the module took the change, but its restart could not be confirmed\n"))
+        << unseen.out;
+    EXPECT_EQ(unseen.err, "wexo: the network module of unit 10.200.0.6 took the change, but its restart could not be "
+                          "confirmed: ZuWexoSetSerialParameter failed with error 10111: system error: Connection refused\n");
+    EXPECT_TRUE(contains(sim_->command("state 1"), " serial=0x4C.1.0 ")) << sim_->command("state 1");
+}
+
 // ---------------------------------------------------------------- firmware
 
 class FwTest : public SimulatorTest<ModuleUnits> {
