@@ -335,8 +335,7 @@ int run(int argc, char** argv) {
         if (!accepts(*command, entry.first))
             fail_usage(name + ": option '--" + entry.first + "' does not apply");
     words.erase(words.begin(), words.begin() + static_cast<std::ptrdiff_t>(used));
-    const Session session(ctx.globals);
-    return command->run(ctx);
+    return run_command(*command, ctx);
 }
 
 } // namespace
