@@ -273,31 +273,13 @@ int find_unit(const UnitSelector& selector, int count) {
 
 namespace {
 
-// Codes that say the unit did not answer (or nothing listens where it
-// should), as against a unit that answered wrongly.
-bool no_answer(int code) {
-    switch (code) {
-    case WEXO_ERR_NOT_FOUND:
-    case WEXO_ERR_INDEX_RANGE:
-    case WEXO_ERR_NO_MATCH:
-    case WEXO_ERR_CONNECT_TIMEOUT:
-    case WEXO_ERR_SYSTEM_BASE + EAGAIN:
-    case WEXO_ERR_SYSTEM_BASE + ECONNREFUSED:
-    case WEXO_ERR_SYSTEM_BASE + ECONNRESET:
-    case WEXO_ERR_SYSTEM_BASE + EHOSTUNREACH:
-    case WEXO_ERR_SYSTEM_BASE + ENETUNREACH:
-    case WEXO_ERR_SYSTEM_BASE + EHOSTDOWN: return true;
-    default: return false;
-    }
-}
-
 // A unit that cannot be reached is "not found" (status 3) however the
 // command line named it: by address, by name, by its place in a search.
 [[noreturn]] void fail_reaching(const char* call, const std::string& text) {
     try {
         fail_library(call, text);
     } catch (Failure& failure) {
-        if (no_answer(failure.code)) failure.status = exit_not_found;
+        if (unit_silent(failure.code)) failure.status = exit_not_found;
         throw;
     }
 }
@@ -321,6 +303,24 @@ std::optional<CachedUse> apply_cached_identity(int index) {
 }
 
 } // namespace
+
+bool unit_silent(int code) {
+    switch (code) {
+    case WEXO_ERR_NOT_FOUND:
+    case WEXO_ERR_INDEX_RANGE:
+    case WEXO_ERR_NO_MATCH:
+    case WEXO_ERR_NOT_CONNECTED:
+    case WEXO_ERR_CONNECT_TIMEOUT:
+    case WEXO_ERR_SYSTEM_BASE + EAGAIN:
+    case WEXO_ERR_SYSTEM_BASE + EPIPE:
+    case WEXO_ERR_SYSTEM_BASE + ECONNREFUSED:
+    case WEXO_ERR_SYSTEM_BASE + ECONNRESET:
+    case WEXO_ERR_SYSTEM_BASE + EHOSTUNREACH:
+    case WEXO_ERR_SYSTEM_BASE + ENETUNREACH:
+    case WEXO_ERR_SYSTEM_BASE + EHOSTDOWN: return true;
+    default: return false;
+    }
+}
 
 void remember_unit(int index) {
     Mac mac{};

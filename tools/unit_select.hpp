@@ -68,6 +68,10 @@ UnitSelector take_unit(Context& ctx);
 // connected directly, without a broadcast, and always connected.
 Unit open_unit(const Context& ctx, const UnitSelector& selector, bool connect);
 
+// Whether a last-error code says the unit did not answer, or nothing
+// listens where it should (as against a unit that answered wrongly).
+bool unit_silent(int code);
+
 // Remembers the identity record index holds (after the board reported it),
 // by the MAC address of its module; nothing with --no-cache.
 void remember_unit(int index);
