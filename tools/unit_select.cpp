@@ -2,7 +2,6 @@
 
 #include <arpa/inet.h>
 #include <ifaddrs.h>
-#include <net/if.h>
 
 #include <algorithm>
 #include <cctype>

@@ -173,7 +173,7 @@ class CliRun {
 public:
     // The tool remembers boards in $XDG_CACHE_HOME; a run has no cache
     // unless the test names a folder for one.
-    CliRun(int netns, std::vector<std::string> args, const std::string& cache_home = "/nonexistent/wexo-test-cache") {
+    CliRun(int netns, std::vector<std::string> args, const std::string& cache_home = "/dev/null/wexo-no-cache") {
         int out[2], err[2];
         if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) return;
         args.insert(args.begin(), cli_path());
