@@ -389,7 +389,11 @@ int run_command(const Command& command, const Context& given) {
             // A refusal or a failed exchange after a remembered identity may
             // come from a board that is no longer what the cache says: ask it,
             // and if it differs, remember the new identity and run again.
-            if (attempt > 0 || !cached_use || failure.status != exit_library) throw;
+            // A failed firmware update leaves the board in its loader, and the
+            // module settings of net do not depend on the board: neither runs twice.
+            const std::string name = command.name;
+            if (attempt > 0 || !cached_use || failure.status != exit_library || name == "fw update" || name == "net")
+                throw;
             const CachedUse use = *cached_use;
             int id = 255, model = -1;
             if (ZuWexoRequestIdModel(use.index, &id, &model) != 1) throw;
