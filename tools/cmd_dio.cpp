@@ -100,19 +100,21 @@ void print_inputs_header(int channel, int channels) {
 void watch_inputs(const Unit& unit, const Watch& watch, int channel, Format format) {
     const int channels = channel_count(unit, false);
     const bool json = format == Format::json;
-    auto report = [&](long long t, int changed, unsigned bits) {
+    // One input's change, or the state (of all inputs, or of `channel`).
+    auto report = [&](long long t, int input, unsigned bits, bool change) {
+        const bool on = input >= 0 && ((bits >> input) & 1U) != 0;
         if (json) {
             Json j;
             j.begin_object().field("t_ms", t);
-            if (changed >= 0) j.field("channel", changed).field("on", ((bits >> changed) & 1U) != 0);
+            if (input >= 0) j.field("channel", input).field("on", on);
             j.field("mask", bits).end_object();
             print_line(j.text());
-        } else if (changed < 0) {
+        } else if (input < 0) {
             print_line("+" + std::to_string(t) + " ms  inputs " + mask_text(bits));
         } else {
-            const bool on = ((bits >> changed) & 1U) != 0;
-            print_line("+" + std::to_string(t) + " ms  DI" + std::to_string(changed) + " " +
-                       (on ? "off -> on" : "on -> off") + "  (inputs " + mask_text(bits) + ")");
+            const char* what = change ? (on ? "off -> on" : "on -> off") : (on ? "on" : "off");
+            print_line("+" + std::to_string(t) + " ms  DI" + std::to_string(input) + " " + what + "  (inputs " +
+                       mask_text(bits) + ")");
         }
     };
     std::optional<unsigned> last;
@@ -122,12 +124,12 @@ void watch_inputs(const Unit& unit, const Watch& watch, int channel, Format form
             print_csv_row(t, csv_fields(bits, channel, channels));
         } else if (!last) {
             // A watch of one input starts with that input's state.
-            report(t, channel, bits);
+            report(t, channel, bits, false);
         } else {
             const unsigned changed = bits ^ *last;
             const int width = channels > 0 ? channels : 32;
             for (int i = 0; i < width; ++i)
-                if (((changed >> i) & 1U) && (channel < 0 || channel == i)) report(t, i, bits);
+                if (((changed >> i) & 1U) && (channel < 0 || channel == i)) report(t, i, bits, true);
         }
         last = bits;
     }, [&] { last.reset(); }); // what changed in a gap is unknown: the state again
