@@ -270,6 +270,20 @@ WEXO_API const char *wexo_strerror(int code);
 /* The library's version, "MAJOR.MINOR.PATCH"; compare with WEXO_VERSION_*. */
 WEXO_API const char *wexo_version(void);
 
+/* Adds a record for the unit at host (host name or IPv4 text) from one
+ * exchange with its module, as ZuWexoConnectDirect does, but neither
+ * identifies the board nor opens the command channel. Returns the device
+ * index, or -1 (codes as ZuWexoConnectDirect: 8, 4, errno + 10000). A later
+ * ZuWexoConnect identifies the board unless its identity was set. */
+WEXO_API int wexo_add_unit(const char *host, int timeout_ms);
+
+/* Stores a board ID (0 to 15) and model code (0 to 47) that the caller knows
+ * from an earlier identification, as identification would: the models of the
+ * ASCII generation (16 to 47) also set the protocol variant (unit_kind) their
+ * identification gives. A connect then skips identification. Code 6 for
+ * values out of range. */
+WEXO_API int wexo_set_identity(int index, int id, int model);
+
 /* What an Intel HEX text holds. */
 typedef struct wexo_hex_summary {
     int blocks;          /* contiguous blocks */

@@ -11,11 +11,12 @@ const std::vector<OptionInfo>& option_table() {
     static const std::vector<OptionInfo> table = {
         // global
         {"timeout", "MS", "search window and unit time-out in milliseconds (default 1000)"},
-        {"interface", "ADDR", "bind every socket to this local IPv4 address"},
+        {"interface", "NAME|ADDR", "bind every socket to this interface (eth0) or local IPv4 address"},
         {"log-level", "MASK", "library log mask: 1 entry, 2 result, 4 trace, 8 error (lines go to stdout; stderr with --json)"},
         {"json", nullptr, "machine-readable output (library log lines then go to stderr)"},
         {"japanese", nullptr, "failures also give the library's own (Japanese) message"},
         {"no-auto-id", nullptr, "info: do not identify a board picked from a search"},
+        {"no-cache", nullptr, "neither use nor update the remembered board identities"},
         {"help", nullptr, "show help and exit"},
         {"version", nullptr, "show the tool and library versions"},
         // unit selection
@@ -84,7 +85,7 @@ const std::vector<OptionInfo>& option_table() {
 }
 
 const std::vector<std::string> global_options = {"timeout", "interface", "log-level", "json",
-                                                 "japanese", "no-auto-id", "help", "version"};
+                                                 "japanese", "no-auto-id", "no-cache", "help", "version"};
 const std::vector<std::string> unit_options = {"index", "host", "data-port"};
 
 const OptionInfo* find_option(const std::string& name) {
@@ -214,6 +215,7 @@ Globals read_globals(const Args& args) {
         g.log_mask = static_cast<unsigned>(parse_number(*v, "--log-level", 0, 0xffffffffLL));
     g.json = args.has("json");
     g.auto_id = !args.has("no-auto-id");
+    g.cache = !args.has("no-cache");
     return g;
 }
 

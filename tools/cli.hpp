@@ -43,6 +43,7 @@ struct Globals {
     unsigned log_mask = 0;
     bool json = false;
     bool auto_id = true;
+    bool cache = true; // remember boards' identities between runs (unit_cache.hpp)
 };
 
 // The command line after tokenising: positional words that follow the

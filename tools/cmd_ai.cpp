@@ -1,8 +1,5 @@
 // wexo ai: analog inputs read once, watched or logged as CSV; an input's
 // range, the unit's sampling rate and its transmit cycle.
-#include <chrono>
-#include <cstdio>
-#include <ctime>
 #include <optional>
 #include <vector>
 
@@ -16,12 +13,17 @@ namespace wexo::cli {
 namespace {
 
 // Full scale of each range code (counts of -2^23 to 2^23 - 1 span minus to
-// plus full scale) and the decimals that still show a step of one count.
+// plus full scale), the decimals that still show a step of one count, and
+// those of CSV, one fixed number per unit of measure (voltage ranges 0..3,
+// current ranges 4 and 5, the temperature range 6): a column keeps its
+// format whatever the range, and the finest range of the unit loses nothing.
 struct RangeScale {
     double full_scale;
     int decimals;
+    int csv_decimals;
 };
-constexpr RangeScale range_scales[] = {{0.1, 8}, {1, 7}, {10, 6}, {30, 6}, {20, 6}, {20, 6}, {3276.8, 4}};
+constexpr RangeScale range_scales[] = {{0.1, 8, 8}, {1, 7, 8},  {10, 6, 8},    {30, 6, 8},
+                                       {20, 6, 6},  {20, 6, 6}, {3276.8, 4, 4}};
 constexpr int max_range = 6;
 // The one model with analog inputs but without range 6 (it has no
 // thermocouple inputs).
@@ -42,6 +44,12 @@ std::optional<double> to_value(int count, int range) {
 std::string value_text(int count, int range) {
     const auto value = to_value(count, range);
     return value ? fixed_text(*value, range_scales[range].decimals) : "-";
+}
+
+// A value the range cannot give is an empty field.
+std::string csv_value(int count, int range) {
+    const auto value = to_value(count, range);
+    return value ? fixed_text(*value, range_scales[range].csv_decimals) : "";
 }
 
 std::vector<int> read_ranges(const Unit& unit, const std::vector<int>& channels) {
@@ -70,21 +78,6 @@ std::vector<int> read_counts(const Unit& unit, const std::vector<int>& channels)
     return counts;
 }
 
-// "2026-12-08T15:50:01.123Z": spreadsheets and plotting tools read it.
-std::string utc_now() {
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                        std::chrono::system_clock::now().time_since_epoch()).count();
-    const auto seconds = static_cast<std::time_t>(ms / 1000);
-    std::tm tm{};
-    gmtime_r(&seconds, &tm);
-    char buf[48];
-    std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", tm.tm_year + 1900, tm.tm_mon + 1,
-                  tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, static_cast<int>(ms % 1000));
-    return buf;
-}
-
-enum class Format { table, json, csv };
-
 // One reading of the selected channels, printed as its format wants.
 class Printer {
 public:
@@ -92,23 +85,24 @@ public:
         : format_(format), channels_(std::move(channels)), ranges_(std::move(ranges)) {}
 
     void csv_header() const {
-        std::string line = "time,t_ms";
+        std::vector<std::string> columns;
         for (int channel : channels_) {
             const std::string name = "AI" + std::to_string(channel);
-            line += "," + name + "_count," + name + "_value";
+            columns.push_back(name + "_count");
+            columns.push_back(name + "_value");
         }
-        print_line(line);
+        print_csv_header(columns);
     }
 
     // A line of a watch or a CSV log.
     void reading(long long t_ms, const std::vector<int>& counts) const {
         if (format_ == Format::csv) {
-            std::string line = utc_now() + "," + std::to_string(t_ms);
+            std::vector<std::string> fields;
             for (std::size_t i = 0; i < counts.size(); ++i) {
-                const std::string value = value_text(counts[i], ranges_[i]);
-                line += "," + std::to_string(counts[i]) + "," + (value == "-" ? "" : value);
+                fields.push_back(std::to_string(counts[i]));
+                fields.push_back(csv_value(counts[i], ranges_[i]));
             }
-            print_line(line);
+            print_csv_row(t_ms, fields);
         } else if (format_ == Format::json) {
             Json j;
             j.begin_object().field("t_ms", t_ms);
@@ -170,8 +164,8 @@ int cmd_ai(Context& ctx) {
     const Args& args = ctx.args;
     const UnitSelector selector = take_unit(ctx);
     const auto watch = read_watch(args, "ai");
-    const bool csv = args.has("csv");
-    if (csv && ctx.globals.json) fail_usage("ai: give either --csv or --json");
+    const Format format = read_format(ctx, "ai");
+    const bool csv = format == Format::csv;
     const auto channel = optional_channel(args, "ai", {"range"});
     std::optional<int> range, sps, cycle;
     if (const auto* v = args.value("range")) range = static_cast<int>(parse_number(*v, "--range", 0, max_range));
@@ -196,11 +190,10 @@ int cmd_ai(Context& ctx) {
         fail_library("ZuWexoSetAiTransmitCycle", "cannot set the transmit cycle" + where);
 
     // Ranges change only by command, so one read serves a whole watch.
-    const Format format = csv ? Format::csv : ctx.globals.json ? Format::json : Format::table;
     const Printer printer(format, channels, read_ranges(unit, channels));
     if (csv) printer.csv_header();
     if (watch) {
-        run_watch(*watch, [&](long long t_ms) { printer.reading(t_ms, read_counts(unit, channels)); });
+        run_watch(*watch, unit, [&](long long t_ms) { printer.reading(t_ms, read_counts(unit, channels)); });
     } else if (csv) {
         printer.reading(0, read_counts(unit, channels));
     } else {

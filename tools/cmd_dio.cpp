@@ -1,6 +1,7 @@
 // wexo di / do: digital inputs (with a watch mode) and outputs.
 #include <cstdio>
 #include <optional>
+#include <vector>
 
 #include "output.hpp"
 #include "unit_record.hpp"
@@ -60,37 +61,78 @@ unsigned read_inputs(const Unit& unit) {
     return bits;
 }
 
-// Prints the first state and then every change.
-void watch_inputs(const Unit& unit, const Watch& watch, bool json) {
+// Refuses a channel the unit's model lacks before anything is sent, naming
+// the channels it has (an unknown model is left to the library).
+void check_channel(const Unit& unit, int channel, bool outputs) {
+    const auto caps = capabilities(unit_model(unit));
+    const int count = !caps ? 256 : outputs ? caps->outputs : caps->inputs;
+    if (channel < count) return;
+    const std::string kind = outputs ? "digital outputs" : "digital inputs";
+    fail_unit("channel " + std::to_string(channel) + ": " + unit.label +
+              (count == 0 ? " has no " + kind : " has " + kind + " 0.." + std::to_string(count - 1)) + " (model " +
+              std::to_string(unit_model(unit)) + ")");
+}
+
+std::string bit_text(unsigned bits, int channel) { return ((bits >> channel) & 1U) ? "1" : "0"; }
+
+// CSV columns: one per input read (0 or 1), and the mask when all are read.
+std::vector<std::string> csv_fields(unsigned bits, int channel, int channels) {
+    if (channel >= 0) return {bit_text(bits, channel)};
+    std::vector<std::string> fields;
+    for (int i = 0; i < channels; ++i) fields.push_back(bit_text(bits, i));
+    fields.push_back(mask_text(bits));
+    return fields;
+}
+
+void print_inputs_header(int channel, int channels) {
+    std::vector<std::string> columns;
+    if (channel >= 0) {
+        columns.push_back("DI" + std::to_string(channel));
+    } else {
+        for (int i = 0; i < channels; ++i) columns.push_back("DI" + std::to_string(i));
+        columns.push_back("mask");
+    }
+    print_csv_header(columns);
+}
+
+// Prints the first state and then every change (of input `channel` alone
+// when one is given); CSV prints every reading.
+void watch_inputs(const Unit& unit, const Watch& watch, int channel, Format format) {
     const int channels = channel_count(unit, false);
-    auto report = [&](long long t, int channel, unsigned bits) {
+    const bool json = format == Format::json;
+    // One input's change, or the state (of all inputs, or of `channel`).
+    auto report = [&](long long t, int input, unsigned bits, bool change) {
+        const bool on = input >= 0 && ((bits >> input) & 1U) != 0;
         if (json) {
             Json j;
             j.begin_object().field("t_ms", t);
-            if (channel >= 0) j.field("channel", channel).field("on", ((bits >> channel) & 1U) != 0);
+            if (input >= 0) j.field("channel", input).field("on", on);
             j.field("mask", bits).end_object();
             print_line(j.text());
-        } else if (channel < 0) {
+        } else if (input < 0) {
             print_line("+" + std::to_string(t) + " ms  inputs " + mask_text(bits));
         } else {
-            const bool on = ((bits >> channel) & 1U) != 0;
-            print_line("+" + std::to_string(t) + " ms  DI" + std::to_string(channel) + " " +
-                       (on ? "off -> on" : "on -> off") + "  (inputs " + mask_text(bits) + ")");
+            const char* what = change ? (on ? "off -> on" : "on -> off") : (on ? "on" : "off");
+            print_line("+" + std::to_string(t) + " ms  DI" + std::to_string(input) + " " + what + "  (inputs " +
+                       mask_text(bits) + ")");
         }
     };
     std::optional<unsigned> last;
-    run_watch(watch, [&](long long t) {
+    run_watch(watch, unit, [&](long long t) {
         const unsigned bits = read_inputs(unit);
-        if (!last) {
-            report(t, -1, bits);
+        if (format == Format::csv) {
+            print_csv_row(t, csv_fields(bits, channel, channels));
+        } else if (!last) {
+            // A watch of one input starts with that input's state.
+            report(t, channel, bits, false);
         } else {
             const unsigned changed = bits ^ *last;
             const int width = channels > 0 ? channels : 32;
             for (int i = 0; i < width; ++i)
-                if ((changed >> i) & 1U) report(t, i, bits);
+                if (((changed >> i) & 1U) && (channel < 0 || channel == i)) report(t, i, bits, true);
         }
         last = bits;
-    });
+    }, [&] { last.reset(); }); // what changed in a gap is unknown: the state again
 }
 
 } // namespace
@@ -99,12 +141,17 @@ int cmd_di(Context& ctx) {
     const Args& args = ctx.args;
     const UnitSelector selector = take_unit(ctx);
     const auto watch = read_watch(args, "di");
-    check_arity(args, 0, watch ? 0 : 1, "di");
+    const Format format = read_format(ctx, "di");
+    check_arity(args, 0, 1, "di");
     const int channel = args.positional.empty() ? -1 : parse_channel(args.positional[0]);
 
     const Unit unit = open_unit(ctx, selector, true);
+    if (channel >= 0) check_channel(unit, channel, false);
+    if (format == Format::csv) print_inputs_header(channel, channel_count(unit, false));
     if (watch) {
-        watch_inputs(unit, *watch, ctx.globals.json);
+        watch_inputs(unit, *watch, channel, format);
+    } else if (format == Format::csv) {
+        print_csv_row(0, csv_fields(read_inputs(unit), channel, channel_count(unit, false)));
     } else if (channel >= 0) {
         int value = 0;
         if (ZuWexoInPio(unit.index, channel, &value) != 1)
@@ -140,6 +187,7 @@ int cmd_do(Context& ctx) {
 
     const Unit unit = open_unit(ctx, selector, true);
     const std::string where = " of " + unit.label;
+    if (channel >= 0) check_channel(unit, channel, true);
     if (set_one) {
         if (ZuWexoOutPio(unit.index, channel, on ? 1 : 0) != 1)
             fail_library("ZuWexoOutPio", "cannot set output " + std::to_string(channel) + where);

@@ -319,6 +319,7 @@ int pulse_count(Context& ctx, const UnitSelector& selector) {
     for (const char* option : {"on", "off", "continuous", "config", "channel", "enable", "down", "alert"})
         if (args.has(option)) fail_usage("pulse count: --" + std::string(option) + " does not apply");
     const auto watch = read_watch(args, "pulse count");
+    const Format format = read_format(ctx, "pulse count");
     const Unit unit = open_unit(ctx, selector, true);
     const BoardRow row = board_row(unit);
     const PulseSet set = pulse_set(unit, row);
@@ -342,10 +343,15 @@ int pulse_count(Context& ctx, const UnitSelector& selector) {
         for (int c : channels) counts.emplace_back(c, set == PulseSet::basic ? read_count(unit) : read_count2(unit, c));
         return counts;
     };
-    const bool json = ctx.globals.json;
+    const bool json = format == Format::json;
     auto print = [&](std::optional<long long> t_ms) {
         const auto counts = read_all();
-        if (json) {
+        if (format == Format::csv) {
+            // An overflow is an empty field, as a value the unit cannot give.
+            std::vector<std::string> fields;
+            for (const auto& [c, n] : counts) fields.push_back(n == -1 ? "" : std::to_string(n));
+            print_csv_row(t_ms.value_or(0), fields);
+        } else if (json) {
             Json j;
             j.begin_object();
             if (t_ms) j.field("t_ms", *t_ms);
@@ -366,7 +372,12 @@ int pulse_count(Context& ctx, const UnitSelector& selector) {
             print_text(format_table(rows));
         }
     };
-    if (watch) run_watch(*watch, [&](long long t_ms) { print(t_ms); });
+    if (format == Format::csv) {
+        std::vector<std::string> columns;
+        for (int c : channels) columns.push_back(input_name(c) + "_count");
+        print_csv_header(columns);
+    }
+    if (watch) run_watch(*watch, unit, [&](long long t_ms) { print(t_ms); });
     else print(std::nullopt);
     return exit_ok;
 }
@@ -378,6 +389,7 @@ int cmd_pulse(Context& ctx) {
     if (!ctx.args.positional.empty() && ctx.args.positional[0] == "count") return pulse_count(ctx, selector);
     if (ctx.args.has("watch") || ctx.args.has("interval") || ctx.args.has("count"))
         fail_usage("pulse: --watch, --interval and --count go with 'pulse UNIT count'");
+    if (ctx.args.has("csv")) fail_usage("pulse: --csv goes with 'pulse UNIT count'");
     const PulseRequest req = parse_request(ctx.args);
     const Unit unit = open_unit(ctx, selector, true);
     const BoardRow row = board_row(unit);

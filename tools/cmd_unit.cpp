@@ -73,12 +73,14 @@ int cmd_identify(Context& ctx) {
     int id = 255, model = -1;
     // A direct connection has just identified the board; asking again would
     // only repeat the exchange.
-    if (unit.connected) {
+    // A remembered identity is what this command checks: the board is asked.
+    if (unit.connected && !unit.identity_cached) {
         ZuWexoGetId(unit.index, &id);
         ZuWexoGetModel(unit.index, &model);
     } else if (ZuWexoRequestIdModel(unit.index, &id, &model) != 1) {
         fail_library("ZuWexoRequestIdModel", "cannot identify " + unit.label);
     }
+    remember_unit(unit.index);
     if (ctx.globals.json) {
         Json json;
         json.begin_object();

@@ -49,14 +49,18 @@ const std::vector<Command>& command_table() {
          "Waits up to --timeout ms for bytes from the unit and prints a hex dump of what one\n"
          "receive returned (at most --size bytes, default 256). Nothing arriving is a failure.",
          {"size"}, true, cmd_serial_recv},
-        {"di", "UNIT [CHANNEL]\nUNIT --watch [--interval MS] [--count N]", "read digital inputs",
+        {"di", "UNIT [CHANNEL] [--csv]\nUNIT [CHANNEL] --watch [--interval MS] [--count N] [--csv]", "read digital inputs",
          "Without CHANNEL, reads all inputs and prints one line per channel and the mask (bit i =\n"
          "input i). With CHANNEL, reads that input. ASCII boards report an input that is on as 1,\n"
-         "2, 4 or 8 by its place in its group of four; this shows as 'on (value N)'.\n"
+         "2, 4 or 8 by its place in its group of four; this shows as 'on (value N)'. A channel the\n"
+         "model lacks is refused with the inputs it has, before anything is sent.\n"
          "--watch polls the inputs every --interval ms (default 500) and prints the first state and\n"
-         "then one line per change, until --count polls were made or SIGINT/SIGTERM arrives; with\n"
-         "--json one object per line.",
-         {"watch", "interval", "count"}, true, cmd_di},
+         "then one line per change (of CHANNEL alone when given), until --count polls were made or\n"
+         "SIGINT/SIGTERM arrives; with --json one object per line. A unit that stops answering is\n"
+         "reported on standard error and connected again, with back-off, until it answers. --csv\n"
+         "prints a header line and one line per reading (UTC time, ms since the start, 0 or 1 per\n"
+         "input and the mask), as ai and pulse count do.",
+         {"watch", "interval", "count", "csv"}, true, cmd_di},
         {"do", "UNIT [CHANNEL on|off]\nUNIT --get CHANNEL\nUNIT --all MASK", "set or read back digital outputs",
          "With no arguments, reads back all outputs. CHANNEL VALUE sets one output (VALUE on/off,\n"
          "1/0, true/false, high/low). --all MASK sets all outputs at once (bit i = output i, 0x and\n"
@@ -88,10 +92,12 @@ const std::vector<Command>& command_table() {
          "sampling-rate code (0..7; the unit does not report it back), --cycle CODE its\n"
          "transmit-cycle code (0..13); the settings go in first, then the inputs are read.\n"
          "--watch prints one reading every --interval ms (default 500), with --json one object\n"
-         "per reading, until --count readings were made or SIGINT/SIGTERM arrives. --csv prints\n"
-         "a header line and one line per reading (UTC time, ms since the start, count and value\n"
-         "of every input), for a spreadsheet or a plotting tool. A channel the model lacks is\n"
-         "refused with the channels it has (models 40 and 42: AI0..AI2, 44: AI0..AI4).",
+         "per reading, until --count readings were made or SIGINT/SIGTERM arrives; a unit that\n"
+         "stops answering is connected again, with back-off. --csv prints a header line and one\n"
+         "line per reading (UTC time, ms since the start, count and value of every input; values\n"
+         "with 8 decimals on the voltage ranges 0..3, 6 on the current ranges 4 and 5, 4 on range\n"
+         "6), for a spreadsheet or a plotting tool. A channel the model lacks is refused with the\n"
+         "channels it has (models 40 and 42: AI0..AI2, 44: AI0..AI4).",
          {"range", "sps", "cycle", "watch", "interval", "count", "csv"}, true, cmd_ai},
         {"ao", "UNIT CH VALUE [--mode volts|ma|counts] [--initial]\nUNIT [CH]",
          "set or read back analog outputs",
@@ -121,7 +127,7 @@ const std::vector<Command>& command_table() {
          {"enable", "t1", "t2", "mail"}, true, cmd_threshold},
         {"pulse", "UNIT [--on|--off] [--continuous on|off] [--channel CH --enable on|off [--down]]\n"
                   "UNIT --config CH UP|DOWN A B\nUNIT --alert CH MODE VALUE\n"
-                  "UNIT count [CH] [--watch [--interval MS] [--count N]]",
+                  "UNIT count [CH] [--watch [--interval MS] [--count N]] [--csv]",
          "show or set pulse mode and read the pulse counters",
          "Shows pulse mode (on/off), continuous mode, settings a and b, and per digital input whether\n"
          "it counts, its sense (UP/DOWN) and its count; boards with the full pulse set add the pulse\n"
@@ -129,8 +135,10 @@ const std::vector<Command>& command_table() {
          "CH --enable sets one input's counting (not on the basic set, which counts on one channel);\n"
          "--alert sets the pulse alert (full set only: models 1, 2, 4 behind firmware type _L).\n"
          "Settings go in before --on/--off; each change is reported as 'old -> new'. 'count' reads\n"
-         "the counts alone; with --watch every --interval ms (default 500).",
-         {"on", "off", "continuous", "config", "channel", "enable", "down", "alert", "watch", "interval", "count"},
+         "the counts alone; with --watch every --interval ms (default 500), reconnecting to a unit\n"
+         "that stops answering; with --csv as a header line and one line per reading (UTC time, ms\n"
+         "since the start, one count per input; an overflow is an empty field).",
+         {"on", "off", "continuous", "config", "channel", "enable", "down", "alert", "watch", "interval", "count", "csv"},
          true, cmd_pulse},
         {"eeprom", "UNIT [dump [ADDR [LEN]]]\nUNIT read ADDR [LEN]\nUNIT write ADDR HEXBYTES...\n"
                    "UNIT backup FILE\nUNIT restore FILE",
@@ -287,9 +295,18 @@ const char* unit_forms =
     "  id=N,model=M                 board ID and model code (either may be left out)\n"
     "  --host NAME [--data-port P]  a unit addressed directly, without broadcast\n";
 
+const char* first_contact =
+    "The first command on an ASCII or analog board costs about one --timeout more: the board\n"
+    "is silent to the first of the two identification requests. The tool then remembers the\n"
+    "board's ID and model by the MAC address of its module (in $XDG_CACHE_HOME/wexo/units, or\n"
+    "~/.cache/wexo/units), so a later command on it by address takes a few tenths of a second;\n"
+    "by index or MAC the search window (--timeout) comes first. A remembered model that no\n"
+    "longer fits is asked again and corrected. --no-cache neither reads nor writes it.\n";
+
 const char* exit_statuses =
     "Exit status: 0 success, 1 the library or the unit failed, 2 usage error,\n"
-    "3 no unit found or none matches.\n";
+    "3 no unit found, none matches, the unit does not answer or its host name does not resolve,\n"
+    "4 net: the module took a change, but its restart could not be confirmed.\n";
 
 void print_overview() {
     std::string text =
@@ -305,8 +322,8 @@ void print_overview() {
         rows.push_back({std::string("  ") + command.name + (synopsis.empty() ? "" : " " + synopsis),
                         command.summary});
     }
-    text += format_table(rows) + "\n" + unit_forms + "\nGlobal options:\n" + option_lines(global_options) +
-            "\n" + exit_statuses;
+    text += format_table(rows) + "\n" + unit_forms + "\n" + first_contact + "\nGlobal options:\n" +
+            option_lines(global_options) + "\n" + exit_statuses;
     print_text(text);
 }
 
@@ -420,8 +437,7 @@ int run(int argc, char** argv) {
             fail_usage(name + ": option '--" + entry.first + "' does not apply");
     words.erase(words.begin(), words.begin() + static_cast<std::ptrdiff_t>(used));
     if (const auto* host = ctx.args.value("host")) check_resolves(*host);
-    const Session session(ctx.globals);
-    return command->run(ctx);
+    return run_command(*command, ctx);
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "unit_select.hpp"
 
 #include <arpa/inet.h>
+#include <ifaddrs.h>
 
 #include <algorithm>
 #include <cctype>
@@ -8,31 +9,76 @@
 #include <cstring>
 
 #include "output.hpp"
+#include "unit_cache.hpp"
 #include "wexo.h"
 
 namespace wexo::cli {
 
+namespace {
+
+// The unit this run took an identity for from the cache, for the retry
+// when that identity turns out stale.
+struct CachedUse {
+    int index = -1;
+    Mac mac{};
+    Identity identity;
+    std::string label;
+};
+std::optional<CachedUse> cached_use;
+bool cache_enabled = true;
+
+} // namespace
+
 // ------------------------------------------------------------------ session
 
+namespace {
+
+// The IPv4 address --interface names: the text itself when it is one, else
+// the first IPv4 address of the interface of that name.
+std::string interface_address(const std::string& text) {
+    in_addr address{};
+    if (inet_pton(AF_INET, text.c_str(), &address) == 1) return text;
+    ifaddrs* list = nullptr;
+    if (getifaddrs(&list) != 0)
+        fail_usage("--interface: cannot list the interfaces of this host: " + std::string(std::strerror(errno)));
+    bool named = false;
+    std::string found;
+    for (const ifaddrs* entry = list; entry != nullptr && found.empty(); entry = entry->ifa_next) {
+        if (entry->ifa_name == nullptr || text != entry->ifa_name) continue;
+        named = true;
+        if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_INET) continue;
+        char buf[INET_ADDRSTRLEN] = {};
+        inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(entry->ifa_addr)->sin_addr, buf, sizeof buf);
+        found = buf;
+    }
+    freeifaddrs(list);
+    if (!found.empty()) return found;
+    if (named) fail_usage("--interface: interface '" + text + "' has no IPv4 address");
+    fail_usage("--interface: '" + text + "' is neither an IPv4 address nor an interface of this host");
+}
+
+} // namespace
+
 Session::Session(const Globals& globals) {
+    // Resolved before the library starts: a refusal leaves nothing to end.
+    const std::optional<std::string> address =
+        globals.interface ? std::optional<std::string>(interface_address(*globals.interface)) : std::nullopt;
+    cache_enabled = globals.cache;
     ZuWexoInit();
     // Init resets the log mask, so the user's mask goes in afterwards.
     ZuWexoSetLogLevel(globals.log_mask);
     // A search identifies nothing unless asked (search_units): only the unit
     // a command uses is identified, by its connect call. Disabling keeps the port.
     ZuWexoSetAutoRequestIdModel(0, 10003);
-    if (globals.interface && ZuWexoSelectNetworkDevice(globals.interface->c_str()) != 1) {
+    if (address && ZuWexoSelectNetworkDevice(address->c_str()) != 1) {
         const int code = ZuWexoGetLastError();
         std::array<char, 256> message{};
         ZuWexoGetLastErrorMessage(message.data());
         ZuWexoEnd(); // no destructor runs for a constructor that throws
-        const std::string& text = *globals.interface;
         // The library refuses an address this host does not have rather
         // than falling back to the default interface; so do we.
-        if (code == WEXO_ERR_SYSTEM_BASE + EADDRNOTAVAIL)
-            throw Failure{exit_usage, "--interface: this host has no interface with the address " + text,
-                          "ZuWexoSelectNetworkDevice", code, message.data()};
-        fail_usage("--interface: '" + text + "' is not an IPv4 address");
+        throw Failure{exit_usage, "--interface: this host has no interface with the address " + *address,
+                      "ZuWexoSelectNetworkDevice", code, message.data()};
     }
 }
 
@@ -154,12 +200,17 @@ int search_units(const Globals& globals, bool identify) {
 
 bool identify_found_unit(int index, bool search_identified, int& id, int& model) {
     if (ZuWexoGetId(index, &id) != 1 || ZuWexoGetModel(index, &model) != 1) return false;
-    if (model >= 0) return true;
+    if (model >= 0) {
+        remember_unit(index);
+        return true;
+    }
     int baud = 0, databits = 0, parity = 0, stopbits = 0, flow = 0, port = 0;
     ZuWexoGetSerialParameter(index, &baud, &databits, &parity, &stopbits, &flow, &port);
     // A board the search asked and that did not answer is not asked again.
     if (search_identified && port == kStandardDataPort) return false;
-    return ZuWexoRequestIdModel(index, &id, &model) == 1;
+    if (ZuWexoRequestIdModel(index, &id, &model) != 1) return false;
+    remember_unit(index);
+    return true;
 }
 
 UnitSelector take_unit(Context& ctx) {
@@ -197,7 +248,7 @@ bool matches(const UnitSelector& selector, int index) {
     case UnitSelector::Kind::id_model: {
         int id = 255, model = -1;
         // One that does not answer cannot match.
-        if (!identify_found_unit(index, true, id, model)) return false;
+        if (!identify_found_unit(index, !cache_enabled, id, model)) return false;
         return (selector.id < 0 || selector.id == id) && (selector.model < 0 || selector.model == model);
     }
     default: return false;
@@ -219,33 +270,140 @@ int find_unit(const UnitSelector& selector, int count) {
 
 } // namespace
 
+namespace {
+
+// A unit that cannot be reached is "not found" (status 3) however the
+// command line named it: by address, by name, by its place in a search.
+[[noreturn]] void fail_reaching(const char* call, const std::string& text) {
+    try {
+        fail_library(call, text);
+    } catch (Failure& failure) {
+        if (unit_silent(failure.code)) failure.status = exit_not_found;
+        throw;
+    }
+}
+
+bool record_mac(int index, Mac& mac) {
+    if (ZuWexoGetMacAddress(index, mac.data()) != 1) return false;
+    for (unsigned char byte : mac)
+        if (byte != 0) return true;
+    return false; // a record without its module's data
+}
+
+// Gives an unidentified record the identity remembered for its MAC.
+std::optional<CachedUse> apply_cached_identity(int index) {
+    int model = -1;
+    Mac mac{};
+    if (!cache_enabled || ZuWexoGetModel(index, &model) != 1 || model >= 0 || !record_mac(index, mac))
+        return std::nullopt;
+    const auto identity = cached_identity(mac);
+    if (!identity || wexo_set_identity(index, identity->id, identity->model) != 1) return std::nullopt;
+    return CachedUse{index, mac, *identity, {}};
+}
+
+} // namespace
+
+bool unit_silent(int code) {
+    switch (code) {
+    case WEXO_ERR_NOT_FOUND:
+    case WEXO_ERR_INDEX_RANGE:
+    case WEXO_ERR_NO_MATCH:
+    case WEXO_ERR_NOT_CONNECTED:
+    case WEXO_ERR_CONNECT_TIMEOUT:
+    case WEXO_ERR_SYSTEM_BASE + EAGAIN:
+    case WEXO_ERR_SYSTEM_BASE + EPIPE:
+    case WEXO_ERR_SYSTEM_BASE + ECONNREFUSED:
+    case WEXO_ERR_SYSTEM_BASE + ECONNRESET:
+    case WEXO_ERR_SYSTEM_BASE + EHOSTUNREACH:
+    case WEXO_ERR_SYSTEM_BASE + ENETUNREACH:
+    case WEXO_ERR_SYSTEM_BASE + EHOSTDOWN: return true;
+    default: return false;
+    }
+}
+
+void remember_unit(int index) {
+    Mac mac{};
+    int id = 255, model = -1;
+    if (!cache_enabled || !record_mac(index, mac) || ZuWexoGetId(index, &id) != 1 ||
+        ZuWexoGetModel(index, &model) != 1 || model < 0 || id == 255)
+        return;
+    const auto known = cached_identity(mac);
+    if (!known || known->id != id || known->model != model) remember_identity(mac, Identity{id, model});
+}
+
 Unit open_unit(const Context& ctx, const UnitSelector& selector, bool connect) {
     const int timeout = ctx.globals.timeout_ms;
     Unit unit;
-    if (selector.direct()) {
-        // A known address needs no broadcast: the direct calls ask only this
-        // unit's module (or, with a data port, nobody) and identify its board.
-        const char* host = selector.text.c_str();
-        const char* call = selector.data_port_only() ? "ZuWexoConnectDirect2" : "ZuWexoConnectDirect";
-        unit.index = selector.data_port_only() ? ZuWexoConnectDirect2(host, timeout, selector.data_port)
-                                               : ZuWexoConnectDirect(host, timeout);
+    if (selector.data_port_only()) {
+        // No module exchange: no MAC to remember the board by.
+        unit.index = ZuWexoConnectDirect2(selector.text.c_str(), timeout, selector.data_port);
         unit.label = "unit " + selector.text;
-        if (unit.index < 0) fail_library(call, "cannot reach " + unit.label);
-        unit.module_known = !selector.data_port_only();
+        if (unit.index < 0) fail_reaching("ZuWexoConnectDirect2", "cannot reach " + unit.label);
+        unit.module_known = false;
         unit.connected = true;
         return unit;
     }
-    const int count = search_units(ctx.globals, selector.kind == UnitSelector::Kind::id_model);
-    unit.index = find_unit(selector, count);
-    unit.listed = true;
-    char ip[16] = {};
-    ZuWexoGetIpAddress(unit.index, ip);
-    unit.label = "unit #" + std::to_string(unit.index) + " (" + std::string(ip, strnlen(ip, 16)) + ")";
+    if (selector.direct()) {
+        // A known address needs no broadcast: only this unit's module is
+        // asked. The record is added first so that a remembered identity
+        // can spare the board's identification before the connect.
+        unit.index = wexo_add_unit(selector.text.c_str(), timeout);
+        unit.label = "unit " + selector.text;
+        if (unit.index < 0) fail_reaching("wexo_add_unit", "cannot reach " + unit.label);
+        // Units named by address are connected even when the command
+        // needs no channel: the connect identifies the board, as before.
+        connect = true;
+    } else {
+        // With the cache, the boards are matched by their remembered
+        // identities first; only the others are asked, one by one.
+        const bool by_identity = selector.kind == UnitSelector::Kind::id_model;
+        const int count = search_units(ctx.globals, by_identity && !cache_enabled);
+        std::vector<std::optional<CachedUse>> remembered(static_cast<std::size_t>(by_identity ? count : 0));
+        for (int i = 0; i < static_cast<int>(remembered.size()); ++i) remembered[i] = apply_cached_identity(i);
+        unit.index = find_unit(selector, count);
+        unit.listed = true;
+        char ip[16] = {};
+        ZuWexoGetIpAddress(unit.index, ip);
+        unit.label = "unit #" + std::to_string(unit.index) + " (" + std::string(ip, strnlen(ip, 16)) + ")";
+        if (by_identity) cached_use = remembered[static_cast<std::size_t>(unit.index)];
+    }
+    if (!cached_use) cached_use = apply_cached_identity(unit.index);
+    unit.identity_cached = cached_use.has_value();
+    if (cached_use) cached_use->label = unit.label;
     if (connect) {
-        if (ZuWexoConnect(unit.index) < 0) fail_library("ZuWexoConnect", "cannot connect " + unit.label);
+        if (ZuWexoConnect(unit.index) < 0) fail_reaching("ZuWexoConnect", "cannot connect " + unit.label);
         unit.connected = true;
+        if (!unit.identity_cached) remember_unit(unit.index);
     }
     return unit;
+}
+
+int run_command(const Command& command, const Context& given) {
+    for (int attempt = 0;; ++attempt) {
+        Context ctx = given; // the handler takes words off its copy
+        const Session session(ctx.globals);
+        cached_use.reset();
+        try {
+            return command.run(ctx);
+        } catch (const Failure& failure) {
+            // A refusal or a failed exchange after a remembered identity may
+            // come from a board that is no longer what the cache says: ask it,
+            // and if it differs, remember the new identity and run again.
+            // A failed firmware update leaves the board in its loader, and the
+            // module settings of net do not depend on the board: neither runs twice.
+            const std::string name = command.name;
+            if (attempt > 0 || !cached_use || failure.status != exit_library || name == "fw update" || name == "net")
+                throw;
+            const CachedUse use = *cached_use;
+            int id = 255, model = -1;
+            if (ZuWexoRequestIdModel(use.index, &id, &model) != 1) throw;
+            if (id == use.identity.id && model == use.identity.model) throw;
+            remember_identity(use.mac, Identity{id, model});
+            warn(use.label + " is now board ID " + std::to_string(id) + ", model " + std::to_string(model) +
+                 " (remembered: board ID " + std::to_string(use.identity.id) + ", model " +
+                 std::to_string(use.identity.model) + "); running the command again");
+        }
+    }
 }
 
 int unit_model(const Unit& unit) {

@@ -56,6 +56,7 @@ struct Unit {
     bool module_known = true;
     std::string label;      // "unit #0 (10.200.0.2)" or "unit 10.200.0.2"
     bool connected = false;
+    bool identity_cached = false; // board ID and model came from the cache, not the board
 };
 
 // Takes the unit from --index / --host or the first positional word
@@ -66,6 +67,19 @@ UnitSelector take_unit(Context& ctx);
 // which identifies the board if needed. Units named by address are
 // connected directly, without a broadcast, and always connected.
 Unit open_unit(const Context& ctx, const UnitSelector& selector, bool connect);
+
+// Whether a last-error code says the unit did not answer, or nothing
+// listens where it should (as against a unit that answered wrongly).
+bool unit_silent(int code);
+
+// Remembers the identity record index holds (after the board reported it),
+// by the MAC address of its module; nothing with --no-cache.
+void remember_unit(int index);
+
+// Starts the library and runs the command. When the command fails on a unit
+// whose identity came from the cache and the board now reports another, the
+// cache is corrected and the command runs once more.
+int run_command(const Command& command, const Context& ctx);
 
 // The unit's model code (-1 while unknown).
 int unit_model(const Unit& unit);

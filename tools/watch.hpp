@@ -5,8 +5,10 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "cli.hpp"
+#include "unit_select.hpp"
 
 namespace wexo::cli {
 
@@ -18,9 +20,26 @@ struct Watch {
 // Reads --interval and --count; none without --watch, which refuses them.
 std::optional<Watch> read_watch(const Args& args, const std::string& command);
 
-// Calls poll with the milliseconds since the start, first at once. A failed
-// poll throws and so ends the watch; a signal ends it with success, even
-// when it made the poll under way fail.
-void run_watch(const Watch& watch, const std::function<void(long long t_ms)>& poll);
+// Calls poll with the milliseconds since the start, first at once. A poll
+// that fails because the unit stopped answering (a restart closes its
+// channel) does not end the watch: the gap is reported on standard error and
+// the unit connected again, with back-off, until it answers; after_gap runs
+// before the first poll after it. Other failures end the watch. A signal
+// ends it with success, even when it made the poll under way fail.
+void run_watch(const Watch& watch, const Unit& unit, const std::function<void(long long t_ms)>& poll,
+               const std::function<void()>& after_gap = {});
+
+// How a reading command prints: a table (or lines), JSON, or CSV. --csv
+// and --json exclude each other.
+enum class Format { table, json, csv };
+Format read_format(const Context& ctx, const std::string& command);
+
+// "2026-12-08T15:50:01.123Z": spreadsheets and plotting tools read it.
+std::string utc_now();
+
+// CSV of every reading command: a header "time,t_ms,COLUMNS...", then one
+// row per reading: the UTC time, the milliseconds since the start, FIELDS.
+void print_csv_header(const std::vector<std::string>& columns);
+void print_csv_row(long long t_ms, const std::vector<std::string>& fields);
 
 } // namespace wexo::cli

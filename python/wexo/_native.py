@@ -62,6 +62,8 @@ ZuWexoConnectByMacAddress        index  y
 ZuWexoConnectOverIPMasquerade    index  s i i i i
 ZuWexoConnectDirect              index  s i
 ZuWexoConnectDirect2             index  s i i
+wexo_add_unit                    index  s i
+wexo_set_identity                ok     i i i
 ZuWexoClose                      count  i
 ZuWexoSelectNetworkDevice        ok     s
 ZuWexoRequestIdModel             ok     i >i >i

@@ -166,6 +166,11 @@ class Unit:
         """Sets the model code, for boards that identification cannot name."""
         self._call("ZuWexoSetModel", model)
 
+    def set_identity(self, board_id: int, model: int) -> None:
+        """Stores a board ID and model known from an earlier identification,
+        as identification would; the next connect does not ask the board."""
+        self._call("wexo_set_identity", board_id, model)
+
     def identify(self) -> Tuple[int, int]:
         """Asks the board for (board ID, model code); needs no connection."""
         return self._call("ZuWexoRequestIdModel")
@@ -615,6 +620,11 @@ class Library:
         if data_port is None:
             return self._connected("ZuWexoConnectDirect", host, timeout_ms)
         return self._connected("ZuWexoConnectDirect2", host, timeout_ms, data_port)
+
+    def add_unit(self, host: str, timeout_ms: int = 1000) -> Unit:
+        """Adds a record for host from one exchange with its module, without
+        identifying the board or connecting it."""
+        return self._connected("wexo_add_unit", host, timeout_ms)
 
     def connect_over_ip_masquerade(self, host: str, timeout_ms: int = 1000, data_port: int = 0,
                                    cp_port: int = PINS_PORT, udp_port: int = MODULE_UDP_PORT) -> Unit:

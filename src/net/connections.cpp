@@ -66,9 +66,10 @@ bool ip_text_equals(const wexo_device& rec, const char* text) {
     return std::strncmp(rec.ip_text, text, length) == 0 && text[length] == '\0';
 }
 
-int connect_over_masquerade(const char* host, int timeout_ms, int data_port, int cp_port,
-                            int udp_port) {
-    TableLock lock;
+// Adds (or reuses) a record for the unit at host from one exchange with its
+// module: the first step of every masquerade connect. Returns the index or
+// -1 with the code set. Called under the lock.
+int add_over_masquerade(const char* host, int timeout_ms, int data_port, int udp_port) {
     if (!table_has_room()) return -1;
     ModuleSocket udp = ModuleSocket::open(Broadcast::kNo);
     if (!udp.valid()) return -1;
@@ -103,13 +104,27 @@ int connect_over_masquerade(const char* host, int timeout_ms, int data_port, int
         return -1;
     }
     if (slot.appended) add_records(1);
-    udp.close();
-    wexo_device& rec = record(slot.index);
-    if (data_port != 0) rec.data_port = static_cast<uint16_t>(data_port);
+    if (data_port != 0) record(slot.index).data_port = static_cast<uint16_t>(data_port);
+    return slot.index;
+}
 
+int connect_over_masquerade(const char* host, int timeout_ms, int data_port, int cp_port,
+                            int udp_port) {
+    TableLock lock;
+    const int index = add_over_masquerade(host, timeout_ms, data_port, udp_port);
+    if (index < 0) return -1;
     output_log(kLogResult, "ZuWexoConnectOverIPMasquerade:%s:%d:%d:%d:%d", host, timeout_ms,
                data_port, cp_port, udp_port);
-    return connect_(slot.index, cp_port);
+    return connect_(index, cp_port);
+}
+
+int add_unit(const char* host, int timeout_ms) {
+    TableLock lock;
+    const int index = add_over_masquerade(host, timeout_ms, 0, kConfigPort);
+    if (index < 0) return -1;
+    record(index).cp_port = kDefaultCpPort;
+    output_log(kLogResult, "wexo_add_unit:%s:%d:%d", host, timeout_ms, index);
+    return index;
 }
 
 int connect_direct2(const char* host, int timeout_ms, int data_port) {
@@ -265,6 +280,10 @@ extern "C" WEXO_API int ZuWexoConnectDirect(const char* host, int timeout_ms) {
                                                  wexo::kConfigPort);
         });
     });
+}
+
+extern "C" WEXO_API int wexo_add_unit(const char* host, int timeout_ms) {
+    return wexo::initialized_call("wexo_add_unit", -1, [&] { return wexo::add_unit(host, timeout_ms); });
 }
 
 extern "C" WEXO_API int ZuWexoConnectDirect2(const char* host, int timeout_ms, int data_port) {

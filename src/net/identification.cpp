@@ -135,6 +135,16 @@ int request_id_model(int index, int* id, int* model) {
     return 1;
 }
 
+int32_t identified_kind(int32_t model_code, int32_t kind) {
+    // The MI replies name the kind with the model: the extended reply's
+    // model bit 3 (models 24..31) gives 5, its others 4, the basic reply 6.
+    // The binary reply leaves the kind the module's firmware type gave.
+    if (model_code >= 32) return 6;
+    if (model_code >= 24) return 5;
+    if (model_code >= 16) return 4;
+    return kind;
+}
+
 int identify_as_requested(int index) {
     entry_line("ZuWexoRequestIdModel");
     return check_common(index, 0) ? request_id_model(index, nullptr, nullptr) : 0;
@@ -145,5 +155,16 @@ int identify_as_requested(int index) {
 extern "C" WEXO_API int ZuWexoRequestIdModel(int index, int* id, int* model) {
     return wexo::record_call("ZuWexoRequestIdModel", index, [&] {
         return wexo::outputs_given(id, model) ? wexo::request_id_model(index, id, model) : 0;
+    });
+}
+
+extern "C" WEXO_API int wexo_set_identity(int index, int id, int model) {
+    return wexo::record_call("wexo_set_identity", index, [&] {
+        if (!wexo::in_range(id, 0, 15) || !wexo::in_range(model, 0, WEXO_MODEL_COUNT - 1)) return 0;
+        wexo_device& rec = wexo::record(index);
+        rec.board_id = static_cast<uint8_t>(id);
+        rec.model_code = model;
+        rec.unit_kind = wexo::identified_kind(model, rec.unit_kind);
+        return wexo::result_line("wexo_set_identity:%d:%d:%d", index, id, model);
     });
 }

@@ -55,6 +55,10 @@ int RequestIdModel_MI(int index);
 // its command channel, or over a temporary connection when unconnected.
 int request_id_model(int index, int* id, int* model);
 
+// The unit kind a record has once identification found model_code; kind is
+// the record's kind before (what the module's firmware type gave).
+int32_t identified_kind(int32_t model_code, int32_t kind);
+
 // What the search and the connect calls run to identify a unit: the steps of
 // ZuWexoRequestIdModel, its entry line included. 1, or 0 with the code set.
 int identify_as_requested(int index);

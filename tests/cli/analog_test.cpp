@@ -56,8 +56,8 @@ TEST_F(CliAnalogTest, InputsShowCountsValuesRangesAndCycle) {
     const Result csv = wexo({"ai", inputs, "0", "--csv"});
     EXPECT_EQ(csv.out.substr(0, csv.out.find('\n')), "time,t_ms,AI0_count,AI0_value");
     const std::string row = csv.out.substr(csv.out.find('\n') + 1);
-    EXPECT_EQ(row.size(), std::string("2026-12-08T15:50:01.123Z,0,4194304,5.000001\n").size()) << row;
-    EXPECT_EQ(row.substr(10, 1) + row.substr(23), "TZ,0,4194304,5.000001\n") << row;
+    EXPECT_EQ(row.size(), std::string("2026-12-08T15:50:01.123Z,0,4194304,5.00000060\n").size()) << row;
+    EXPECT_EQ(row.substr(10, 1) + row.substr(23), "TZ,0,4194304,5.00000060\n") << row;
 }
 
 TEST_F(CliAnalogTest, InputSettingsReachTheUnit) {

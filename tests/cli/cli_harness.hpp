@@ -171,7 +171,9 @@ struct Result {
 // One run of wexo inside the simulator's namespace.
 class CliRun {
 public:
-    CliRun(int netns, std::vector<std::string> args) {
+    // The tool remembers boards in $XDG_CACHE_HOME; a run has no cache
+    // unless the test names a folder for one.
+    CliRun(int netns, std::vector<std::string> args, const std::string& cache_home = "/dev/null/wexo-no-cache") {
         int out[2], err[2];
         if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) return;
         args.insert(args.begin(), cli_path());
@@ -183,6 +185,7 @@ public:
             const int no_input = open("/dev/null", O_RDONLY);
             if (no_input >= 0) dup2(no_input, STDIN_FILENO);
             if (netns >= 0 && setns(netns, CLONE_NEWNET) != 0) _exit(126);
+            setenv("XDG_CACHE_HOME", cache_home.c_str(), 1);
             auto argv = argv_of(args);
             execv(argv[0], argv.data());
             _exit(127);

@@ -156,7 +156,7 @@ TEST_F(CliTest, InterfaceMustBeAnAddressOfThisHost) {
     for (const Case& c : {Case{"10.200.0.1", 0, ""},
                           Case{"192.0.2.77", 2, "wexo: --interface: this host has no interface with the address "
                                                 "192.0.2.77: ZuWexoSelectNetworkDevice failed with error 10099"},
-                          Case{"not-an-address", 2, "wexo: --interface: 'not-an-address' is not an IPv4 address\n"}}) {
+                          Case{"not-an-address", 2, "wexo: --interface: 'not-an-address' is neither an IPv4 address nor an interface of this host\n"}}) {
         const Result r = wexo({"--interface", c.address, "search"});
         EXPECT_EQ(r.status, c.status) << c.address << ": " << r.err;
         EXPECT_EQ(r.err.substr(0, std::strlen(c.error)), c.error);
@@ -292,22 +292,30 @@ TEST_F(CliTest, FailuresGiveCodeMessageAndExitStatus) {
     EXPECT_EQ(wexo({"info", "10.200.0.99"}).status, 3);
 
     // The library refuses: status 1 with code and its English text; the
-    // library's own (Japanese) message on request.
+    // library's own (Japanese) message on request. A unit whose data port
+    // refuses the connection does not answer: status 3.
     const std::string english = "operation not possible: not offered by this model, or a value out of range";
-    for (const auto& [args, err] : std::vector<std::pair<std::vector<std::string>, std::string>>{
-             {{"di", "#1"}, "ZuWexoInPioAll failed with error 6: " + english + "\n"},
-             {{"di", "#1", "--japanese"}, "ZuWexoInPioAll failed with error 6: 指定された操作は実行できません。 (" + english + ")\n"},
-             {{"do", "#0", "9", "on", "--json"},
-              R"js({"error":{"status":1,"text":"cannot set output 9 of unit #0 (10.200.0.2)","call":"ZuWexoOutPio","code":6,"message":")js" +
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string err;  // how standard error ends
+    };
+    for (const Case& c : std::vector<Case>{
+             {{"di", "#1"}, 1, "ZuWexoInPioAll failed with error 6: " + english + "\n"},
+             {{"di", "#1", "--japanese"}, 1, "ZuWexoInPioAll failed with error 6: 指定された操作は実行できません。 (" + english + ")\n"},
+             {{"di", "#1", "--json"}, 1,
+              R"js({"error":{"status":1,"text":"cannot read the inputs of unit #1 (10.200.0.3)","call":"ZuWexoInPioAll","code":6,"message":")js" +
                   english + R"js(","japanese":"指定された操作は実行できません。"}})js" + "\n"},
-             // Nothing listening on a data port: a system error code.
-             {{"connect", "--host", "10.200.0.20", "--data-port", "10003"},
+             // A channel the model lacks is refused before anything is sent.
+             {{"do", "#0", "9", "on", "--json"}, 1,
+              R"js({"error":{"status":1,"text":"channel 9: unit #0 (10.200.0.2) has digital outputs 0..3 (model 17)"}})js" "\n"},
+             {{"connect", "--host", "10.200.0.20", "--data-port", "10003"}, 3,
               "ZuWexoConnectDirect2 failed with error 10111: system error: Connection refused\n"},
          }) {
-        const Result r = wexo(args);
-        EXPECT_EQ(r.status, 1) << err;
+        const Result r = wexo(c.args);
+        EXPECT_EQ(r.status, c.status) << c.err;
         EXPECT_EQ(r.out, "");
-        EXPECT_TRUE(r.err.size() >= err.size() && r.err.compare(r.err.size() - err.size(), err.size(), err) == 0)
+        EXPECT_TRUE(r.err.size() >= c.err.size() && r.err.compare(r.err.size() - c.err.size(), c.err.size(), c.err) == 0)
             << r.err;
     }
     // A name that does not resolve says so; nothing is sent.

@@ -57,7 +57,7 @@ const std::set<std::string> kExpected = {
     "ZuWexoSetIpAddress", "ZuWexoFirstFoundSetIpAddress", "ZuWexoSetPerformance", "ZuWexoReset",
     "ZuWexoSetCPMode", "ZuWexoSetSerialParameter", "ZuWexoSetXPortDefault",
     "ZuWexoPicFirmwareUpdate", "ZuWexoPicFirmwareUpdateIntelHex", "wexo_check_intel_hex",
-    "wexo_pic_firmware_update_hex", "wexo_strerror", "wexo_version",
+    "wexo_pic_firmware_update_hex", "wexo_strerror", "wexo_version", "wexo_add_unit", "wexo_set_identity",
     "xportset", "xportcount", "xportsearchcount", "initialized", "error", "output_loglevel",
     "auto_requestid", "auto_requestid_port", "g_lanaddr", "g_fSet_addr", "mutex", "logfile",
     "bps_value", "bps_decode", "MODEL_spec", "autoswitchtime",

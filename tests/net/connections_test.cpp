@@ -66,6 +66,31 @@ TEST_F(ConnectTest, KnownModelSkipsIdentification) {
     EXPECT_TRUE(sim.frames(0, Endpoint::Data).empty());
 }
 
+// A unit added without a connection and given the identity its board had:
+// the connect sends nothing before the command channel, and an ASCII
+// board's protocol variant follows its model as identification would set it.
+TEST_F(ConnectTest, AddedUnitWithKnownIdentityConnectsWithoutAsking) {
+    UnitConfig ascii = module_unit("10.200.0.7");
+    ascii.model = 17;
+    start({ascii});
+    const int index = wexo_add_unit("10.200.0.7", 500);
+    ASSERT_GE(index, 0);
+    EXPECT_EQ(xportset[index].connected, 0);
+    EXPECT_EQ(xportset[index].model_code, -1);
+    EXPECT_EQ(sim.accepted(0, Endpoint::Data), 0);
+    EXPECT_EQ(wexo_set_identity(index, 3, 48), 0);
+    EXPECT_EQ(error, 6u);
+    ASSERT_EQ(wexo_set_identity(index, 3, 17), 1);
+    EXPECT_EQ(xportset[index].unit_kind, 4);
+    EXPECT_EQ(xportset[index].board_id, 3);
+    ASSERT_EQ(ZuWexoConnect(index), index);
+    unsigned bits = 99;
+    ASSERT_EQ(ZuWexoInPioAll(index, &bits), 1);
+    EXPECT_EQ(sim.accepted(0, Endpoint::Data), 1);
+    EXPECT_EQ(wexo_add_unit("10.200.0.99", 100), -1);
+    EXPECT_EQ(error, 4u);
+}
+
 TEST_F(ConnectTest, ConnectValidation) {
     EXPECT_EQ(ZuWexoConnect(0), -1);
     EXPECT_EQ(error, 3u);
