@@ -331,9 +331,9 @@ constexpr int kStopWithinMs = 80;
 std::string interrupted_text(const std::string& label, int done, int total, bool waiting) {
     return "firmware update of " + label + " interrupted after " + std::to_string(done) + " of " +
            std::to_string(total) + " bytes" + (waiting ? ", while the unit had not yet answered" : "") +
-           ": nothing more was sent, and the block under way got no commit byte, so the loader keeps none of it. "
-           "The unit may still wait in its loader and its firmware may be incomplete: run the update again "
-           "before using the unit";
+           ": nothing more was sent, and the block under way got no commit byte. The unit's loader may still "
+           "wait for the rest of the block and its old firmware may be partly overwritten: restart the unit, "
+           "then run the update again before using it";
 }
 
 // Runs the update on a thread of its own with SIGINT and SIGTERM held back,

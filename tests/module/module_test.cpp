@@ -248,6 +248,16 @@ TEST_F(FirmwareTest, AToolChainImageArrivesByteForByte) {
     EXPECT_EQ(sim.state(0).firmware_loads, 1);
 }
 
+// The empty transfer is one of the update's transfers: its failure is the
+// call's, though the image before it is stored.
+TEST_F(FirmwareTest, TheEmptyTransferCountsInTheResult) {
+    ASSERT_EQ(connected(5), 0);
+    sim.inject(0, Endpoint::Data, {.kind = FaultKind::Silence, .match = {'S', 0, 0}});
+    EXPECT_EQ(ZuWexoPicFirmwareUpdateIntelHex(0, ":0400000001020304F2\n:00000001FF\n"), 0);
+    EXPECT_EQ(error, 10000u + EAGAIN);
+    EXPECT_EQ(sim.state(0).firmware, (Bytes{1, 2, 3, 4}));
+}
+
 TEST_F(FirmwareTest, ABadTextSendsNothing) {
     ASSERT_EQ(connected(5), 0);
     for (const char* text : {":0400000001020304F2\n:020010000506E4\n:00001201ED\n", ":00000001FF\n"}) {
