@@ -276,7 +276,7 @@ WEXO_API const char *wexo_version(void);
 
 /* What an Intel HEX text holds. */
 typedef struct wexo_hex_summary {
-    int blocks;          /* contiguous blocks */
+    int blocks;          /* contiguous blocks with data */
     int bytes;           /* data bytes in all */
     int first_address;   /* address of the first data byte, -1 when none */
     int last_address;    /* address after the last data byte */

@@ -348,7 +348,7 @@ enum class Setting {
 // What an Intel HEX text holds (check_intel_hex).
 struct HexSummary {
     bool loadable;      // a firmware update would load it
-    int blocks;         // contiguous blocks
+    int blocks;         // contiguous blocks with data
     int bytes;          // data bytes in all
     int first_address;  // -1 when there is no data
     int last_address;   // address after the last data byte

@@ -329,8 +329,14 @@ constexpr int kStopWithinMs = 80;
 
 // What the unit may hold after an interrupted update.
 std::string interrupted_text(const std::string& label, int done, int total, bool waiting) {
-    return "firmware update of " + label + " interrupted after " + std::to_string(done) + " of " +
-           std::to_string(total) + " bytes" + (waiting ? ", while the unit had not yet answered" : "") +
+    const std::string head = "firmware update of " + label + " interrupted after ";
+    // All items out: the commit, or the end record's empty transfer, was due.
+    if (done == total)
+        return head + "all " + std::to_string(total) +
+               " bytes were sent, while the update was finishing: the image may not have been committed, and the "
+               "closing empty transfer was not made. Restart the unit, then run the update again before using it";
+    return head + std::to_string(done) + " of " + std::to_string(total) + " bytes" +
+           (waiting ? ", while the unit had not yet answered" : "") +
            ": nothing more was sent, and the block under way got no commit byte. The unit's loader may still "
            "wait for the rest of the block and its old firmware may be partly overwritten: restart the unit, "
            "then run the update again before using it";
