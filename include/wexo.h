@@ -256,8 +256,12 @@ WEXO_API int ZuWexoSetXPortDefault(int index);
  * and 3 to 6, on an open command channel). address is only logged. */
 WEXO_API int ZuWexoPicFirmwareUpdate(int index, int address, const unsigned char *data, int count);
 /* Loads the firmware of an Intel HEX text (data and end-of-file records).
- * The whole text is checked before anything is sent: a bad record, a block
- * beyond 64 KiB or a missing end record refuses it with code 6. */
+ * The whole text is checked before anything is sent: a bad record, data past
+ * address 0xFFFF, data at addresses already given, or a missing end record
+ * refuses it with code 6. Each block of contiguous addresses is one transfer;
+ * an end record whose address does not follow the data (tool chains put it at
+ * 0) closes the image with an empty transfer. A failed transfer ends the
+ * update with its code; the result is 1 only when every transfer succeeded. */
 WEXO_API int ZuWexoPicFirmwareUpdateIntelHex(int index, const char *text);
 
 /* Extensions (not part of the original call set). */
@@ -286,7 +290,7 @@ WEXO_API int wexo_set_identity(int index, int id, int model);
 
 /* What an Intel HEX text holds. */
 typedef struct wexo_hex_summary {
-    int blocks;          /* contiguous blocks */
+    int blocks;          /* contiguous blocks with data */
     int bytes;           /* data bytes in all */
     int first_address;   /* address of the first data byte, -1 when none */
     int last_address;    /* address after the last data byte */
@@ -298,12 +302,14 @@ typedef struct wexo_hex_summary {
  * NULL. */
 WEXO_API int wexo_check_intel_hex(const char *text, wexo_hex_summary *summary);
 
-/* Progress of a firmware update: bytes sent so far and in all. Return
- * nonzero to cancel; the update stops before its next block. */
+/* Progress of a firmware update: data bytes sent so far and in all. Return
+ * nonzero to cancel: nothing more is sent, and a block cancelled before its
+ * last item went out never gets its commit byte. */
 typedef int (*wexo_progress_fn)(int bytes_done, int bytes_total, void *user);
 
-/* ZuWexoPicFirmwareUpdateIntelHex with a progress callback (may be NULL)
- * called after every block. A cancelled update returns 0 with code ECANCELED + 10000. */
+/* ZuWexoPicFirmwareUpdateIntelHex with a progress callback (may be NULL),
+ * called after every two-byte item sent and after each block but the last.
+ * A cancelled update returns 0 with code ECANCELED + 10000. */
 WEXO_API int wexo_pic_firmware_update_hex(int index, const char *text, wexo_progress_fn progress,
                                           void *user);
 

@@ -348,7 +348,7 @@ enum class Setting {
 // What an Intel HEX text holds (check_intel_hex).
 struct HexSummary {
     bool loadable;      // a firmware update would load it
-    int blocks;         // contiguous blocks
+    int blocks;         // contiguous blocks with data
     int bytes;          // data bytes in all
     int first_address;  // -1 when there is no data
     int last_address;   // address after the last data byte
@@ -362,8 +362,9 @@ inline HexSummary check_intel_hex(const std::string& text) {
     return {ok, s.blocks, s.bytes, s.first_address, s.last_address, s.error_line};
 }
 
-// Progress of a firmware update: bytes sent so far and in all. Return true to
-// go on, false to cancel before the next block.
+// Progress of a firmware update: bytes sent so far and in all, after every
+// two-byte item. Return true to go on, false to cancel: nothing more is sent,
+// and the block under way gets no commit.
 using Progress = std::function<bool(int done, int total)>;
 
 namespace detail {
@@ -840,7 +841,7 @@ public:
     // ---- firmware update (models 0 and 3 to 6)
     // Loads the firmware of an Intel HEX text; the whole text is checked
     // before anything is sent (not_possible when it is bad). progress is
-    // called after every block; false cancels before the next one (cancelled).
+    // called after every item; false cancels at once (cancelled).
     result<void> update_firmware(const std::string& hex, const Progress& progress = {}) const {
         if (!progress) return detail::call(wexo_pic_firmware_update_hex, index_, hex.c_str(), nullptr, nullptr);
         detail::ProgressRelay relay{progress};

@@ -13,7 +13,7 @@ out=$build/results
 "$top/scripts/setup-deps.sh"
 cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=Release -DWEXO_BUILD_BENCHMARKS=ON \
   -DWEXO_BUILD_TESTS=OFF >/dev/null
-cmake --build "$build" -j"$(nproc)" --target dio_bench analog_bench search_bench >/dev/null
+cmake --build "$build" -j"$(nproc)" --target dio_bench analog_bench search_bench fw_bench >/dev/null
 mkdir -p "$out"
 
 # The namespace routes 10.201.0.0/16 to itself for the search's units.
@@ -24,6 +24,8 @@ mkdir -p "$out"
       --benchmark_out=$out/\$b.json --benchmark_out_format=json >/dev/null
   done
   taskset -c $cpu $build/bench/search_bench --benchmark_out=$out/search_bench.json \
+    --benchmark_out_format=json >/dev/null
+  taskset -c $cpu $build/bench/fw_bench --benchmark_out=$out/fw_bench.json \
     --benchmark_out_format=json >/dev/null"
 
 python3 - "$out" <<'PY'
@@ -62,4 +64,9 @@ for name in sorted((n for n in runs if n.startswith("Search/")),
     ident = "on" if name.split("identify:")[1].split("/")[0] == "1" else "off"
     ms = us(name) / 1e3
     print(f"| `ZuWexoSearch(200)` | {units} | {ident} | {ms:.0f} ms | {ms - 200:.0f} ms |")
+print()
+print("| firmware update | image | median | rate |")
+print("|---|---|---|---|")
+ms = us("FirmwareUpdate_64KiB") / 1e3
+print(f"| `wexo_pic_firmware_update_hex` | 64 KiB, one block | {ms:.0f} ms | {65536 / 1024 / (ms / 1e3):.0f} KiB/s |")
 PY

@@ -6,6 +6,8 @@
 #include <fcntl.h>
 #include <ifaddrs.h>
 #include <net/if.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
@@ -402,6 +404,9 @@ void EventLoop::accept_on(Unit& u, Endpoint ep) {
     for (;;) {
         Fd fd(::accept4(l.fd.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
         if (!fd) return;
+        // Replies go out as soon as they are made, as a serial tunnel sends them.
+        const int one = 1;
+        ::setsockopt(fd.get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
         auto c = std::make_unique<Conn>();
         c->unit = &u;
         c->ep = ep;

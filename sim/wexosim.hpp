@@ -300,7 +300,7 @@ struct UnitState {
     int model = 0;              // also picks the identification form, if Auto
     bool answer_ident = true;
     Bytes firmware{};           // the last image the loader committed (2 bytes per item)
-    int firmware_loads = 0;     // images committed so far
+    int firmware_loads = 0;     // images committed so far (empty transfers change nothing)
     Analog analog{};            // analog models (40..44); sampling_rate is EEPROM byte 73
     Pulse pulse{};
     std::array<OutputAlert, 2> output_alerts{};

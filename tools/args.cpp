@@ -80,6 +80,7 @@ const std::vector<OptionInfo>& option_table() {
         {"factory-defaults", nullptr, "net: return the module to its factory settings (asks first)"},
         {"yes", nullptr, "with --factory-defaults: do not ask"},
         {"dry-run", nullptr, "fw update: check, connect and report; send nothing"},
+        {"gap-fill", "BYTE", "fw: join the file's blocks into one, the gaps filled with BYTE"},
     };
     return table;
 }

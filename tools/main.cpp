@@ -174,16 +174,21 @@ const std::vector<Command>& command_table() {
          {"ip", "first-found", "window", "performance", "restart", "wait", "pin-modes", "option", "serial",
           "baud", "data-bits", "parity", "stop-bits", "flow", "port", "factory-defaults", "yes", "force"},
          true, cmd_net},
-        {"fw check", "FILE.hex", "check an Intel HEX firmware file",
+        {"fw check", "FILE.hex [--gap-fill BYTE]", "check an Intel HEX firmware file",
          "Checks the file as the firmware update would (wexo_check_intel_hex) and prints its\n"
-         "blocks, bytes and address range, or the first bad line (exit status 1).",
-         {}, false, cmd_fw_check},
-        {"fw update", "UNIT FILE.hex [--dry-run]", "load firmware into the unit's board",
+         "blocks, bytes and address range, or the first bad line with its record and the reason\n"
+         "(exit status 1). Start-address records (type 03, 05) and extended-address records of\n"
+         "upper address 0 (type 04) are removed first, and a note says so.",
+         {"gap-fill"}, false, cmd_fw_check},
+        {"fw update", "UNIT FILE.hex [--gap-fill BYTE] [--dry-run]", "load firmware into the unit's board",
          "Checks the file, connects the unit (models 0 and 3 to 6 have the loader) and writes the\n"
-         "blocks, with a progress bar on a terminal and progress lines on standard error\n"
-         "otherwise. --dry-run stops before the first byte of firmware is sent. SIGINT or\n"
-         "SIGTERM cancels the update before its next block (exit status 1).",
-         {"dry-run"}, true, cmd_fw_update},
+         "image, with a progress bar on a terminal and progress lines on standard error\n"
+         "otherwise. The loader takes no addresses, so a file of more than one block is refused;\n"
+         "--gap-fill BYTE joins the blocks into one, from the lowest to the highest address, the\n"
+         "gaps filled with BYTE. --dry-run stops before the first byte of firmware is sent.\n"
+         "SIGINT or SIGTERM stops the update within 100 ms, also in the middle of a block, whose\n"
+         "commit byte is then never sent (exit status 1).",
+         {"dry-run", "gap-fill"}, true, cmd_fw_update},
         {"version", "", "show the tool and library versions",
          "Prints the versions of the tool and of the library; JSON gives the library's version\n"
          "both as text (\"library\") and as ZuWexoGetDllVersion's number (\"library_number\").",

@@ -107,18 +107,30 @@ def test_firmware_update_reports_progress_and_cancels(sim, units, lib):
     calls = []
     with units["binary"].connect() as unit:
         unit.update_firmware_hex(HEX, lambda done, total: calls.append((done, total)))
-        assert calls == [(3, 5), (5, 5)]
+        # After every item and after each block but the last (the end record's
+        # empty transfer).
+        assert calls == [(2, 5), (3, 5), (3, 5), (5, 5), (5, 5)]
         loads = int(sim.command("firmware 3").split()[1])
         assert sim.command("firmware 3") == f"ok {loads} AA BB"
 
+        def on_third_call(act):
+            """Acts on the call between the blocks, after the first one's
+            commit, so that the loader is back to commands for the next run."""
+            seen = []
+
+            def progress(done: int, total: int):
+                seen.append(done)
+                return act() if len(seen) == 3 else None
+            return progress
+
         with pytest.raises(wexo.WexoOSError) as cancelled:
-            unit.update_firmware_hex(HEX, lambda done, total: True)
+            unit.update_firmware_hex(HEX, on_third_call(lambda: True))
         assert (cancelled.value.errno, cancelled.value.call) == (errno.ECANCELED, "wexo_pic_firmware_update_hex")
 
-        def fail(done: int, total: int) -> None:
+        def fail() -> None:
             raise KeyError("stop")
         with pytest.raises(KeyError) as raised:
-            unit.update_firmware_hex(HEX, fail)
+            unit.update_firmware_hex(HEX, on_third_call(fail))
         assert isinstance(raised.value.__cause__, wexo.WexoOSError)
         # Each run loaded its first block only.
         assert sim.command("firmware 3") == f"ok {loads + 2} 01 02 03 FF"

@@ -501,9 +501,10 @@ class Unit:
 
     def update_firmware_hex(self, text: str, progress: Optional[Progress] = None) -> None:
         """Loads the firmware of an Intel HEX text. progress(done, total) is
-        called after every block; a true result, or an exception it raises,
-        cancels the update before the next block (the exception is re-raised;
-        a true result gives WexoOSError with errno ECANCELED)."""
+        called after every two-byte item and after each block but the last; a
+        true result, or an exception it raises, cancels the update at once, and
+        the block under way gets no commit (the exception is re-raised; a true
+        result gives WexoOSError with errno ECANCELED)."""
         if progress is None:
             self._call("ZuWexoPicFirmwareUpdateIntelHex", text)
             return

@@ -1,5 +1,7 @@
 #include "firmware/intel_hex.hpp"
 
+#include <bitset>
+
 namespace wexo::firmware {
 
 namespace {
@@ -37,6 +39,9 @@ HexImage parse_intel_hex(std::string_view text) {
     std::size_t at = 0;
     bool open = false;
     Block block;
+    // The loader takes no addresses: data given twice would be sent twice,
+    // the later copy silently winning or landing elsewhere.
+    std::bitset<kMaxBlock> given;
     const auto refuse = [&] {
         image.blocks.clear();
         image.error_line = line;
@@ -57,7 +62,6 @@ HexImage parse_intel_hex(std::string_view text) {
         const uint8_t count = head[0];
         const auto address = static_cast<uint16_t>(head[1] << 8 | head[2]);
         const uint8_t type = head[3];
-        if (type > 1) return refuse();
         uint8_t sum = static_cast<uint8_t>(head[0] + head[1] + head[2] + head[3]);
         std::vector<uint8_t> data(count);
         for (uint8_t& byte : data) {
@@ -68,19 +72,24 @@ HexImage parse_intel_hex(std::string_view text) {
         uint8_t checksum = 0;
         if (!read_byte(text, at, checksum)) return refuse();
         at += 2;
+        if (type > 1) return refuse();
         if (static_cast<uint8_t>(sum + checksum) != 0) return refuse();
+        if (std::size_t{address} + count > kMaxBlock) return refuse();
+        for (std::size_t a = address; a < std::size_t{address} + count; ++a) {
+            if (given.test(a)) return refuse();
+            given.set(a);
+        }
 
         if (!open) {
             block = {address, {}};
             open = true;
         } else if (address != block.address + block.bytes.size()) {
-            if (!block.bytes.empty()) image.blocks.push_back(std::move(block));
+            image.blocks.push_back(std::move(block));
             block = {address, {}};
         }
         block.bytes.insert(block.bytes.end(), data.begin(), data.end());
-        if (block.bytes.size() > kMaxBlock) return refuse();
         if (type == 1) {
-            if (!block.bytes.empty()) image.blocks.push_back(std::move(block));
+            image.blocks.push_back(std::move(block));
             return image;
         }
     }

@@ -23,11 +23,30 @@ constexpr int kAckEvery = 4;  // the loader answers after items 0, 4, 8, ...
 constexpr int kBlockPauseMs = 100;
 constexpr int kMaxItems = static_cast<int>(kMaxBlock / 2);
 
+// Told after every item whether to go on; lets an update report its
+// progress and be cancelled in the middle of a block.
+struct ItemWatch {
+    wexo_progress_fn progress = nullptr;
+    void* user = nullptr;
+    int done_before = 0;  // bytes of the blocks already sent
+    int block_bytes = 0;  // data bytes of the block under way (without its pad)
+    int total = 0;
+
+    // False when the caller cancels after `items` items of the block.
+    bool go_on(int items) const {
+        if (progress == nullptr) return true;
+        const int done = done_before + std::min(2 * items, block_bytes);
+        return progress(done, total, user) == 0;
+    }
+};
+
 // The loader's traffic goes through the serial pass-through calls, whose
-// entry lines it writes like any other caller of them.
+// entry lines it writes like any other caller of them. Sends drain only what
+// is already waiting: the loader's answers carry nothing, and a 1 ms window
+// per item would cost more than the whole item.
 bool send(int index, std::span<const uint8_t> bytes) {
     entry_line("ZuWexoSendSerialData");
-    return send_serial_data(index, bytes.data(), static_cast<int>(bytes.size())) > 0;
+    return send_serial_data(index, bytes.data(), static_cast<int>(bytes.size()), true) > 0;
 }
 
 bool receive(int index, int most) {
@@ -50,7 +69,12 @@ bool transfer_allowed(int index) {
     return true;
 }
 
-int transfer(int index, int address, const uint8_t* data, int count) {
+bool cancelled() {
+    set_system_error(ECANCELED);
+    return false;
+}
+
+int transfer(int index, int address, const uint8_t* data, int count, const ItemWatch& watch = {}) {
     const auto board = Board::of(index);
     if (!board || !offered(board->firmware_transfer())) return 0;
     if (!in_range(count, 0, kMaxItems) || (count > 0 && !outputs_given(data))) return 0;
@@ -59,38 +83,40 @@ int transfer(int index, int address, const uint8_t* data, int count) {
     for (int k = 0; k < count; ++k) {
         if (!send(index, {data + 2 * k, 2})) return 0;
         if (k % kAckEvery == 0 && !receive(index, 4)) return 0;
+        // A cancelled block never gets its commit: the loader keeps no part of it.
+        if (!watch.go_on(k + 1)) return cancelled();
     }
     if (!receive(index, 2) || !send(index, kCommit) || !receive(index, 1)) return 0;
     return result_line("ZuWexoPicFirmwareUpdate:%d:%d", index, address);
 }
 
 // One block transfer as the exported call does it, its entry line included.
-int transfer_block(int index, const Block& block) {
+int transfer_block(int index, const Block& block, const ItemWatch& watch) {
     entry_line("ZuWexoPicFirmwareUpdate");
     set_error(kOk);
     if (!transfer_allowed(index)) return 0;
     const std::vector<uint8_t> items = as_items(block.bytes);
-    return transfer(index, block.address, items.data(), static_cast<int>(items.size() / 2));
+    return transfer(index, block.address, items.data(), static_cast<int>(items.size() / 2), watch);
 }
 
 int update_from_hex(int index, const char* text, wexo_progress_fn progress, void* user) {
     if (!transfer_allowed(index) || !outputs_given(text)) return 0;
     const HexImage image = parse_intel_hex(text);
     // Nothing goes to the unit unless the whole text is good and holds data.
-    if (!offered(image.valid() && !image.blocks.empty())) return 0;
-    const auto total = static_cast<int>(std::min<std::size_t>(image.data_bytes(), INT_MAX));
-    int done = 0;
+    if (!offered(image.valid() && image.data_bytes() > 0)) return 0;
+    ItemWatch watch{progress, user, 0, 0, static_cast<int>(std::min<std::size_t>(image.data_bytes(), INT_MAX))};
     for (std::size_t i = 0; i < image.blocks.size(); ++i) {
         const Block& block = image.blocks[i];
+        watch.block_bytes = static_cast<int>(block.bytes.size());
         // A failed block ends the update: later blocks would be written
         // around a hole, and the result would hide it.
-        if (!transfer_block(index, block)) return 0;
-        done += static_cast<int>(block.bytes.size());
-        if (progress != nullptr && progress(done, total, user) != 0 && i + 1 < image.blocks.size()) {
-            set_system_error(ECANCELED);
-            return 0;
+        if (!transfer_block(index, block, watch)) return 0;
+        watch.done_before += watch.block_bytes;
+        watch.block_bytes = 0;
+        if (i + 1 < image.blocks.size()) {
+            if (!watch.go_on(0)) return cancelled();
+            Sleep(kBlockPauseMs);
         }
-        if (i + 1 < image.blocks.size()) Sleep(kBlockPauseMs);
     }
     return 1;
 }
@@ -133,7 +159,7 @@ extern "C" int wexo_check_intel_hex(const char* text, wexo_hex_summary* summary)
             summary->first_address = -1;
             summary->error_line = image.error_line;
             for (const Block& b : image.blocks) {
-                if (b.bytes.empty()) continue;
+                if (b.bytes.empty()) continue;  // the end record's empty transfer
                 ++summary->blocks;
                 summary->bytes += static_cast<int>(b.bytes.size());
                 if (summary->first_address < 0) summary->first_address = b.address;
@@ -142,6 +168,6 @@ extern "C" int wexo_check_intel_hex(const char* text, wexo_hex_summary* summary)
         }
         // The verdict of the update itself: a valid text with no data is
         // nothing to load either.
-        return image.valid() && !image.blocks.empty() ? 1 : 0;
+        return image.valid() && image.data_bytes() > 0 ? 1 : 0;
     });
 }

@@ -25,6 +25,7 @@ constexpr int kReceivePauseMs = 10;          // pause between partial receives
 constexpr int kMaxConsecutiveFailures = 11;  // receive_until_0xc8: failed receives in a row
 constexpr auto kDrainWindow = std::chrono::milliseconds(1);  // ClearReceiveBuffer
 constexpr auto kDrainSpin = std::chrono::microseconds(120);  // its last stretch, watched awake
+constexpr int kDiscardReceives = 16;          // DiscardWaiting: receives at most
 constexpr int kDefaultTimeoutMs = 1000;      // a socket opened without a receive time-out
 // Longest wait of one receive, so that eleven of them still fit an int of ms.
 constexpr int kLongestReceiveMs = INT32_MAX / kMaxConsecutiveFailures;
@@ -218,6 +219,15 @@ void ClearReceiveBuffer(Link link) {
                                                 : wait_until(link.sock, POLLIN, sleep_until);
         if (ready < 0) return;
         if (ready == 0) continue;
+        if (recv(link.sock, scratch, sizeof(scratch), MSG_DONTWAIT) <= 0) return;
+    }
+}
+
+void DiscardWaiting(Link link) {
+    link.inbox.clear();
+    uint8_t scratch[4096];
+    // Bounded, so that a peer that keeps sending cannot hold the sender.
+    for (int i = 0; i < kDiscardReceives; ++i) {
         if (recv(link.sock, scratch, sizeof(scratch), MSG_DONTWAIT) <= 0) return;
     }
 }

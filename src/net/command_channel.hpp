@@ -106,6 +106,10 @@ long receive_some(Link link, uint8_t* buffer, std::size_t size);
 
 // Discards input already waiting on the link, spending at most about 1 ms.
 void ClearReceiveBuffer(Link link);
+// Discards only what is already waiting, without waiting for more: for
+// exchanges that send many short items in a row, where the window would
+// cost more than the exchange itself.
+void DiscardWaiting(Link link);
 
 // Hex text fields. VAL2HEX returns a static buffer valid until the next call.
 const char* VAL2HEX(uint32_t value, int width);

@@ -46,9 +46,13 @@ bool check_serial_call(int index, const void* bytes, int count) {
 
 }  // namespace
 
-int send_serial_data(int index, const uint8_t* data, int length) {
+int send_serial_data(int index, const uint8_t* data, int length, bool quick) {
     const Link link = unit_link(index);
-    ClearReceiveBuffer(link);
+    if (quick) {
+        DiscardWaiting(link);
+    } else {
+        ClearReceiveBuffer(link);
+    }
     const ssize_t sent = ::send(link.sock, data, static_cast<std::size_t>(length), MSG_NOSIGNAL);
     if (sent < 0) {
         set_system_error(errno);

@@ -4,6 +4,8 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
@@ -118,8 +120,12 @@ int socketconnect(int* sock, int index, uint16_t port) {
         set_error(code);
         return 0;
     }
+    // Every connection to a unit is request and reply: without TCP_NODELAY a
+    // request sent right after another waits for the peer's delayed ACK.
+    const int one = 1;
     if (set_socket_timeout(s.get(), SO_SNDTIMEO, d.timeout_ms) != 0 ||
-        set_socket_timeout(s.get(), SO_RCVTIMEO, d.timeout_ms) != 0) {
+        set_socket_timeout(s.get(), SO_RCVTIMEO, d.timeout_ms) != 0 ||
+        setsockopt(s.get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one)) != 0) {
         set_system_error(errno);
         return 0;
     }

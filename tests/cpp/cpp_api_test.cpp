@@ -253,14 +253,21 @@ TEST_F(CppApiTest, FirmwareProgressAndCancel) {
     std::vector<std::pair<int, int>> seen;
     const auto record = [&](int done, int total) { return seen.emplace_back(done, total), true; };
     ASSERT_TRUE(unit.update_firmware(hex, record));
-    EXPECT_EQ(seen, (std::vector<std::pair<int, int>>{{4, 6}, {6, 6}}));
+    // After every item and between the blocks.
+    EXPECT_EQ(seen, (std::vector<std::pair<int, int>>{{2, 6}, {4, 6}, {4, 6}, {6, 6}}));
     EXPECT_EQ(sim.state(kDigital).firmware, (wexosim::Bytes{5, 6}));
 
-    const wexo::result<void> cancelled = unit.update_firmware(hex, [](int, int) { return false; });
+    // Cancelled on the call between the blocks, after the first one's commit:
+    // the loader is back to commands, and the next update starts cleanly.
+    const wexo::result<void> cancelled = unit.update_firmware(hex, [n = 0](int, int) mutable { return ++n < 3; });
     EXPECT_EQ(cancelled.error(), errc::cancelled);
     EXPECT_EQ(cancelled.error(), std::errc::operation_canceled);
     EXPECT_THROW(
-        (void)unit.update_firmware(hex, [](int, int) -> bool { throw std::runtime_error("stop"); }),
+        (void)unit.update_firmware(hex,
+                                   [n = 0](int, int) mutable -> bool {
+                                       if (++n == 3) throw std::runtime_error("stop");
+                                       return true;
+                                   }),
         std::runtime_error);
     EXPECT_EQ(sim.state(kDigital).firmware_loads, 4);  // each block is committed on its own
 }

@@ -79,8 +79,11 @@ TEST(IntelHex, ChecksEveryRecordAndGathersBlocks) {
         {"one record", ":0400000001020304F2\n:00000401FB\n", 0, {{0, 4}}},
         {"lower case", ":0400000001020304f2\r\n:00000401fb", 0, {{0, 4}}},
         {"gap", ":0400000001020304F2\n:020010000506E3\n:00001201ED\n", 0, {{0, 4}, {0x10, 2}}},
-        {"end record elsewhere", ":0400000001020304F2\n:00000001FF\n", 0, {{0, 4}}},
-        {"no data", ":00000001FF\n", 0, {}},
+        {"end record at 0: an empty block", ":0400000001020304F2\n:00000001FF\n", 0, {{0, 4}, {0, 0}}},
+        {"no data", ":00000001FF\n", 0, {{0, 0}}},
+        {"overlap", ":0400000001020304F2\n:02000200AABB97\n:00000001FF\n", 2, {}},
+        {"past 0xFFFF", ":04FFFE0001020304F5\n:00000001FF\n", 1, {}},
+        {"up to 0xFFFF", ":04FFFC0001020304F7\n:00000001FF\n", 0, {{0xFFFC, 4}, {0, 0}}},
         {"odd count", ":03000000010203F7\n:00000301FC\n", 0, {{0, 3}}},
         {"bad checksum late", ":0400000001020304F2\n:020010000506E4\n:00001201ED\n", 2, {}},
         {"type 4", ":020000040000FA\n:00000001FF\n", 1, {}},
@@ -352,10 +355,23 @@ TEST_F(FirmwareTest, AToolChainImageArrivesByteForByte) {
     const std::string hex = objcopy_hex(image);
     ASSERT_EQ(wexo_check_intel_hex(hex.c_str(), nullptr), 1);
     EXPECT_EQ(ZuWexoPicFirmwareUpdateIntelHex(0, hex.c_str()), 1);
+    // The end record at address 0 closes the image with an empty transfer.
+    const auto frames = sim.frames(0, Endpoint::Data);
+    EXPECT_EQ(std::count(frames.begin(), frames.end(), Bytes{'S', 0, 0}), 1);
     std::vector<uint8_t> expected = image;
     expected.push_back(0xFF);  // the odd byte's pad
     EXPECT_EQ(sim.state(0).firmware, expected);
     EXPECT_EQ(sim.state(0).firmware_loads, 1);
+}
+
+// The empty transfer is one of the update's transfers: its failure is the
+// call's, though the image before it is stored.
+TEST_F(FirmwareTest, TheEmptyTransferCountsInTheResult) {
+    ASSERT_EQ(connected(5), 0);
+    sim.inject(0, Endpoint::Data, {.kind = FaultKind::Silence, .match = {'S', 0, 0}});
+    EXPECT_EQ(ZuWexoPicFirmwareUpdateIntelHex(0, ":0400000001020304F2\n:00000001FF\n"), 0);
+    EXPECT_EQ(error, 10000u + EAGAIN);
+    EXPECT_EQ(sim.state(0).firmware, (Bytes{1, 2, 3, 4}));
 }
 
 TEST_F(FirmwareTest, ABadTextSendsNothing) {
@@ -376,19 +392,23 @@ TEST_F(FirmwareTest, ModelsWithoutTheLoaderAreRefused) {
     EXPECT_TRUE(sim.frames(0, Endpoint::Data).empty());
 }
 
-TEST_F(FirmwareTest, ProgressAndCancellationBetweenBlocks) {
+// Progress comes after every item; a cancel in the middle of a block sends
+// nothing more, the commit byte least of all.
+TEST_F(FirmwareTest, ProgressAndCancellationBetweenItems) {
     ASSERT_EQ(connected(5), 0);
     std::vector<std::pair<int, int>> seen;
-    const auto cancel_after_first = [](int done, int total, void* user) {
+    const auto cancel_at_four = [](int done, int total, void* user) {
         static_cast<std::vector<std::pair<int, int>>*>(user)->emplace_back(done, total);
-        return 1;
+        return done >= 4 ? 1 : 0;
     };
-    EXPECT_EQ(wexo_pic_firmware_update_hex(0, ":0400000001020304F2\n:020010000506E3\n:00001201ED\n",
-                                           cancel_after_first, &seen),
-              0);
+    EXPECT_EQ(wexo_pic_firmware_update_hex(0, ":080000000102030405060708D4\n:00000801F7\n", cancel_at_four, &seen), 0);
     EXPECT_EQ(error, 10000u + ECANCELED);
-    EXPECT_EQ(seen, (std::vector<std::pair<int, int>>{{4, 6}}));
-    EXPECT_EQ(sim.state(0).firmware, (Bytes{1, 2, 3, 4}));
+    EXPECT_EQ(seen, (std::vector<std::pair<int, int>>{{2, 8}, {4, 8}}));
+    ASSERT_TRUE(sim.wait_frames(0, Endpoint::Data, 4));  // start, size, two items
+    const auto frames = sim.frames(0, Endpoint::Data);
+    ASSERT_FALSE(frames.empty());
+    EXPECT_EQ(frames.back(), (Bytes{3, 4}));
+    EXPECT_EQ(sim.state(0).firmware_loads, 0);
 }
 
 }  // namespace

@@ -295,8 +295,9 @@ TEST(SimLoader, TakesTheImageAndReturnsToCommands) {
         {{0xC8, 0x55}, text("ACK\rOK")},
     };
     int n = 0;
+    Bytes stored;
     for (const Load& l : loads) {
-        SCOPED_TRACE(n);
+        SCOPED_TRACE(l.image.size());
         const auto items = static_cast<std::uint8_t>(l.image.size() / 2);
         cl.send(text("@WEX"));
         EXPECT_EQ(cl.exactly(4), text("RDY\r"));
@@ -305,9 +306,14 @@ TEST(SimLoader, TakesTheImageAndReturnsToCommands) {
         EXPECT_EQ(cl.exactly(l.acks.size()), l.acks);
         cl.send(Bytes{'C'});
         EXPECT_EQ(cl.exactly(1), text("!"));
+        // An empty image is answered alike and changes nothing.
+        if (!l.image.empty()) {
+            stored = l.image;
+            ++n;
+        }
         UnitState s = sim.state(0);
-        EXPECT_EQ(s.firmware, l.image);
-        EXPECT_EQ(s.firmware_loads, ++n);
+        EXPECT_EQ(s.firmware, stored);
+        EXPECT_EQ(s.firmware_loads, n);
     }
     cl.send(Bytes{0xE0});
     EXPECT_EQ(cl.exactly(2), (Bytes{0xE0, 0x00}));
