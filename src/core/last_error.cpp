@@ -7,8 +7,17 @@
 // `error` (a copy relocation) stays the one variable both sides use.
 #include <cstdint>
 
-extern "C" {
-// Named `error` in the debug information, as the ABI baseline knows it.
-__attribute__((visibility("default"))) uint32_t error __asm__("wexo_error_storage") = 0;
-}
+// Named `error` in the debug information, as the ABI baseline knows it. The
+// attribute form of the version survives link-time optimisation, which would
+// drop a definition named only by a top-level .symver.
+#if defined(__has_attribute) && __has_attribute(symver)
+#define WEXO_ERROR_VERSION __attribute__((symver("error@WEXO_1.0")))
+#else
+#define WEXO_ERROR_VERSION
 __asm__(".symver wexo_error_storage, error@WEXO_1.0");
+#endif
+
+extern "C" {
+__attribute__((visibility("default"))) WEXO_ERROR_VERSION uint32_t error
+    __asm__("wexo_error_storage") = 0;
+}
