@@ -40,6 +40,8 @@
  *   returns as it would have, and one that has not begun fails with code 1.)
  *   ZuWexoSelectNetworkDevice and ZuWexoSetAutoRequestIdModel change settings
  *   every socket or search reads, and belong before the threads start.
+ * - No call is a cancellation point: a thread cancelled during a call ends
+ *   at its next cancellation point after the call returns.
  * Log lines are written whole, but the lines of several threads interleave.
  */
 #ifndef WEXO_H

@@ -288,4 +288,25 @@ TEST_F(ThreadsTest, EndDuringSearchOrConnectLeavesNothing) {
     }
 }
 
+// A thread cancelled while its search runs: the search ends as it would have
+// (cancelled inside it, the caller's thread would leave the workers running
+// on its stack, or end the process), and the thread ends at its next
+// cancellation point.
+TEST_F(ThreadsTest, CancelledCallerFinishesItsCallFirst) {
+    add_slow_modules(sim, 2);
+    std::atomic<int> found{-2};
+    pthread_t caller;
+    ASSERT_EQ(pthread_create(&caller, nullptr, [](void* out) -> void* {
+        static_cast<std::atomic<int>*>(out)->store(ZuWexoSearch(50));
+        pthread_testcancel();
+        return nullptr;
+    }, &found), 0);
+    std::this_thread::sleep_for(150ms);  // the identifications are waiting
+    pthread_cancel(caller);
+    void* status = nullptr;
+    pthread_join(caller, &status);
+    EXPECT_EQ(status, PTHREAD_CANCELED);
+    EXPECT_EQ(found, 2);
+}
+
 }  // namespace
