@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <set>
 #include <string>
 #include <thread>
@@ -216,13 +217,13 @@ std::set<pid_t> thread_ids() {
     return ids;
 }
 
-// The signals thread tid blocks, bit n-1 for signal n.
-unsigned long long blocked_signals(pid_t tid) {
+// The signals thread tid blocks, bit n-1 for signal n; nothing once it has ended.
+std::optional<unsigned long long> blocked_signals(pid_t tid) {
     std::ifstream status("/proc/self/task/" + std::to_string(tid) + "/status");
     for (std::string line; std::getline(status, line);) {
         if (line.rfind("SigBlk:", 0) == 0) return std::stoull(line.substr(7), nullptr, 16);
     }
-    return 0;
+    return std::nullopt;
 }
 
 // A caller's signal must never run its handler on a helper of the library:
@@ -242,10 +243,16 @@ TEST_F(ThreadsTest, SearchWorkersTakeNoSignals) {
         EXPECT_EQ(ZuWexoSearch(50), 3);
         pthread_sigmask(SIG_SETMASK, nullptr, &after);
     });
-    std::this_thread::sleep_for(200ms);  // the identifications are waiting
+    // The workers, caught while the identifications wait.
     std::vector<unsigned long long> worker_masks;
-    for (pid_t tid : thread_ids()) {
-        if (before.count(tid) == 0 && tid != searcher) worker_masks.push_back(blocked_signals(tid));
+    const auto until = std::chrono::steady_clock::now() + 2s;
+    while (worker_masks.empty() && std::chrono::steady_clock::now() < until) {
+        std::this_thread::sleep_for(5ms);
+        if (searcher == 0) continue;
+        for (pid_t tid : thread_ids()) {
+            if (before.count(tid) != 0 || tid == searcher) continue;
+            if (const auto mask = blocked_signals(tid)) worker_masks.push_back(*mask);
+        }
     }
     caller.join();
     ASSERT_FALSE(worker_masks.empty());
