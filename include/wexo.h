@@ -10,14 +10,15 @@
  *
  * Units are addressed by a device index (0 to 255) into the library's device
  * table. The table itself and the other global data are declared in
- * <wexo_data.h>, kept apart from this header because one of them is named
- * `error`, which clashes with glibc's <error.h>.
+ * <wexo_data.h>, kept apart from this header because one of them is exported
+ * as `error`, the name of glibc's error(3) (see there).
  *
  * Threads. The library keeps no threads: every call runs on the caller's
  * thread and returns when it is done. Only ZuWexoSearch starts worker threads,
  * for its units' configuration queries and identifications, and joins them
- * before it returns; they touch no global, and what a caller sees is what
- * asking the units one after another gives.
+ * before it returns; they block every signal (a handler of the caller's never
+ * runs on them; the caller's own mask is left as it was), touch no global,
+ * and what a caller sees is what asking the units one after another gives.
  * - Calls on different units may run on different threads at the same time.
  *   Calls on one unit must not overlap (their frames would interleave on the
  *   unit's one command channel): use each unit from one thread at a time.
@@ -33,9 +34,14 @@
  *   per thread: a thread may see the code another thread's call stored. Read
  *   the code right after your own call, with one thread per unit; it is
  *   exact only while no other thread's call ends in between.
- * - ZuWexoInit and ZuWexoEnd must not run concurrently with any other call;
+ * - ZuWexoInit and ZuWexoEnd must not run concurrently with any other call.
+ *   (A ZuWexoEnd at shutdown while a search or connect call runs on another
+ *   thread waits for that call, then closes and clears everything; the call
+ *   returns as it would have, and one that has not begun fails with code 1.)
  *   ZuWexoSelectNetworkDevice and ZuWexoSetAutoRequestIdModel change settings
  *   every socket or search reads, and belong before the threads start.
+ * - No call is a cancellation point: a thread cancelled during a call ends
+ *   at its next cancellation point after the call returns.
  * Log lines are written whole, but the lines of several threads interleave.
  */
 #ifndef WEXO_H

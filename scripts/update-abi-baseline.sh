@@ -14,11 +14,13 @@ library="$build/libWEXO.so.1"
 mkdir -p "$top/abi"
 # Only the types of the public headers; no paths, locations or build
 # directories, so that the same library gives the same file anywhere.
-# Source paths are written relative to the top directory.
+# Source paths are written relative to the top directory (a compiler cache
+# with a base directory records them relative to the build directory, with
+# leading ../ steps: those go too).
 raw="$top/abi/libWEXO.so.1.abi.raw"
 abidw --no-corpus-path --no-comp-dir-path --no-show-locs --type-id-style hash \
   --headers-dir "$top/include" --drop-private-types --exported-interfaces-only \
   --out-file "$raw" "$library"
-sed "s|path='$top/|path='|" "$raw" >"$top/abi/libWEXO.so.1.abi"
+sed -e "s|path='$top/|path='|" -e "s|path='\(\.\./\)*|path='|" "$raw" >"$top/abi/libWEXO.so.1.abi"
 rm -f "$raw"
 echo "update-abi-baseline: wrote abi/libWEXO.so.1.abi from $library"

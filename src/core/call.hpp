@@ -11,14 +11,32 @@
 //   }
 #pragma once
 
+#include <pthread.h>
+
 #include "core/state.hpp"
 
 namespace wexo {
+
+// A thread cancelled while one of its calls runs ends at its next
+// cancellation point after the call, never inside it: unwinding there would
+// meet the guard below (and end the process), and leave the mutex, open
+// descriptors or the search's worker threads behind.
+class CancelHeld {
+public:
+    CancelHeld() { pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &old_); }
+    ~CancelHeld() { pthread_setcancelstate(old_, nullptr); }
+    CancelHeld(const CancelHeld&) = delete;
+    CancelHeld& operator=(const CancelHeld&) = delete;
+
+private:
+    int old_ = PTHREAD_CANCEL_ENABLE;
+};
 
 // Entry line, then body under the guard; failure is what a thrown exception
 // returns (0, or -1 for the calls that return an index or a count).
 template <typename Body>
 int api_call(const char* name, int failure, Body&& body) noexcept {
+    const CancelHeld no_cancel;
     entry_line(name);
     return guarded(failure, body);
 }

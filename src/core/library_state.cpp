@@ -2,10 +2,12 @@
 #include <pthread.h>
 #include <unistd.h>
 
+#include <condition_variable>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <mutex>
 
 #include "core/call.hpp"
 #include "core/state.hpp"
@@ -16,7 +18,6 @@ wexo_device xportset[WEXO_MAX_DEVICES];
 int32_t xportcount = 0;
 int32_t xportsearchcount = 0;
 int32_t initialized = 0;
-uint32_t error = 0;
 uint32_t output_loglevel = 0;
 int32_t auto_requestid = 0;
 uint32_t auto_requestid_port = 0;
@@ -54,6 +55,15 @@ constexpr uint32_t kMessageCount = sizeof(kErrorMessages) / sizeof(kErrorMessage
 // not initialise a live mutex again, and End must not destroy a dead one.
 bool mutex_live = false;
 
+// Start and end of the library against the calls that take `mutex`: End on
+// one thread while a search or connect runs on another (shutdown) waits for
+// it, so that it never destroys a mutex in use and the table it clears stays
+// clear. Never destroyed, unlike `mutex`.
+std::mutex lifecycle;
+std::condition_variable idle;      // table_calls fell to 0
+int table_calls = 0;               // admitted calls that have not left
+bool ending = false;               // End has begun: admit nothing
+
 }  // namespace
 
 namespace {
@@ -85,6 +95,21 @@ int result_line(const char* format, ...) {
     write_line(kLogResult, format, args);
     va_end(args);
     return 1;
+}
+
+bool enter_table_call() {
+    const std::lock_guard guard(lifecycle);
+    if (initialized == 0 || ending || !mutex_live) return false;
+    ++table_calls;
+    return true;
+}
+
+void leave_table_call() {
+    {
+        const std::lock_guard guard(lifecycle);
+        --table_calls;
+    }
+    idle.notify_all();
 }
 
 int check_initialized_index(int index) {
@@ -136,6 +161,7 @@ using namespace wexo;
 
 extern "C" WEXO_API int ZuWexoInit(void) {
     return api_call("ZuWexoInit", 0, [] {
+        const std::lock_guard guard(lifecycle);
         xportcount = 0;
         xportsearchcount = 0;
         initialized = 1;
@@ -156,14 +182,20 @@ extern "C" WEXO_API int ZuWexoInit(void) {
 
 extern "C" WEXO_API int ZuWexoEnd(void) {
     return api_call("ZuWexoEnd", 0, [] {
+        std::unique_lock guard(lifecycle);
+        ending = true;
+        idle.wait(guard, [] { return table_calls == 0; });
         for (int i = 0; i < xportcount; ++i) {
             if (record(i).connected != 0) {
                 entry_line("ZuWexoClose");
                 close_channel(i);
             }
         }
+        // A search that ran up to now left its count too: nothing is left.
         xportcount = 0;
+        xportsearchcount = 0;
         initialized = 0;
+        ending = false;
         result_line("ZuWexoEnd:%d", 1);
         if (mutex_live) {
             pthread_mutex_destroy(&mutex);
@@ -175,8 +207,8 @@ extern "C" WEXO_API int ZuWexoEnd(void) {
 
 extern "C" WEXO_API int ZuWexoGetLastError(void) {
     return api_call("ZuWexoGetLastError", 0, [] {
-        result_line("ZuWexoGetLastError:%d", static_cast<int>(error));
-        return static_cast<int>(error);
+        result_line("ZuWexoGetLastError:%d", static_cast<int>(wexo_last_error));
+        return static_cast<int>(wexo_last_error);
     });
 }
 
@@ -184,7 +216,7 @@ extern "C" WEXO_API int ZuWexoGetLastErrorMessage(char* buffer) {
     return api_call("ZuWexoGetLastErrorMessage", 0, [&] {
         // Nowhere to write: the code stays for the caller to read.
         if (buffer == nullptr) return 0;
-        const uint32_t code = error;
+        const uint32_t code = wexo_last_error;
         if (code < WEXO_ERR_SYSTEM_BASE) {
             // Codes 14..9999 are never stored; an empty text is the safe answer.
             const char* text = code < kMessageCount ? kErrorMessages[code] : "";

@@ -40,13 +40,13 @@ inline void set_error(uint32_t code) {
         d->error = code;
         d->error_set = true;
     } else {
-        ::error = code;
+        wexo_last_error = code;
     }
 }
 // The code as the caller's calls so far have left it.
 inline uint32_t last_error() {
     if (const Deferred* d = t_deferred; d != nullptr && d->error_set) [[unlikely]] return d->error;
-    return ::error;
+    return wexo_last_error;
 }
 // Stores an operating-system error number the way every socket failure is reported.
 inline void set_system_error(int err) { set_error(static_cast<uint32_t>(err) + WEXO_ERR_SYSTEM_BASE); }
@@ -96,6 +96,13 @@ inline int32_t record_count() {
 inline void add_records(int32_t n) {
     std::atomic_ref<int32_t>(xportcount).fetch_add(n, std::memory_order_release);
 }
+
+// Admission of the calls that take the library mutex (search, connect,
+// close): true while the library is initialised and ZuWexoEnd has not begun,
+// and the call then counts as running until leave_table_call(). ZuWexoEnd
+// waits for the running ones before it closes and clears the table.
+bool enter_table_call();
+void leave_table_call();
 
 // Serial rate in bit/s of a module baud code; 0 for codes without an entry.
 int baud_rate_of(uint8_t baud_code);

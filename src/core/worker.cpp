@@ -2,6 +2,7 @@
 #include "core/worker.hpp"
 
 #include <pthread.h>
+#include <signal.h>
 
 #include <netinet/in.h>
 
@@ -41,6 +42,25 @@ void* worker_main(void* pool) {
     return nullptr;
 }
 
+// The workers are the library's own business: no signal of the caller's may
+// be delivered to them. A thread starts with its creator's mask, so every
+// signal is blocked while they are started and the caller's mask is put back
+// after.
+class SignalsBlocked {
+public:
+    SignalsBlocked() {
+        sigset_t all;
+        sigfillset(&all);
+        pthread_sigmask(SIG_SETMASK, &all, &saved_);
+    }
+    ~SignalsBlocked() { pthread_sigmask(SIG_SETMASK, &saved_, nullptr); }
+    SignalsBlocked(const SignalsBlocked&) = delete;
+    SignalsBlocked& operator=(const SignalsBlocked&) = delete;
+
+private:
+    sigset_t saved_;
+};
+
 std::vector<std::vector<std::size_t>> group_by_address(const std::vector<Deferred>& slots) {
     std::vector<std::vector<std::size_t>> groups;
     std::vector<in_addr_t> addresses;
@@ -72,11 +92,14 @@ void run_deferred(std::vector<Deferred>& slots, const std::function<int()>& job,
     const std::size_t wanted =
         std::min(pool.groups.size(), static_cast<std::size_t>(std::max(max_workers, 1))) - 1;
     threads.reserve(wanted);
-    for (std::size_t i = 0; i < wanted; ++i) {
-        pthread_t thread;
-        // Out of threads: the ones running, and this thread, share the rest.
-        if (pthread_create(&thread, &attr, worker_main, &pool) != 0) break;
-        threads.push_back(thread);
+    {
+        const SignalsBlocked blocked;
+        for (std::size_t i = 0; i < wanted; ++i) {
+            pthread_t thread;
+            // Out of threads: the ones running, and this thread, share the rest.
+            if (pthread_create(&thread, &attr, worker_main, &pool) != 0) break;
+            threads.push_back(thread);
+        }
     }
     pthread_attr_destroy(&attr);
     pool.drain();

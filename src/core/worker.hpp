@@ -31,7 +31,9 @@ extern constinit thread_local Deferred* t_deferred;
 // record slot.index, and stores what it returns in slot.result. Slots whose
 // records share one IPv4 address run one after another, in slot order, on one
 // thread, as a module serves one connection at a time. Work that finds no
-// thread runs on the calling thread, deferred all the same.
+// thread runs on the calling thread, deferred all the same. The threads block
+// every signal (the caller's mask is as it was on return) and are all joined
+// before this returns.
 void run_deferred(std::vector<Deferred>& slots, const std::function<int()>& job, int max_workers);
 
 // Runs job for one slot on the calling thread, deferred like a worker's run.

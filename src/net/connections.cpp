@@ -48,6 +48,7 @@ int first_record(Match&& matches) {
 template <typename Match>
 int connect_match(Match&& matches) {
     TableLock lock;
+    if (!lock.held()) return lock_refused();
     const int match = first_record(matches);
     if (match < 0) {
         set_error(kNoMatch);
@@ -111,6 +112,7 @@ int add_over_masquerade(const char* host, int timeout_ms, int data_port, int udp
 int connect_over_masquerade(const char* host, int timeout_ms, int data_port, int cp_port,
                             int udp_port) {
     TableLock lock;
+    if (!lock.held()) return lock_refused();
     const int index = add_over_masquerade(host, timeout_ms, data_port, udp_port);
     if (index < 0) return -1;
     output_log(kLogResult, "ZuWexoConnectOverIPMasquerade:%s:%d:%d:%d:%d", host, timeout_ms,
@@ -120,6 +122,7 @@ int connect_over_masquerade(const char* host, int timeout_ms, int data_port, int
 
 int add_unit(const char* host, int timeout_ms) {
     TableLock lock;
+    if (!lock.held()) return lock_refused();
     const int index = add_over_masquerade(host, timeout_ms, 0, kConfigPort);
     if (index < 0) return -1;
     record(index).cp_port = kDefaultCpPort;
@@ -131,6 +134,7 @@ int connect_direct2(const char* host, int timeout_ms, int data_port) {
     int result = -1;
     {
         TableLock lock;
+        if (!lock.held()) return lock_refused();
         if (!table_has_room()) return -1;
         const DirectSlot slot = choose_direct_slot();
         set_fresh_record(slot.index, timeout_ms);
@@ -238,6 +242,7 @@ extern "C" WEXO_API int ZuWexoConnect(int index) {
         // Locked before the check, which reads the record count that a
         // direct connect on another thread may be changing.
         wexo::TableLock lock;
+        if (!lock.held()) return wexo::lock_refused();
         if (!wexo::check_common(index, 0)) return -1;
         return wexo::connect_(index, wexo::kDefaultCpPort);
     });

@@ -235,6 +235,7 @@ int get_xport_information2(const ModuleSocket& socket, int index, int timeout_ms
 
 int search(int timeout_ms) {
     TableLock lock;
+    if (!lock.held()) return lock_refused();
     for (int i = 0; i < WEXO_MAX_DEVICES; ++i) reset_for_search(i);
     xportcount = 0;
 

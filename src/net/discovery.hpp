@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <span>
 
+#include "core/state.hpp"
 #include "net/module_udp.hpp"
 #include "net/unit_socket.hpp"
 #include "wexo_data.h"
@@ -74,13 +75,32 @@ int get_xport_information2(const ModuleSocket& socket, int index, int timeout_ms
 // Body of ZuWexoSearch after the initialised check.
 int search(int timeout_ms);
 
-// Holds the library mutex that serialises the search and the connect calls.
+// Holds the library mutex that serialises the search, the connect calls and
+// close. Refused (held() false) once ZuWexoEnd has begun or the library is
+// not initialised: End waits for the calls that hold it, then destroys it.
 class TableLock {
 public:
-    TableLock() { pthread_mutex_lock(&::mutex); }
-    ~TableLock() { pthread_mutex_unlock(&::mutex); }
+    TableLock() : held_(enter_table_call()) {
+        if (held_) pthread_mutex_lock(&::mutex);
+    }
+    ~TableLock() {
+        if (!held_) return;
+        pthread_mutex_unlock(&::mutex);
+        leave_table_call();
+    }
     TableLock(const TableLock&) = delete;
     TableLock& operator=(const TableLock&) = delete;
+    bool held() const { return held_; }
+
+private:
+    bool held_;
 };
+
+// The failure of a search or connect call whose lock was refused: code 1,
+// as for any call after ZuWexoEnd.
+inline int lock_refused() {
+    set_error(kNotInitialized);
+    return -1;
+}
 
 }  // namespace wexo

@@ -193,10 +193,11 @@ using namespace wexo;
 
 extern "C" WEXO_API int ZuWexoClose(int index) {
     return api_call("ZuWexoClose", 0, [&] {
-        // Under the lock once the library runs: a direct connect call on
+        // Under the lock while the library runs: a direct connect call on
         // another thread may choose this record as soon as it is closed.
-        if (initialized == 0) return close_channel(index);
-        TableLock lock;
+        // Without it (not initialised, or ZuWexoEnd under way) it closes all
+        // the same.
+        const TableLock lock;
         return close_channel(index);
     });
 }

@@ -4,8 +4,18 @@
 // race report fails the test binary; the races on the last-error code and
 // the log mask, which are process-wide by design, are suppressed in
 // tsan.supp. Outside TSan these tests still check every value.
+#include <dirent.h>
+#include <signal.h>
+#include <unistd.h>
+
 #include <array>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
+#include <fstream>
+#include <functional>
+#include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -16,6 +26,7 @@
 namespace {
 
 using wexosim::UnitConfig;
+using namespace std::chrono_literals;
 
 // A board reached on its data port only; model and inputs as given.
 UnitConfig board(int n, int model, uint32_t inputs) {
@@ -176,6 +187,133 @@ TEST_F(ThreadsTest, SearchRunsAgainstConnectCallsOnOtherUnits) {
     for (int index : direct) EXPECT_GE(index, 0);
     for (int index : by_address) EXPECT_GE(index, -1);
     EXPECT_EQ(ZuWexoSearch(50), 2);
+}
+
+// ---- the search's helper threads, and ZuWexoEnd during a search or connect
+
+// Module units 10.200.0.2.. whose identification replies come 400 ms late: a
+// search or connect call on them is still running 150 ms after it began.
+void add_slow_modules(wexosim::Simulator& sim, int count) {
+    for (int n = 2; n < 2 + count; ++n) {
+        UnitConfig module = board(n, 2, 0);
+        module.module = true;
+        sim.add_unit(module);
+    }
+    sim.start();
+    wexosim::Fault late;
+    late.delay = wexosim::Millis{400};
+    late.count = wexosim::kForever;
+    for (int u = 0; u < count; ++u) sim.inject(u, wexosim::Endpoint::Data, late);
+}
+
+std::set<pid_t> thread_ids() {
+    std::set<pid_t> ids;
+    if (DIR* dir = opendir("/proc/self/task")) {
+        while (dirent* entry = readdir(dir)) {
+            if (entry->d_name[0] != '.') ids.insert(std::stoi(entry->d_name));
+        }
+        closedir(dir);
+    }
+    return ids;
+}
+
+// The signals thread tid blocks, bit n-1 for signal n; nothing once it has ended.
+std::optional<unsigned long long> blocked_signals(pid_t tid) {
+    std::ifstream status("/proc/self/task/" + std::to_string(tid) + "/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("SigBlk:", 0) == 0) return std::stoull(line.substr(7), nullptr, 16);
+    }
+    return std::nullopt;
+}
+
+// A caller's signal must never run its handler on a helper of the library:
+// the search's workers block every signal, and the caller's own mask (here
+// SIGUSR2 blocked) is as it was when the search returns.
+TEST_F(ThreadsTest, SearchWorkersTakeNoSignals) {
+    add_slow_modules(sim, 3);
+    const std::set<pid_t> before = thread_ids();
+    std::atomic<pid_t> searcher{0};
+    sigset_t after;
+    std::thread caller([&] {
+        sigset_t usr2;
+        sigemptyset(&usr2);
+        sigaddset(&usr2, SIGUSR2);
+        pthread_sigmask(SIG_SETMASK, &usr2, nullptr);
+        searcher = gettid();
+        EXPECT_EQ(ZuWexoSearch(50), 3);
+        pthread_sigmask(SIG_SETMASK, nullptr, &after);
+    });
+    // The workers, caught while the identifications wait.
+    std::vector<unsigned long long> worker_masks;
+    const auto until = std::chrono::steady_clock::now() + 2s;
+    while (worker_masks.empty() && std::chrono::steady_clock::now() < until) {
+        std::this_thread::sleep_for(5ms);
+        if (searcher == 0) continue;
+        for (pid_t tid : thread_ids()) {
+            if (before.count(tid) != 0 || tid == searcher) continue;
+            if (const auto mask = blocked_signals(tid)) worker_masks.push_back(*mask);
+        }
+    }
+    caller.join();
+    ASSERT_FALSE(worker_masks.empty());
+    unsigned long long caller_signals = 0;
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGUSR1, SIGUSR2, SIGALRM, SIGCHLD, SIGPIPE}) {
+        caller_signals |= 1ull << (sig - 1);
+    }
+    for (unsigned long long mask : worker_masks) EXPECT_EQ(mask & caller_signals, caller_signals);
+    EXPECT_EQ(sigismember(&after, SIGUSR2), 1);
+    EXPECT_EQ(sigismember(&after, SIGINT), 0);
+}
+
+// ZuWexoEnd on another thread while a search or a connect call runs (a
+// shutdown): once End and the call have returned, no record is counted or
+// connected and no descriptor is left open.
+TEST_F(ThreadsTest, EndDuringSearchOrConnectLeavesNothing) {
+    add_slow_modules(sim, 2);
+    const int fds = wexotest::open_fd_count();
+    const std::vector<std::pair<const char*, std::function<int()>>> calls = {
+        {"search", [] { return ZuWexoSearch(50); }},
+        {"connect", [] { return ZuWexoConnectDirect2("10.200.0.2", 1000, 10003); }},
+    };
+    for (const auto& [name, call] : calls) {
+        ZuWexoInit();
+        std::thread running([&] { call(); });
+        std::this_thread::sleep_for(150ms);
+        ZuWexoEnd();
+        running.join();
+        EXPECT_EQ(xportcount, 0) << name;
+        EXPECT_EQ(xportsearchcount, 0) << name;
+        int connected = 0;
+        for (const wexo_device& rec : xportset) connected += rec.connected != 0;
+        EXPECT_EQ(connected, 0) << name;
+        // The simulator closes its end of a closed connection a moment later.
+        const auto until = std::chrono::steady_clock::now() + 2s;
+        while (wexotest::open_fd_count() != fds && std::chrono::steady_clock::now() < until) {
+            std::this_thread::sleep_for(1ms);
+        }
+        EXPECT_EQ(wexotest::open_fd_count(), fds) << name;
+    }
+}
+
+// A thread cancelled while its search runs: the search ends as it would have
+// (cancelled inside it, the caller's thread would leave the workers running
+// on its stack, or end the process), and the thread ends at its next
+// cancellation point.
+TEST_F(ThreadsTest, CancelledCallerFinishesItsCallFirst) {
+    add_slow_modules(sim, 2);
+    std::atomic<int> found{-2};
+    pthread_t caller;
+    ASSERT_EQ(pthread_create(&caller, nullptr, [](void* out) -> void* {
+        static_cast<std::atomic<int>*>(out)->store(ZuWexoSearch(50));
+        pthread_testcancel();
+        return nullptr;
+    }, &found), 0);
+    std::this_thread::sleep_for(150ms);  // the identifications are waiting
+    pthread_cancel(caller);
+    void* status = nullptr;
+    pthread_join(caller, &status);
+    EXPECT_EQ(status, PTHREAD_CANCELED);
+    EXPECT_EQ(found, 2);
 }
 
 }  // namespace
