@@ -64,6 +64,10 @@ void Gateway::start() {
     }
     json_ = std::make_unique<JsonPublisher>(config_, store_, metrics_);
     json_->start();
+    if (config_.mqtt.sparkplug) {
+        sparkplug_ = std::make_unique<SparkplugPublisher>(config_, store_, metrics_);
+        sparkplug_->start();
+    }
     if (config_.search) search();
     for (auto& [name, poller] : pollers_) poller->start();
     started_ = true;
@@ -142,9 +146,11 @@ void Gateway::tick() {
 }
 
 void Gateway::stop() {
+    if (sparkplug_) sparkplug_->stop();
     if (json_) json_->stop();
     for (auto& [name, poller] : pollers_) poller->stop();
     pollers_.clear();
+    sparkplug_.reset();
     json_.reset();
 }
 

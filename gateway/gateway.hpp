@@ -12,6 +12,7 @@
 #include "json_publisher.hpp"
 #include "metrics.hpp"
 #include "poller.hpp"
+#include "sparkplug_publisher.hpp"
 #include "unit_state.hpp"
 
 namespace wexo::gateway {
@@ -41,6 +42,7 @@ private:
     UnitStore store_;
     std::map<std::string, std::unique_ptr<UnitPoller>> pollers_;
     std::unique_ptr<JsonPublisher> json_;
+    std::unique_ptr<SparkplugPublisher> sparkplug_;
     std::chrono::steady_clock::time_point next_scan_;
     std::optional<std::chrono::steady_clock::time_point> broker_lost_;
     bool safe_applied_ = false;

@@ -8,6 +8,7 @@ loopback port, wexo-sim's units on 10.200.0.x, the gateway in between.
 """
 import json
 import os
+import re
 import signal
 import socket
 import subprocess
@@ -283,8 +284,81 @@ def scenario_outage():
     mq.wait()
 
 
+PROTO = os.path.join(os.path.dirname(os.path.abspath(__file__)), "../../gateway/sparkplug/sparkplug_b.proto")
+PAYLOAD = "org.eclipse.tahu.protobuf.Payload"
+
+
+def decode(hex_payload):
+    """A Sparkplug payload as protoc's text form."""
+    r = subprocess.run(["protoc", f"--proto_path={os.path.dirname(PROTO)}", f"--decode={PAYLOAD}",
+                        os.path.basename(PROTO)], input=bytes.fromhex(hex_payload), capture_output=True)
+    return r.stdout.decode()
+
+
+def encode(text):
+    return subprocess.run(["protoc", f"--proto_path={os.path.dirname(PROTO)}", f"--encode={PAYLOAD}",
+                           os.path.basename(PROTO)], input=text.encode(), capture_output=True, check=True).stdout
+
+
+def bdseq(text):
+    m = re.search(r'name: "bdSeq".*?long_value: (\d+)', text, re.S)
+    return int(m.group(1)) if m else 0  # proto2 leaves out a default 0? long_value 0 still shows
+
+
+def scenario_sparkplug():
+    """Births in order with seq and bdSeq, DDATA by exception, DCMD writes,
+    NCMD rebirth without a reconnect, DDEATH/DBIRTH for a unit that goes away,
+    a new bdSeq after the broker comes back, NDEATH on a clean end."""
+    mq = broker()
+    sim = units_sim()
+    group = "spBv1.0/plant"
+    sub = Subscriber("spBv1.0/#", extra=("-F", "%t %x"))
+    gw = start_gateway(config("sparkplug = true"))
+    types = lambda: [t.split("/")[2] + ("/" + t.split("/")[4] if len(t.split("/")) > 4 else "") for t, _ in sub.lines()]
+    wait_for(lambda: "DBIRTH/press" in types() and "DBIRTH/valve" in types(), "births")
+    t = types()
+    check(t[0] == "NBIRTH" and t.index("DBIRTH/press") > 0, f"NBIRTH first: {t[:4]}")
+    nbirth = decode(sub.payloads(f"{group}/NBIRTH/gw1")[0])
+    check("seq: 0" in nbirth and 'name: "Node Control/Rebirth"' in nbirth and bdseq(nbirth) == 0, "NBIRTH seq 0, bdSeq 0")
+    dbirth = decode(sub.payloads(f"{group}/DBIRTH/gw1/press")[0])
+    check('name: "di/0"' in dbirth and "boolean_value: true" in dbirth, "DBIRTH has names and values")
+
+    sim.cmd("input 0 1 1")
+    wait_for(lambda: any("boolean_value: true" in decode(p) for p in sub.payloads(f"{group}/DDATA/gw1/press")),
+             "DDATA of the input change")
+    dcmd = encode('metrics { name: "do/0" datatype: 11 boolean_value: true }')
+    subprocess.run(
+        ["mosquitto_pub", "-p", str(PORT), "-t", f"{group}/DCMD/gw1/press", "-s"], input=dcmd, check=True)
+    wait_for(lambda: "outputs=0x1 " in sim.cmd("state 0"), "DCMD reached the unit")
+
+    births = len(sub.payloads(f"{group}/NBIRTH/gw1"))
+    ncmd = encode('metrics { name: "Node Control/Rebirth" datatype: 11 boolean_value: true }')
+    subprocess.run(["mosquitto_pub", "-p", str(PORT), "-t", f"{group}/NCMD/gw1", "-s"], input=ncmd, check=True)
+    wait_for(lambda: len(sub.payloads(f"{group}/NBIRTH/gw1")) > births, "rebirth")
+    check(bdseq(decode(sub.payloads(f"{group}/NBIRTH/gw1")[-1])) == 0, "rebirth keeps bdSeq")
+
+    sim.cmd("restart 0 2000")
+    wait_for(lambda: "DDEATH/press" in types(), "DDEATH of a unit that went away")
+    n = len(sub.payloads(f"{group}/DBIRTH/gw1/press"))
+    wait_for(lambda: len(sub.payloads(f"{group}/DBIRTH/gw1/press")) > n, "DBIRTH when it is back", 15)
+
+    sub.stop()
+    mq.kill()
+    mq.wait()
+    mq = broker()
+    sub = Subscriber("spBv1.0/#", extra=("-F", "%t %x"))
+    wait_for(lambda: sub.payloads(f"{group}/NBIRTH/gw1"), "NBIRTH after the broker came back")
+    check(bdseq(decode(sub.payloads(f"{group}/NBIRTH/gw1")[0])) >= 1, "a new session has a new bdSeq")
+    check(stop_gateway(gw) == 0, "SIGTERM ends with 0")
+    wait_for(lambda: sub.payloads(f"{group}/NDEATH/gw1"), "NDEATH before a clean end")
+    sub.stop()
+    sim.stop()
+    mq.terminate()
+    mq.wait()
+
+
 try:
-    {"units": scenario_units, "outage": scenario_outage}[SCENARIO]()
+    {"units": scenario_units, "outage": scenario_outage, "sparkplug": scenario_sparkplug}[SCENARIO]()
 finally:
     for p in procs:
         if p.poll() is None:
