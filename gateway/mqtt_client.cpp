@@ -36,6 +36,8 @@ MqttClient::MqttClient(const MqttConfig& config, std::string client_id)
     mosq_ = mosquitto_new(client_id_.c_str(), true, this);
     if (mosq_ == nullptr) throw std::runtime_error("mosquitto_new failed");
     mosquitto_int_option(mosq_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
+    // Small messages go out at once, not after the broker's delayed ACK.
+    mosquitto_int_option(mosq_, MOSQ_OPT_TCP_NODELAY, 1);
     // Publishes come from other threads than the network thread.
     mosquitto_threaded_set(mosq_, true);
     mosquitto_connect_v5_callback_set(mosq_, &MqttClient::connect_cb);
