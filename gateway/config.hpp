@@ -83,7 +83,7 @@ struct Config {
     bool search = false;
     int search_window_ms = 1000;
     int rescan_s = 0;
-    int timeout_ms = 500;
+    int timeout_ms = 200;
     int retry_min_ms = 500;
     int retry_max_ms = 30000;
     int fail_after = 2;  // failed poll rounds in a row that make a unit offline

@@ -150,6 +150,7 @@ poll_ms = 100
 analog_poll_ms = 200
 retry_min_ms = 100
 retry_max_ms = 500
+timeout_ms = 100
 
 [mqtt]
 url = "mqtt://127.0.0.1:{port}"
@@ -232,6 +233,19 @@ def scenario_units():
     seen = len(sub.payloads(status))
     wait_for(lambda: any(json.loads(p)["online"] for p in sub.payloads(status)[seen:]), "unit online again", 15)
     check(json.loads(sub.payloads(f"{BASE}/valve/status")[-1])["online"], "the other unit stayed online")
+
+    # A unit that falls silent does not hold up the other, and is back once it answers.
+    vstatus = f"{BASE}/valve/status"
+    seen = len(sub.payloads(vstatus))
+    sim.cmd("fault 1 data silence count=forever")
+    wait_for(lambda: any(not json.loads(p)["online"] for p in sub.payloads(vstatus)[seen:]), "silent unit offline")
+    flips = len(sub.payloads(f"{BASE}/press/di/3"))
+    sim.cmd("input 0 3 1")
+    sub.wait(f"{BASE}/press/di/3", lambda p: value(p) == 1 and len(sub.payloads(f"{BASE}/press/di/3")) > flips,
+             "the other unit is polled meanwhile", timeout=2)
+    sim.cmd("clear-faults 1")
+    seen = len(sub.payloads(vstatus))
+    wait_for(lambda: any(json.loads(p)["online"] for p in sub.payloads(vstatus)[seen:]), "silent unit back", 15)
 
     check(stop_gateway(gw) == 0, "SIGTERM ends with 0")
     sub.wait(f"{BASE}/status", lambda p: p == "offline")
