@@ -38,8 +38,9 @@ def write(name, text):
 
 
 def broker(port=PORT, extra=""):
+    # As root mosquitto would drop to its own user, who cannot read the test's files.
     conf = write(f"mosquitto-{port}.conf", f"listener {port} 127.0.0.1\nallow_anonymous true\n"
-                 f"persistence false\n{extra}")
+                 f"persistence false\nuser root\nlog_dest none\n{extra}")
     p = spawn(["mosquitto", "-c", conf], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     wait_for(lambda: port_open(port), "broker up")
     return p
@@ -371,8 +372,65 @@ def scenario_sparkplug():
     mq.wait()
 
 
+def certificates():
+    """A CA, the central broker's certificate and two client certificates."""
+    def run(*args):
+        subprocess.run(["openssl", *args], cwd=WORK, check=True, capture_output=True)
+    ec = ["-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes"]
+    run("req", "-x509", *ec, "-keyout", "ca.key", "-out", "ca.crt", "-subj", "/CN=test-ca", "-days", "1")
+    write("san.ext", "subjectAltName=IP:127.0.0.1\n")
+    for name in ("server", "gw2", "bridge", "operator"):
+        run("req", *ec, "-keyout", f"{name}.key", "-out", f"{name}.csr", "-subj", f"/CN={name}")
+        run("x509", "-req", "-in", f"{name}.csr", "-CA", "ca.crt", "-CAkey", "ca.key", "-CAcreateserial",
+            "-out", f"{name}.crt", "-days", "1", *(["-extfile", "san.ext"] if name == "server" else []))
+    return lambda name: [os.path.join(WORK, f) for f in ("ca.crt", f"{name}.crt", f"{name}.key")]
+
+
+def scenario_topology():
+    """Two gateways share a central broker that takes only TLS with a client
+    certificate: gw2 connects to it directly, gw1 through a site broker
+    bridged to it; a write from the central broker reaches gw1's unit."""
+    files = certificates()
+    central_port = 18883
+    ca, server_crt, server_key = files("server")
+    central = broker(central_port, f"cafile {ca}\ncertfile {server_crt}\nkeyfile {server_key}\n"
+                                   "require_certificate true\nuse_identity_as_username true\n")
+    _, bridge_crt, bridge_key = files("bridge")
+    site = broker(PORT, f"connection central\naddress 127.0.0.1:{central_port}\ntopic wexo/# both 1\n"
+                        f"bridge_cafile {ca}\nbridge_certfile {bridge_crt}\nbridge_keyfile {bridge_key}\n")
+    sim = units_sim()
+    gw1_config = write("gw1.toml", '[gateway]\nsite = "plant"\nname = "gw1"\nretry_min_ms = 100\n'
+                       f'[mqtt]\nurl = "mqtt://127.0.0.1:{PORT}"\n'
+                       '[[unit]]\nname = "press"\nhost = "10.200.0.2"\nport = 10003\nwritable = ["do/0"]\n')
+    _, gw2_crt, gw2_key = files("gw2")
+    gw2_config = write("gw2.toml", '[gateway]\nsite = "plant"\nname = "gw2"\nretry_min_ms = 100\n'
+                       f'[mqtt]\nurl = "mqtts://127.0.0.1:{central_port}"\nca_file = "{ca}"\n'
+                       f'cert_file = "{gw2_crt}"\nkey_file = "{gw2_key}"\n'
+                       '[[unit]]\nname = "valve"\nhost = "10.200.0.3"\nport = 10003\n')
+    _, op_crt, op_key = files("operator")
+    tls = ("-h", "127.0.0.1", "--cafile", ca, "--cert", op_crt, "--key", op_key)
+    sub = Subscriber("wexo/#", central_port, tls)
+    anonymous = Subscriber("wexo/#", central_port, ("-h", "127.0.0.1", "--cafile", ca))
+    gws = [start_gateway(gw1_config), start_gateway(gw2_config)]
+    sub.wait("wexo/plant/gw2/valve/status", lambda p: json.loads(p)["online"], "gw2 over TLS with its certificate")
+    sub.wait("wexo/plant/gw1/press/di/0", what="gw1's values through the bridge")
+    subprocess.run(["mosquitto_pub", "-p", str(central_port), *tls, "-t", "wexo/plant/gw1/press/do/0/set", "-m", "1",
+                    "-q", "1"], check=True)
+    sub.wait("wexo/plant/gw1/press/do/0/result", lambda p: '"ok":true' in p, "a write from the central broker")
+    check("outputs=0x1 " in sim.cmd("state 0"), "the write reached gw1's unit")
+    check(anonymous.lines() == [], "no certificate, no data")
+    for gw in gws:
+        check(stop_gateway(gw) == 0, "SIGTERM ends with 0")
+    for p in (sub, anonymous):
+        p.stop()
+    sim.stop()
+    for b in (site, central):
+        b.terminate()
+        b.wait()
+
+
 try:
-    {"units": scenario_units, "outage": scenario_outage, "sparkplug": scenario_sparkplug}[SCENARIO]()
+    {"units": scenario_units, "topology": scenario_topology, "outage": scenario_outage, "sparkplug": scenario_sparkplug}[SCENARIO]()
 finally:
     for p in procs:
         if p.poll() is None:
