@@ -130,24 +130,27 @@ int main(int argc, char** argv) {
         log(Level::kNotice, "running: %s/%s, %zu configured units", config->site.c_str(), config->name.c_str(),
             config->units.size());
         int sig = 0;
+        std::unique_ptr<Config> next;
         while (sig == 0) {
             // Wake often enough for the watchdog and the periodic work.
             const long wait_ms = watchdog ? std::min<long>(1000, static_cast<long>(watchdog_usec / 2000)) : 1000;
             timespec timeout{wait_ms / 1000, (wait_ms % 1000) * 1000000};
             siginfo_t info;
             const int got = sigtimedwait(&signals, &info, &timeout);
-            if (got > 0) sig = got;
             if (watchdog) sd_notify(0, "WATCHDOG=1");
             gateway->tick();
-        }
-        if (sig == SIGHUP) {
-            std::unique_ptr<Config> next;
-            try {
-                next = std::make_unique<Config>(load_config(options.config));
-            } catch (const ConfigError& e) {
-                log(Level::kError, "reload refused, the running configuration stays: %s", e.what());
+            if (got != SIGHUP) {
+                if (got > 0) sig = got;
                 continue;
             }
+            try {
+                next = std::make_unique<Config>(load_config(options.config));
+                sig = got;
+            } catch (const ConfigError& e) {
+                log(Level::kError, "reload refused, the running configuration stays: %s", e.what());
+            }
+        }
+        if (sig == SIGHUP) {
             sd_notify(0, "RELOADING=1");
             log(Level::kNotice, "reloading %s", options.config.c_str());
             gateway->stop();

@@ -197,7 +197,8 @@ def scenario_units():
     mq = broker()
     sim = units_sim()
     sub = Subscriber("wexo/#")
-    gw = start_gateway(config())
+    config_path = config()
+    gw = start_gateway(config_path)
     sub.wait(f"{BASE}/status", lambda p: p == "online")
     sub.wait(f"{BASE}/press/status", lambda p: json.loads(p)["online"] and json.loads(p)["model"] == 17)
     sub.wait(f"{BASE}/press/di/2", lambda p: value(p) == 1, "di/2 = 1 from the unit's inputs 0x05")
@@ -247,6 +248,15 @@ def scenario_units():
     sim.cmd("clear-faults 1")
     seen = len(sub.payloads(vstatus))
     wait_for(lambda: any(json.loads(p)["online"] for p in sub.payloads(vstatus)[seen:]), "silent unit back", 15)
+
+    # A reload with a faulty file keeps the running configuration, without a break.
+    good = open(config_path).read()
+    write("gateway.toml", good + "bogus = 1\n")
+    seen = len(sub.payloads(f"{BASE}/status"))
+    gw.send_signal(signal.SIGHUP)
+    time.sleep(0.5)
+    check(gw.poll() is None and sub.payloads(f"{BASE}/status")[seen:] == [], "faulty reload refused, gateway runs on")
+    write("gateway.toml", good)
 
     check(stop_gateway(gw) == 0, "SIGTERM ends with 0")
     sub.wait(f"{BASE}/status", lambda p: p == "offline")
