@@ -92,6 +92,12 @@ void UnitStore::set_online(const std::string& name, const UnitInfo& info) {
         std::lock_guard lock(mutex_);
         auto it = units_.find(name);
         if (it == units_.end()) return;
+        const UnitInfo& was = it->second.snap.info;
+        // A reconnect after a search changes nothing worth a message.
+        if (was.online && was.model == info.model && was.id == info.id && was.ip == info.ip && was.mac == info.mac) {
+            it->second.snap.info.caps = info.caps;
+            return;
+        }
         it->second.snap.info = info;
         it->second.snap.info.name = name;
         it->second.snap.info.online = true;
