@@ -399,7 +399,8 @@ def certificates():
 def scenario_topology():
     """Two gateways share a central broker that takes only TLS with a client
     certificate: gw2 connects to it directly, gw1 through a site broker
-    bridged to it; a write from the central broker reaches gw1's unit."""
+    bridged to it; a write from the central broker reaches gw1's unit. gw2
+    finds its units by search, and a rescan adds a unit that appears later."""
     files = certificates()
     central_port = 18883
     ca, server_crt, server_key = files("server")
@@ -408,15 +409,17 @@ def scenario_topology():
     _, bridge_crt, bridge_key = files("bridge")
     site = broker(PORT, f"connection central\naddress 127.0.0.1:{central_port}\ntopic wexo/# both 1\n"
                         f"bridge_cafile {ca}\nbridge_certfile {bridge_crt}\nbridge_keyfile {bridge_key}\n")
-    sim = units_sim()
+    sim = Sim("ip=10.200.0.2,model=17,id=3", "ip=10.200.0.3,model=43,id=1,module=on",
+              "ip=10.200.0.4,model=4,module=on,ignore-discovery=on")
     gw1_config = write("gw1.toml", '[gateway]\nsite = "plant"\nname = "gw1"\nretry_min_ms = 100\n'
                        f'[mqtt]\nurl = "mqtt://127.0.0.1:{PORT}"\n'
                        '[[unit]]\nname = "press"\nhost = "10.200.0.2"\nport = 10003\nwritable = ["do/0"]\n')
     _, gw2_crt, gw2_key = files("gw2")
     gw2_config = write("gw2.toml", '[gateway]\nsite = "plant"\nname = "gw2"\nretry_min_ms = 100\n'
+                       'rescan_s = 1\nsearch_window_ms = 200\n'
                        f'[mqtt]\nurl = "mqtts://127.0.0.1:{central_port}"\nca_file = "{ca}"\n'
                        f'cert_file = "{gw2_crt}"\nkey_file = "{gw2_key}"\n'
-                       '[[unit]]\nname = "valve"\nhost = "10.200.0.3"\nport = 10003\n')
+                       '[[unit]]\nname = "valve"\nmac = "02:57:58:00:00:03"\n')
     _, op_crt, op_key = files("operator")
     tls = ("-h", "127.0.0.1", "--cafile", ca, "--cert", op_crt, "--key", op_key)
     sub = Subscriber("wexo/#", central_port, tls)
@@ -429,6 +432,9 @@ def scenario_topology():
     sub.wait("wexo/plant/gw1/press/do/0/result", lambda p: '"ok":true' in p, "a write from the central broker")
     check("outputs=0x1 " in sim.cmd("state 0"), "the write reached gw1's unit")
     check(anonymous.lines() == [], "no certificate, no data")
+    sim.cmd("discovery 2 on")
+    sub.wait("wexo/plant/gw2/unit-025758000004/status", lambda p: json.loads(p)["online"], "a rescan adds a new unit")
+    check(json.loads(sub.payloads("wexo/plant/gw2/valve/status")[-1])["online"], "the searches keep the others online")
     for gw in gws:
         check(stop_gateway(gw) == 0, "SIGTERM ends with 0")
     for p in (sub, anonymous):
