@@ -1,5 +1,6 @@
 #include "sparkplug_publisher.hpp"
 
+#include <fstream>
 #include <nlohmann/json.hpp>
 
 #include "log.hpp"
@@ -39,6 +40,18 @@ sp::Metric metric_of(ChannelId c, const Sample& s) {
     return m;
 }
 
+// The next session's bdSeq, kept next to the queue so that a restarted
+// gateway does not repeat the last one.
+std::string bdseq_file(const Config& c) {
+    return c.queue.path.empty() ? std::string() : c.queue.path + "/" + c.site + "-" + c.name + ".bdseq";
+}
+
+std::uint8_t load_bdseq(const Config& c) {
+    std::ifstream in(bdseq_file(c));
+    int v = 0;
+    return in >> v && v >= 0 && v <= 255 ? static_cast<std::uint8_t>(v) : 0;
+}
+
 std::string queue_file(const Config& c) {
     return c.queue.path.empty() ? std::string() : c.queue.path + "/" + c.site + "-" + c.name + ".sparkplug.queue";
 }
@@ -51,12 +64,14 @@ SparkplugPublisher::SparkplugPublisher(const Config& config, UnitStore& store, M
       metrics_(metrics),
       mqtt_(config.mqtt, config.mqtt.client_id + "-spb"),
       queue_(queue_file(config), config.queue.max_bytes, config.queue.max_age_s, config.queue.drop_oldest),
-      node_(config.site, config.name) {
+      node_(config.site, config.name, load_bdseq(config)) {
     // Each connection gets the next bdSeq in its will, and the NBIRTH repeats it.
     mqtt_.before_connect = [this] {
         std::lock_guard lock(mutex_);
         const sp::Message will = node_.begin_session(now_ms());
         mqtt_.set_will(will.topic, will.payload, will.qos, will.retain);
+        if (const std::string path = bdseq_file(config_); !path.empty())
+            std::ofstream(path) << (node_.bdseq() + 1) % 256 << '\n';
     };
     mqtt_.on_connect = [this] { on_connect(); };
     mqtt_.on_message = [this](const MqttMessage& m) { on_message(m); };
