@@ -54,6 +54,7 @@ void JsonPublisher::stop() {
 }
 
 void JsonPublisher::send(const std::string& topic, const std::string& payload, Clock::time_point read_at) {
+    std::lock_guard lock(publish_mutex_);
     // Live data goes straight out while connected, ahead of any backlog.
     if (mqtt_.publish(topic, payload, config_.mqtt.qos, true)) {
         metrics_.published("json");
@@ -72,6 +73,7 @@ void JsonPublisher::on_event(const Event& e) {
 }
 
 void JsonPublisher::publish_all() {
+    std::lock_guard lock(publish_mutex_);
     for (const UnitSnapshot& u : store_.snapshot()) {
         mqtt_.publish(base_ + "/" + u.info.name + "/status", status_payload(u.info), config_.mqtt.qos, true);
         for (const auto& [channel, sample] : u.values)

@@ -42,6 +42,9 @@ private:
     MqttClient mqtt_;
     OutageQueue queue_;
     int listener_ = 0;
+    // Live sends and the everything-again publish, one at a time: a snapshot
+    // taken before a change is never published after it.
+    std::mutex publish_mutex_;
     std::mutex mutex_;
     std::condition_variable cv_;
     bool stop_ = false;
