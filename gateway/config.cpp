@@ -312,6 +312,9 @@ Config parse_config(const std::string& text, const std::string& file) {
     if (search == nullptr) c.search = needs_search || c.units.empty();
     else if (!c.search && needs_search)
         top.fail(search, "gateway.search = false, but units named by mac or id are found by a search");
+    // A searching gateway looks again every minute unless told otherwise, so
+    // that a unit missing at start is found.
+    if (c.search && section(root, "gateway", top).get("rescan_s") == nullptr) c.rescan_s = 60;
     return c;
 }
 
