@@ -370,9 +370,16 @@ def scenario_sparkplug():
     sub.stop()
     mq.kill()
     mq.wait()
+    for v in (1, 0):  # kept while the broker is away
+        sim.cmd(f"input 1 1 {v}")
+        time.sleep(0.3)
     mq = broker()
     sub = Subscriber("spBv1.0/#", extra=("-F", "%t %x"))
     wait_for(lambda: sub.payloads(f"{group}/NBIRTH/gw1"), "NBIRTH after the broker came back")
+    wait_for(lambda: sum("is_historical: true" in decode(p) for p in sub.payloads(f"{group}/DDATA/gw1/valve")) >= 2,
+             "the backlog as historical metrics after the rebirth")
+    t = types()
+    check(t.index("NBIRTH") < t.index("DDATA/valve"), "historical data after the rebirth")
     check(bdseq(decode(sub.payloads(f"{group}/NBIRTH/gw1")[0])) >= 1, "a new session has a new bdSeq")
     check(stop_gateway(gw) == 0, "SIGTERM ends with 0")
     wait_for(lambda: sub.payloads(f"{group}/NDEATH/gw1"), "NDEATH before a clean end")
