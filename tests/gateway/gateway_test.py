@@ -244,7 +244,7 @@ def scenario_units():
     flips = len(sub.payloads(f"{BASE}/press/di/3"))
     sim.cmd("input 0 3 1")
     sub.wait(f"{BASE}/press/di/3", lambda p: value(p) == 1 and len(sub.payloads(f"{BASE}/press/di/3")) > flips,
-             "the other unit is polled meanwhile", timeout=2)
+             "the other unit is polled meanwhile", timeout=5)
     sim.cmd("clear-faults 1")
     seen = len(sub.payloads(vstatus))
     wait_for(lambda: any(json.loads(p)["online"] for p in sub.payloads(vstatus)[seen:]), "silent unit back", 15)
