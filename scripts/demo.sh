@@ -183,6 +183,26 @@ control eeprom 0 0x100 00
 run --timeout 200 eeprom 10.200.0.2 restore "$eeprom_image"
 rm -f "$eeprom_image" "$eeprom_image.part"
 
+# ---- wexo-gateway: the units on MQTT (skipped without mosquitto)
+if command -v mosquitto >/dev/null 2>&1 && cmake --build "$build" --target wexo-gateway >/dev/null 2>&1; then
+  step "wexo-gateway: units 10.200.0.2 and 10.200.0.5 on a broker"
+  gw_dir=$(mktemp -d)
+  printf 'listener 18830 127.0.0.1\nallow_anonymous true\nlog_dest none\n' >"$gw_dir/mosquitto.conf"
+  printf '[gateway]\nsite = "plant"\nname = "gw1"\n[mqtt]\nurl = "mqtt://127.0.0.1:18830"\n[[unit]]\nname = "press"\nhost = "10.200.0.2"\nport = 10003\nwritable = ["do/0"]\n[[unit]]\nname = "oven"\nhost = "10.200.0.5"\nport = 10010\n' >"$gw_dir/gateway.toml"
+  mosquitto -c "$gw_dir/mosquitto.conf" & gw_broker=$!
+  sleep 0.5
+  show "$build/gateway/wexo-gateway" --config "$gw_dir/gateway.toml" --check
+  "$build/gateway/wexo-gateway" --config "$gw_dir/gateway.toml" 2>"$gw_dir/gateway.log" & gw_pid=$!
+  sleep 2
+  show mosquitto_sub -p 18830 -t 'wexo/#' -v -W 1 || true
+  control input 0 1 1
+  show mosquitto_rr -p 18830 -t wexo/plant/gw1/press/do/0/set -e reply/demo -m 1 -W 3
+  show mosquitto_rr -p 18830 -t wexo/plant/gw1/press/do/1/set -e reply/demo -m 1 -W 3
+  show mosquitto_sub -p 18830 -t 'wexo/plant/gw1/press/#' -v -W 1 || true
+  kill "$gw_pid" "$gw_broker"; wait "$gw_pid" "$gw_broker" 2>/dev/null || true
+  rm -rf "$gw_dir"
+fi
+
 stop_sim
 echo
 step "done"

@@ -5,6 +5,8 @@
 set -eu
 
 packages="cmake make gcc g++ clang libclang-rt-14-dev binutils pkg-config libgtest-dev libgmock-dev libbenchmark-dev iproute2 util-linux man-db groff-base abigail-tools dpkg-dev file python3 python3-pip python3-pytest valgrind"
+# wexo-gateway and its tests (a real broker, TLS certificates made by openssl).
+packages="$packages libmosquitto-dev mosquitto mosquitto-clients nlohmann-json3-dev libtomlplusplus-dev libprotobuf-dev protobuf-compiler prometheus-cpp-dev libsystemd-dev openssl"
 
 missing=""
 for p in $packages; do

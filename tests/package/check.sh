@@ -21,7 +21,11 @@ arch=$(dpkg --print-architecture)
 runtime="$scratch/out/libwexo1_${version}_$arch.deb"
 dev="$scratch/out/libwexo-dev_${version}_$arch.deb"
 tools="$scratch/out/wexo-tools_${version}_$arch.deb"
-[ "$(ls "$scratch"/out/*.deb | wc -l)" -eq 3 ] || fail "want 3 packages, cpack made: $(ls "$scratch/out")"
+# wexo-gateway is packaged when it was built (its libraries were found).
+gateway="$scratch/out/wexo-gateway_${version}_$arch.deb"
+want=3
+[ ! -f "$build/gateway/wexo-gateway" ] || want=4
+[ "$(ls "$scratch"/out/*.deb | wc -l)" -eq "$want" ] || fail "want $want packages, cpack made: $(ls "$scratch/out")"
 
 # field DEB NAME: the value of one control field.
 field() { dpkg-deb -f "$1" "$2"; }
@@ -64,7 +68,14 @@ has dev usr/include/wexo.h usr/include/wexo_data.h "$libdir/libWEXO.so -> libWEX
   usr/share/man/man3/libwexo.3
 has tools usr/bin/wexo usr/bin/wexo-sim usr/share/man/man1/wexo.1 usr/share/man/man1/wexo-sim.1
 ! grep -v '^usr/share/' "$scratch/tools" | grep -v '^usr/bin/' || fail "wexo-tools holds files outside bin/ and share/"
-dups=$(sed 's/ -> .*//' "$scratch/runtime" "$scratch/dev" "$scratch/tools" | sort | uniq -d)
+touch "$scratch/gateway"
+if [ "$want" -eq 4 ]; then
+  field "$gateway" Depends | grep -q "^libwexo1 (>= $version)" || fail "wexo-gateway Depends: $(field "$gateway" Depends)"
+  contents "$gateway" >"$scratch/gateway"
+  has gateway usr/bin/wexo-gateway usr/lib/systemd/system/wexo-gateway.service usr/share/man/man1/wexo-gateway.1 \
+    usr/share/doc/wexo-gateway/gateway.toml.example usr/share/doc/wexo-gateway/gateway.md
+fi
+dups=$(sed 's/ -> .*//' "$scratch/runtime" "$scratch/dev" "$scratch/tools" "$scratch/gateway" | sort | uniq -d)
 [ -z "$dups" ] || fail "files in two packages: $dups"
 # What an install rule leaves without a component is in no package.
 cmake --install "$build" --component Unspecified --prefix "$scratch/unspecified" >/dev/null
@@ -73,6 +84,7 @@ cmake --install "$build" --component Unspecified --prefix "$scratch/unspecified"
 
 root="$scratch/root"
 for deb in "$runtime" "$dev" "$tools"; do dpkg -x "$deb" "$root"; done
+[ "$want" -eq 3 ] || dpkg -x "$gateway" "$root"
 
 # wexo.pc finds its prefix from its own place, so it points into the
 # scratch root as it is.
@@ -100,4 +112,5 @@ out=$("$scratch/app")
 "$root/usr/bin/wexo" --help | grep -q '^Usage: wexo ' || fail "wexo --help"
 "$root/usr/bin/wexo-sim" --help | grep -q '^usage: wexo-sim ' || fail "wexo-sim --help"
 [ "$("$root/usr/bin/wexo" --version)" = "wexo $version, libWEXO $version" ] || fail "wexo --version: $("$root/usr/bin/wexo" --version)"
+[ "$want" -eq 3 ] || "$root/usr/bin/wexo-gateway" --help | grep -q '^usage: wexo-gateway ' || fail "wexo-gateway --help"
 echo "package ok"
