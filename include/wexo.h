@@ -270,6 +270,43 @@ WEXO_API const char *wexo_strerror(int code);
 /* The library's version, "MAJOR.MINOR.PATCH"; compare with WEXO_VERSION_*. */
 WEXO_API const char *wexo_version(void);
 
+/* What a board offers: the one answer to "what does this unit have", from
+ * the library's model rules (the model table with the unit kind's rules and
+ * the models that differ by code). */
+typedef struct wexo_unit_capabilities {
+    int model;             /* model code */
+    int unit_kind;         /* protocol variant the answer was resolved for */
+    int digital_inputs;    /* channels 0 .. digital_inputs - 1 */
+    int digital_outputs;
+    int analog_inputs;
+    int analog_outputs;
+    int counters;          /* pulse counters: 0 none, 1 the counting channel
+                              (ZuWexoPulseModeGetCount), else one per input
+                              (ZuWexoPulseModeGetCount2) */
+    int thermocouples;     /* analog inputs that take a thermocouple */
+    unsigned int writable; /* WEXO_CAN_* bits: what can be written */
+} wexo_unit_capabilities;
+
+#define WEXO_CAN_DIGITAL_OUTPUTS 0x001u /* ZuWexoOutPio, ZuWexoOutPioAll */
+#define WEXO_CAN_ANALOG_OUTPUTS  0x002u /* ZuWexoSetAnalogOutput... */
+#define WEXO_CAN_AUTO_SWITCHING  0x004u /* ZuWexoSetAutoSwitching... */
+#define WEXO_CAN_PULSE           0x008u /* pulse mode and its configuration */
+#define WEXO_CAN_SETTINGS        0x010u /* at least one unit setting */
+#define WEXO_CAN_EEPROM          0x020u /* ZuWexoWriteEEPROM */
+#define WEXO_CAN_THERMOCOUPLES   0x040u /* ZuWexoSetTCConfig and the transmit scale */
+#define WEXO_CAN_OUTPUT_ALERTS   0x080u /* ZuWexoSetDOAlertConfig */
+#define WEXO_CAN_FIRMWARE        0x100u /* ZuWexoPicFirmwareUpdate */
+#define WEXO_CAN_OUTPUTS_ON_PINS 0x200u /* the digital outputs are the module's pins */
+
+/* What the unit of record index offers; its model must be known (connect or
+ * identify first: code 6 while it is -1 or has no row). Returns 1, or 0
+ * (codes 1, 3, 6; 6 also for a null out). */
+WEXO_API int wexo_capabilities(int index, wexo_unit_capabilities *out);
+/* The same for a model code and unit kind (0, 3, 4, 5 or 6), without a unit
+ * or ZuWexoInit. Returns 1, or 0 with code 6 for a model without a row, an
+ * unknown kind or a null out. */
+WEXO_API int wexo_model_capabilities(int model, int unit_kind, wexo_unit_capabilities *out);
+
 /* What an Intel HEX text holds. */
 typedef struct wexo_hex_summary {
     int blocks;          /* contiguous blocks */

@@ -408,6 +408,19 @@ struct ProgressRelay {
 
 }  // namespace detail
 
+// What a board offers (wexo_capabilities): channel counts, counters,
+// thermocouples and the WEXO_CAN_* bits of what can be written.
+struct Capabilities : wexo_unit_capabilities {
+    bool can(unsigned bits) const noexcept { return (writable & bits) == bits; }
+};
+
+// The capabilities of a model code on a unit kind (0, 3, 4, 5 or 6), without
+// a unit; not_possible for a model without a row or an unknown kind.
+inline result<Capabilities> model_capabilities(int model, int unit_kind = 0) {
+    Capabilities c{};
+    return detail::call(wexo_model_capabilities, model, unit_kind, static_cast<wexo_unit_capabilities*>(&c)).with(c);
+}
+
 // ------------------------------------------------------------------ device records
 
 // One record of the device table, by device index: what a search or a
@@ -448,6 +461,11 @@ public:
     result<int> model() const {
         int model = 0;
         return detail::call(ZuWexoGetModel, index_, &model).with(model);
+    }
+    // What the board offers; its model must be known (not_possible before).
+    result<Capabilities> capabilities() const {
+        Capabilities c{};
+        return detail::call(wexo_capabilities, index_, static_cast<wexo_unit_capabilities*>(&c)).with(c);
     }
     // Sets the model code (for boards identification cannot name).
     result<void> set_model(int model) const { return detail::call(ZuWexoSetModel, index_, model); }

@@ -14,13 +14,13 @@ the environment variable WEXO_LIBRARY; it must be version 1.x.
 from .errors import (AlreadyError, BadReplyError, IndexRangeError, LibraryError, NoMatchError,
                      NotConnectedError, NotFoundError, NotInitializedError, NotPossibleError,
                      TableFullError, WexoError, WexoOSError)
-from .library import (CpModes, HexSummary, Library, OutputAlert, PulseAlert, PulseConfig,
+from .library import (Capabilities, CpModes, HexSummary, Library, OutputAlert, PulseAlert, PulseConfig,
                       SerialParameters, Thermocouple, Thresholds, TransmitScale, Unit)
 
 __version__ = "1.3.0"
 
 __all__ = [
-    "AlreadyError", "BadReplyError", "CpModes", "HexSummary", "IndexRangeError", "Library",
+    "AlreadyError", "BadReplyError", "Capabilities", "CpModes", "HexSummary", "IndexRangeError", "Library",
     "LibraryError", "NoMatchError", "NotConnectedError", "NotFoundError", "NotInitializedError",
     "NotPossibleError", "OutputAlert", "PulseAlert", "PulseConfig", "SerialParameters",
     "TableFullError", "Thermocouple", "Thresholds", "TransmitScale", "Unit", "WexoError",

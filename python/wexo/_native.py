@@ -81,6 +81,8 @@ ZuWexoPicFirmwareUpdateIntelHex  ok     i s
 wexo_strerror                    text   i
 wexo_version                     text
 wexo_check_intel_hex             value  s p
+wexo_capabilities                ok     i p
+wexo_model_capabilities          ok     i i p
 wexo_pic_firmware_update_hex     ok     i s f p
 ZuWexoInPio                      ok     i i >i
 ZuWexoInPioAll                   ok     i >u

@@ -93,6 +93,29 @@ class _HexSummary(ctypes.Structure):
     _fields_ = [(name, ctypes.c_int) for name in HexSummary._fields[1:]]
 
 
+class Capabilities(NamedTuple):
+    """What a board offers (wexo_capabilities); writable holds WEXO_CAN_* bits."""
+    model: int
+    unit_kind: int
+    digital_inputs: int
+    digital_outputs: int
+    analog_inputs: int
+    analog_outputs: int
+    counters: int
+    thermocouples: int
+    writable: int
+
+
+class _Capabilities(ctypes.Structure):
+    _fields_ = [(name, ctypes.c_int) for name in Capabilities._fields[:-1]] + [("writable", ctypes.c_uint)]
+
+
+def _capabilities(native: Any, call: str, *args: Any) -> Capabilities:
+    out = _Capabilities()
+    native.call(call, *args, ctypes.byref(out))
+    return Capabilities(*(getattr(out, name) for name in Capabilities._fields))
+
+
 def _ip_bytes(text: str) -> Tuple[int, int, int, int]:
     a, b, c, d = ipaddress.IPv4Address(text).packed
     return a, b, c, d
@@ -218,6 +241,11 @@ class Unit:
     def model(self) -> int:
         """Model code; -1 while unknown."""
         return self._call("ZuWexoGetModel")
+
+    @property
+    def capabilities(self) -> Capabilities:
+        """What the board offers; its model must be known."""
+        return _capabilities(self._native, "wexo_capabilities", self.index)
 
     @property
     def cp_modes(self) -> CpModes:
@@ -629,6 +657,10 @@ class Library:
     def set_first_found_ip_address(self, address: str, timeout_ms: int = 1000) -> None:
         """Assigns address to the first module that answers a discovery query."""
         self._native.call("ZuWexoFirstFoundSetIpAddress", timeout_ms, *_ip_bytes(address))
+
+    def model_capabilities(self, model: int, unit_kind: int = 0) -> Capabilities:
+        """What a model code offers on a unit kind, without a unit."""
+        return _capabilities(self._native, "wexo_model_capabilities", model, unit_kind)
 
     def check_intel_hex(self, text: str) -> HexSummary:
         """What an Intel HEX text holds, and whether an update would load it."""

@@ -1,5 +1,7 @@
 #include "core/capabilities.hpp"
 
+#include "core/call.hpp"
+
 namespace wexo {
 
 namespace {
@@ -78,4 +80,78 @@ std::optional<Board> Board::of(int index) {
     return Board(device.model_code, device.unit_kind);
 }
 
+int Board::counters() const {
+    switch (pulse()) {
+        case PulseVariant::kPicBasic: return 1;
+        case PulseVariant::kPicFull:
+        case PulseVariant::kAscii: return inputs();
+        default: return 0;
+    }
+}
+
+bool Board::eeprom() const {
+    for (int column = kColDisconnectTime; column <= kColMailLogic; ++column) {
+        const SettingsVariant v = settings_variant(row_[column], kind_);
+        if (v == SettingsVariant::kEepromLayout1 || v == SettingsVariant::kEepromLayout2) return true;
+    }
+    return analog_inputs() > 0;
+}
+
+bool Board::settings() const {
+    for (int column = kColDisconnectTime; column <= kColMailLogic; ++column)
+        if (settings_variant(row_[column], kind_) != SettingsVariant::kUnavailable) return true;
+    return false;
+}
+
+bool known_unit_kind(int unit_kind) { return unit_kind == 0 || (unit_kind >= 3 && unit_kind <= 6); }
+
+wexo_unit_capabilities capabilities_of(const Board& board) {
+    wexo_unit_capabilities c{};
+    c.model = board.model_code();
+    c.unit_kind = board.unit_kind();
+    c.digital_inputs = board.inputs();
+    c.digital_outputs = board.outputs();
+    c.analog_inputs = board.analog_inputs();
+    c.analog_outputs = board.analog_outputs();
+    c.counters = board.counters();
+    c.thermocouples = board.thermocouples() ? board.analog_inputs() : 0;
+    const std::pair<bool, unsigned> bits[] = {
+        {board.outputs() > 0, WEXO_CAN_DIGITAL_OUTPUTS},
+        {board.analog_outputs() > 0, WEXO_CAN_ANALOG_OUTPUTS},
+        {board.auto_switching() != SwitchVariant::kUnsupported, WEXO_CAN_AUTO_SWITCHING},
+        {board.pulse() != PulseVariant::kUnsupported, WEXO_CAN_PULSE},
+        {board.settings(), WEXO_CAN_SETTINGS},
+        {board.eeprom(), WEXO_CAN_EEPROM},
+        {board.thermocouples(), WEXO_CAN_THERMOCOUPLES},
+        {board.output_alerts(), WEXO_CAN_OUTPUT_ALERTS},
+        {board.firmware_transfer(), WEXO_CAN_FIRMWARE},
+        {board.outputs() > 0 && board.outputs_on_pins(), WEXO_CAN_OUTPUTS_ON_PINS},
+    };
+    for (const auto& [yes, bit] : bits)
+        if (yes) c.writable |= bit;
+    return c;
+}
+
 }  // namespace wexo
+
+using namespace wexo;
+
+extern "C" WEXO_API int wexo_capabilities(int index, wexo_unit_capabilities* out) {
+    return record_call("wexo_capabilities", index, [&] {
+        if (!outputs_given(out)) return 0;
+        const auto board = Board::of(index);
+        if (!board) return 0;
+        *out = capabilities_of(*board);
+        return result_line("wexo_capabilities:%d:%d", index, out->model);
+    });
+}
+
+extern "C" WEXO_API int wexo_model_capabilities(int model, int unit_kind, wexo_unit_capabilities* out) {
+    return api_call("wexo_model_capabilities", 0, [&] {
+        set_error(kOk);
+        if (!outputs_given(out) || !offered(model >= 0 && model < WEXO_MODEL_COUNT && known_unit_kind(unit_kind)))
+            return 0;
+        *out = capabilities_of(Board(model, unit_kind));
+        return result_line("wexo_model_capabilities:%d:%d", model, unit_kind);
+    });
+}

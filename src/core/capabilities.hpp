@@ -73,6 +73,13 @@ public:
     bool output_alerts() const { return model_ == kOutputAlertModel; }
     // The board's firmware loader answers on models 0 and 3 to 6 only.
     bool firmware_transfer() const { return model_ == 0 || (model_ >= 3 && model_ <= 6); }
+    // Pulse counters: the basic frames read the counting channel only, the
+    // full and ASCII frames every input's own counter.
+    int counters() const;
+    // Boards that keep their settings in EEPROM, and the analog input boards.
+    bool eeprom() const;
+    // Any of the five unit settings.
+    bool settings() const;
 
     int model_code() const { return model_; }
     int unit_kind() const { return kind_; }
@@ -85,6 +92,11 @@ private:
     int model_;
     int kind_;
 };
+
+// The exported answer (wexo_capabilities): every count and write a board offers.
+wexo_unit_capabilities capabilities_of(const Board& board);
+// The unit kinds a record may hold.
+bool known_unit_kind(int unit_kind);
 
 // true when offered; otherwise false with code 6, the refusal of every
 // operation a unit does not offer.

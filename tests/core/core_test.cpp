@@ -4,10 +4,13 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "core/capabilities.hpp"
 #include "core/state.hpp"
 #include "test_support.hpp"
+#include "wexo.hpp"
+#include "wexosim.hpp"
 
 using wexotest::LibraryTest;
 using wexotest::StdoutCapture;
@@ -385,6 +388,69 @@ TEST(ModelTable, VariantsAndModelRules) {
     EXPECT_TRUE(Board(42, 6).output_alerts());
     for (int model : {0, 3, 4, 5, 6}) EXPECT_TRUE(Board(model, 0).firmware_transfer());
     for (int model : {1, 2, 7, 17}) EXPECT_FALSE(Board(model, 0).firmware_transfer());
+}
+
+// The simulator's model table is its own copy: every row must say what the
+// library's capability query says, so that tests against it test the real rules.
+TEST(ModelTable, SimulatorTableAndCapabilityQueryAgree) {
+    for (int model = 0; model < WEXO_MODEL_COUNT; ++model) {
+        SCOPED_TRACE(model);
+        const wexosim::BoardModel sim = wexosim::board_model(model);
+        const int32_t* row = MODEL_spec[model];
+        EXPECT_EQ(sim.auto_switching, row[2]);
+        EXPECT_EQ(sim.pulse, row[3]);
+        for (int i = 0; i < 5; ++i) EXPECT_EQ(sim.settings[static_cast<std::size_t>(i)], row[4 + i]);
+        wexo_unit_capabilities c{};
+        ASSERT_EQ(wexo_model_capabilities(model, 3, &c), 1);
+        EXPECT_EQ(std::vector<int>({c.digital_outputs, c.digital_inputs, c.analog_outputs, c.analog_inputs,
+                                    c.thermocouples > 0}),
+                  std::vector<int>({sim.outputs, sim.inputs, sim.analog_outputs, sim.analog_inputs,
+                                    sim.thermocouple}));
+    }
+}
+
+TEST_F(LibraryTest, CapabilityQueryByRecordAndByModel) {
+    struct Case {
+        int model, kind, counters, thermocouples;
+        unsigned writable;
+    };
+    const Case cases[] = {
+        // Auto switching (column value 2) is offered on kind 3 only.
+        {0, 0, 1, 0, WEXO_CAN_DIGITAL_OUTPUTS | WEXO_CAN_PULSE | WEXO_CAN_SETTINGS | WEXO_CAN_FIRMWARE},
+        {1, 0, 0, 0, WEXO_CAN_DIGITAL_OUTPUTS | WEXO_CAN_OUTPUTS_ON_PINS},  // kind-3 columns left out
+        {21, 5, 8, 0, WEXO_CAN_PULSE | WEXO_CAN_SETTINGS | WEXO_CAN_EEPROM},
+        {42, 6, 0, 3, WEXO_CAN_DIGITAL_OUTPUTS | WEXO_CAN_EEPROM | WEXO_CAN_THERMOCOUPLES | WEXO_CAN_OUTPUT_ALERTS},
+        {43, 6, 0, 0, WEXO_CAN_ANALOG_OUTPUTS | WEXO_CAN_SETTINGS | WEXO_CAN_EEPROM},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.model);
+        const int index = add_record("127.0.0.2", 10003, k.model, k.kind);
+        wexo_unit_capabilities by_record{}, by_model{};
+        ASSERT_EQ(wexo_capabilities(index, &by_record), 1);
+        ASSERT_EQ(wexo_model_capabilities(k.model, k.kind, &by_model), 1);
+        EXPECT_EQ(std::memcmp(&by_record, &by_model, sizeof by_model), 0);
+        EXPECT_EQ(by_model.counters, k.counters);
+        EXPECT_EQ(by_model.thermocouples, k.thermocouples);
+        EXPECT_EQ(by_model.writable, k.writable);
+    }
+    // Unknown model, unknown kind, null result: code 6, nothing written.
+    wexo_unit_capabilities c{};
+    c.model = 99;
+    const int unknown = add_record("127.0.0.3", 10003, -1, 0);
+    EXPECT_EQ(wexo_capabilities(unknown, &c), 0);
+    EXPECT_EQ(ZuWexoGetLastError(), 6);
+    EXPECT_EQ(wexo_model_capabilities(48, 0, &c), 0);
+    EXPECT_EQ(wexo_model_capabilities(17, 2, &c), 0);
+    EXPECT_EQ(wexo_model_capabilities(17, 0, nullptr), 0);
+    EXPECT_EQ(ZuWexoGetLastError(), 6);
+    EXPECT_EQ(c.model, 99);
+    EXPECT_EQ(wexo_capabilities(unknown + 1, &c), 0);
+    EXPECT_EQ(ZuWexoGetLastError(), 3);
+    // <wexo.hpp> gives the same.
+    const auto cpp = wexo::model_capabilities(42, 6);
+    ASSERT_TRUE(cpp);
+    EXPECT_TRUE(cpp->can(WEXO_CAN_THERMOCOUPLES | WEXO_CAN_DIGITAL_OUTPUTS));
+    EXPECT_EQ(wexo::model_capabilities(48).error(), wexo::errc::not_possible);
 }
 
 TEST(DeviceRecord, LayoutIsFixed) {

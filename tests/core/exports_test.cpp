@@ -56,7 +56,7 @@ const std::set<std::string> kExpected = {
     "ZuWexoGetDiMailEnable", "ZuWexoSetDiMailEnable", "ZuWexoGetAnalogInputADCsps",
     "ZuWexoSetIpAddress", "ZuWexoFirstFoundSetIpAddress", "ZuWexoSetPerformance", "ZuWexoReset",
     "ZuWexoSetCPMode", "ZuWexoSetSerialParameter", "ZuWexoSetXPortDefault",
-    "ZuWexoPicFirmwareUpdate", "ZuWexoPicFirmwareUpdateIntelHex", "wexo_check_intel_hex",
+    "ZuWexoPicFirmwareUpdate", "ZuWexoPicFirmwareUpdateIntelHex", "wexo_check_intel_hex", "wexo_capabilities", "wexo_model_capabilities",
     "wexo_pic_firmware_update_hex", "wexo_strerror", "wexo_version",
     "xportset", "xportcount", "xportsearchcount", "initialized", "error", "output_loglevel",
     "auto_requestid", "auto_requestid_port", "g_lanaddr", "g_fSet_addr", "mutex", "logfile",
