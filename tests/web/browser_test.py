@@ -41,8 +41,8 @@ def wait_port(port, what, timeout=10):
 def start_simulator(processes):
     sim = subprocess.Popen(
         [os.environ["WEXO_SIM"],
-         "--unit", f"ip={PRESS},model=6,id=3,mac=02:57:58:00:00:02",
-         "--unit", f"ip={METER},model=40,id=4,mac=02:57:58:00:00:03",
+         "--unit", f"ip={PRESS},model=6,id=3,module=on,mac=02:57:58:00:00:02",
+         "--unit", f"ip={METER},model=40,id=4,module=on,mac=02:57:58:00:00:03",
          "--control", "0"],
         stdout=subprocess.PIPE, stdin=subprocess.DEVNULL, text=True)
     processes.append(sim)
@@ -84,6 +84,8 @@ def main(screenshot):
                                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
         wait_port(broker_port, "mosquitto")
         sim = start_simulator(processes)
+        for ch, wave in ((0, "sine 2000000 20000"), (1, "ramp 1000000 10000")):
+            sim(f"ai-wave 1 {ch} {wave}")
 
         http_port = webdriver.free_port()
         config = os.path.join(work, "gateway.toml")
