@@ -77,7 +77,7 @@ function lamp(unit, kind, channel) {
 
 function plot(unit, kind, channel) {
   const svg = svgEl("svg", { class: "plot", viewBox: "0 0 300 90", preserveAspectRatio: "none", role: "img" });
-  svg.setAttribute("aria-label", `${kind} ${channel.ch} over the last ${HISTORY_MS / 60000} minutes`);
+  svg.setAttribute("aria-label", `${kind} ${channel.ch} over the last minutes`);
   const points = state.history.get(key(unit.name, kind, channel.ch)) || [];
   if (!points.length) return svg;
   const band = Number(channel.deadband) || 0;
@@ -86,7 +86,9 @@ function plot(unit, kind, channel) {
   let hi = Math.max(...points.map((p) => p.v), last + band);
   if (hi - lo < 1e-9) { lo -= 1; hi += 1; }
   const now = Date.now();
-  const x = (t) => (300 * (t - (now - HISTORY_MS))) / HISTORY_MS;
+  // The time axis grows with the history, from half a minute up to its whole length.
+  const span = Math.min(HISTORY_MS, Math.max(30000, now - points[0].t));
+  const x = (t) => (300 * (t - (now - span))) / span;
   const y = (v) => 85 - (80 * (v - lo)) / (hi - lo);
   if (band > 0) {
     // Changes inside this band around the last reported value are not published.
