@@ -93,7 +93,7 @@ void read_gateway(const toml::table& t, Config& c, const std::string& file) {
     const Reader r(t, file, "gateway", 1);
     r.only({"site", "name", "poll_ms", "analog_poll_ms", "counter_poll_ms", "search", "search_window_ms",
             "rescan_s", "timeout_ms", "retry_min_ms", "retry_max_ms", "fail_after", "interface", "audit_log",
-            "safe_after_s", "write_interval_ms"});
+            "safe_after_s", "write_interval_ms", "http_token", "http_read_token"});
     r.text("site", c.site);
     r.text("name", c.name);
     r.number("poll_ms", c.poll_ms, 10, 3600000);
@@ -110,6 +110,8 @@ void read_gateway(const toml::table& t, Config& c, const std::string& file) {
     r.text("audit_log", c.audit_log);
     r.number("safe_after_s", c.safe_after_s, 0, 86400);
     r.number("write_interval_ms", c.write_interval_ms, 0, 3600000);
+    r.text("http_token", c.http_token);
+    r.text("http_read_token", c.http_read_token);
     // Names are topic levels: no separators or wildcards.
     for (const auto* key : {"site", "name"}) {
         const std::string& v = std::string(key) == "site" ? c.site : c.name;

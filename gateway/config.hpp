@@ -91,6 +91,8 @@ struct Config {
     std::string audit_log;  // file; empty: audit lines go to the log
     int safe_after_s = 0;   // 0: no safe state
     int write_interval_ms = 100;  // per output: the shortest time between two writes
+    std::string http_token;       // the page's writes need it when set
+    std::string http_read_token;  // the page's reads need it (or http_token) when set
     MqttConfig mqtt;
     QueueConfig queue;
     std::vector<UnitConfig> units;

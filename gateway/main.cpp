@@ -12,6 +12,8 @@
 #include "log.hpp"
 #include "metrics.hpp"
 #include "mqtt_client.hpp"
+#include "web_backend.hpp"
+#include "web_server.hpp"
 #include "wexo.hpp"
 
 namespace {
@@ -22,20 +24,24 @@ constexpr const char* kDefaultConfig = "/etc/wexo-gateway/gateway.toml";
 
 void usage(std::FILE* out) {
     std::fprintf(out,
-                 "usage: wexo-gateway [--config FILE] [--check] [--metrics ADDR:PORT] [--log-level LEVEL]\n"
+                 "usage: wexo-gateway [--config FILE] [--check] [--metrics ADDR:PORT] [--http ADDR:PORT] [--log-level LEVEL]\n"
                  "  --config FILE        configuration (default %s)\n"
                  "  --check              print the resolved plan (units, channels, topics, writes) and exit\n"
                  "  --metrics ADDR:PORT  serve Prometheus metrics on http://ADDR:PORT/metrics\n"
+                 "  --http ADDR:PORT     serve the plant view on http://ADDR:PORT/ (off by default)\n"
+                 "  --http-root DIR      the plant view's files (default %s)\n"
                  "  --log-level LEVEL    error, warning, notice, info (default) or debug\n"
                  "  --version, --help\n"
                  "Signals: SIGTERM/SIGINT end cleanly, SIGHUP reloads the configuration.\n",
-                 kDefaultConfig);
+                 kDefaultConfig, WEXO_WEB_ROOT_DEFAULT);
 }
 
 struct Options {
     std::string config = kDefaultConfig;
     bool check = false;
     std::string metrics;
+    std::string http;
+    std::string http_root = WEXO_WEB_ROOT_DEFAULT;
 };
 
 // 0 to run, else the exit status.
@@ -57,11 +63,14 @@ int parse(int argc, char** argv, Options& o) {
             return -1;
         } else if (a == "--check") {
             o.check = true;
-        } else if (a == "--config" || a == "--metrics" || a == "--log-level") {
+        } else if (a == "--config" || a == "--metrics" || a == "--log-level" || a == "--http" ||
+                   a == "--http-root") {
             const char* v = value(a.c_str());
             if (v == nullptr) return 2;
             if (a == "--config") o.config = v;
             else if (a == "--metrics") o.metrics = v;
+            else if (a == "--http") o.http = v;
+            else if (a == "--http-root") o.http_root = v;
             else {
                 Level level;
                 if (!log_level_from_name(v, level)) {
@@ -119,12 +128,27 @@ int main(int argc, char** argv) {
     const bool watchdog = sd_watchdog_enabled(0, &watchdog_usec) > 0;
     while (true) {
         std::unique_ptr<Gateway> gateway;
+        std::unique_ptr<StoreWebBackend> web_backend;
+        std::unique_ptr<WebServer> web;
         try {
             gateway = std::make_unique<Gateway>(*config, metrics);
             gateway->start();
         } catch (const std::exception& e) {
             std::fprintf(stderr, "wexo-gateway: %s\n", e.what());
             return 1;
+        }
+        if (!options.http.empty()) {
+            web_backend = std::make_unique<StoreWebBackend>(*config, gateway->store());
+            std::string error;
+            web = WebServer::start(*web_backend, {options.http, options.http_root, config->http_token,
+                                                  config->http_read_token},
+                                   error);
+            if (!web) {
+                std::fprintf(stderr, "wexo-gateway: %s\n", error.c_str());
+                gateway->stop();
+                return 1;
+            }
+            log(Level::kNotice, "plant view on http://%s/", options.http.c_str());
         }
         sd_notify(0, "READY=1\nSTATUS=running");
         log(Level::kNotice, "running: %s/%s, %zu configured units", config->site.c_str(), config->name.c_str(),
@@ -153,6 +177,7 @@ int main(int argc, char** argv) {
         if (sig == SIGHUP) {
             sd_notify(0, "RELOADING=1");
             log(Level::kNotice, "reloading %s", options.config.c_str());
+            web.reset();
             gateway->stop();
             gateway.reset();
             config = std::move(next);
@@ -160,6 +185,7 @@ int main(int argc, char** argv) {
         }
         sd_notify(0, "STOPPING=1");
         log(Level::kNotice, "ending (%s)", strsignal(sig));
+        web.reset();
         gateway->stop();
         return 0;
     }

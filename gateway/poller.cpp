@@ -1,6 +1,7 @@
 #include "poller.hpp"
 
 #include <algorithm>
+#include <cctype>
 
 #include "log.hpp"
 
@@ -186,6 +187,10 @@ bool UnitPoller::connect() {
     // A direct connect on a given data port learns no module data.
     if (info.ip.empty()) info.ip = plan_.host;
     if (const auto mac = unit->mac(); mac && *mac != Mac{}) info.mac = mac_text(*mac);
+    // Two letters; a direct connect without module data has none.
+    if (const auto firm = unit->firmware_type();
+        firm && std::all_of(firm->begin(), firm->end(), [](char c) { return std::isalnum(static_cast<unsigned char>(c)); }))
+        info.firm_type = *firm;
     info.caps = caps_;
     unit_.emplace(std::move(*unit));
     analog_ok_ = counters_ok_ = true;
@@ -226,7 +231,9 @@ bool UnitPoller::poll_due(SteadyClock::time_point now) {
     if (now >= next_digital_) {
         ok = poll_digital();
         next(next_digital_, schedule_.poll_ms);
-        metrics_.poll_seconds(std::chrono::duration<double>(SteadyClock::now() - now).count());
+        const double seconds = std::chrono::duration<double>(SteadyClock::now() - now).count();
+        metrics_.poll_seconds(seconds);
+        if (ok) store_.set_poll_latency(plan_.name, seconds * 1000.0);
     }
     if (ok && now >= next_analog_) {
         ok = poll_analog();

@@ -98,9 +98,14 @@ void UnitStore::set_online(const std::string& name, const UnitInfo& info) {
             it->second.snap.info.caps = info.caps;
             return;
         }
+        const bool was_online = was.online;
+        const Clock::time_point since = was.since;
+        const std::optional<double> poll_ms = was.poll_ms;
         it->second.snap.info = info;
         it->second.snap.info.name = name;
         it->second.snap.info.online = true;
+        it->second.snap.info.since = was_online ? since : Clock::now();
+        it->second.snap.info.poll_ms = poll_ms;
         e.info = it->second.snap.info;
     }
     emit(e);
@@ -113,9 +118,15 @@ void UnitStore::set_offline(const std::string& name) {
         auto it = units_.find(name);
         if (it == units_.end() || !it->second.snap.info.online) return;
         it->second.snap.info.online = false;
+        it->second.snap.info.since = Clock::now();
         e.info = it->second.snap.info;
     }
     emit(e);
+}
+
+void UnitStore::set_poll_latency(const std::string& name, double ms) {
+    std::lock_guard lock(mutex_);
+    if (auto it = units_.find(name); it != units_.end()) it->second.snap.info.poll_ms = ms;
 }
 
 void UnitStore::update(const std::string& name, ChannelId channel, const Sample& sample) {

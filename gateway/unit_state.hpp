@@ -45,6 +45,9 @@ struct UnitInfo {
     int id = -1;
     std::string ip;
     std::string mac;
+    std::string firm_type;            // module firmware type, two letters
+    Clock::time_point since;          // when it went online or offline
+    std::optional<double> poll_ms;    // the last digital poll round
     std::optional<Capabilities> caps;
 };
 
@@ -111,6 +114,8 @@ public:
     bool has_unit(const std::string& name) const;
     void set_online(const std::string& name, const UnitInfo& info);
     void set_offline(const std::string& name);
+    // Kept for the snapshot only: a change is not worth an event.
+    void set_poll_latency(const std::string& name, double ms);
     // A value as read: published when it changed (analog: beyond the deadband).
     void update(const std::string& name, ChannelId channel, const Sample& sample);
 
