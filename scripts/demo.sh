@@ -192,8 +192,11 @@ if command -v mosquitto >/dev/null 2>&1 && cmake --build "$build" --target wexo-
   mosquitto -c "$gw_dir/mosquitto.conf" & gw_broker=$!
   sleep 0.5
   show "$build/gateway/wexo-gateway" --config "$gw_dir/gateway.toml" --check
-  "$build/gateway/wexo-gateway" --config "$gw_dir/gateway.toml" 2>"$gw_dir/gateway.log" & gw_pid=$!
+  "$build/gateway/wexo-gateway" --config "$gw_dir/gateway.toml" --http 127.0.0.1:18080 \
+    --http-root "$top/gateway/web" 2>"$gw_dir/gateway.log" & gw_pid=$!
   sleep 2
+  step "plant view: http://127.0.0.1:18080/ (inside the demo's network namespace); its units:"
+  python3 -c 'import json, urllib.request; d = json.load(urllib.request.urlopen("http://127.0.0.1:18080/api/units", timeout=5)); [print("  %-6s %-7s model %s at %s" % (u["name"], "online" if u["online"] else "offline", u.get("model"), u["ip"])) for u in d["units"]]' || true
   show mosquitto_sub -p 18830 -t 'wexo/#' -v -W 1 || true
   control input 0 1 1
   show mosquitto_rr -p 18830 -t wexo/plant/gw1/press/do/0/set -e reply/demo -m 1 -W 3
