@@ -4,7 +4,12 @@
 # it does nothing and touches no network.
 set -eu
 
-packages="cmake make gcc g++ clang libclang-rt-14-dev binutils pkg-config libgtest-dev libgmock-dev libbenchmark-dev iproute2 util-linux man-db groff-base abigail-tools dpkg-dev file python3 python3-pip python3-pytest valgrind"
+# Build and test tools; ccache keeps objects between builds (scripts/test.sh).
+packages="cmake make gcc g++ clang libclang-rt-14-dev binutils pkg-config ccache libgtest-dev libgmock-dev libbenchmark-dev iproute2 util-linux man-db groff-base abigail-tools dpkg-dev file python3 python3-pip python3-pytest valgrind"
+# The gateway: MQTT (the broker and its clients for the tests), JSON and TOML
+# configuration, protobuf payloads, Prometheus metrics, systemd notification,
+# and a browser for the web page's test.
+packages="$packages mosquitto mosquitto-clients libmosquitto-dev nlohmann-json3-dev libtomlplusplus-dev libprotobuf-dev protobuf-compiler prometheus-cpp-dev libsystemd-dev chromium"
 
 missing=""
 for p in $packages; do
