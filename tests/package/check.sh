@@ -58,7 +58,6 @@ dpkg-deb -f "$tools" >"$scratch/tools.control"
 libdir=usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH 2>/dev/null || gcc -print-multiarch)
 grep -qxF "$libdir/libWEXO.so.1 -> libWEXO.so.$version" "$scratch/runtime" ||
   fail "libwexo1 has no $libdir/libWEXO.so.1 -> libWEXO.so.$version; it holds: $(cat "$scratch/runtime")"
-[ "$(field "$runtime" Multi-Arch)" = same ] || fail "libwexo1: Multi-Arch $(field "$runtime" Multi-Arch)"
 # has LIST ENTRY...: every entry is in the package's list.
 has() {
   list=$1
