@@ -26,18 +26,21 @@ mkdir -p "$dir"
 # shellcheck disable=SC2086 # one word per argument
 cmake -S "$top" -B "$dir" $args
 
-targets=""
+rules=""
 if [ "$skip" != "  " ] && [ -f "$dir/CMakeFiles/Makefile2" ]; then
-  # The targets of "all": CMakeFiles/<target>.dir/all under all or DIR/all
-  # (not the lines that give one target's dependencies).
-  for t in $(sed -n '/\.dir\/all: /d; s|^\([^ :]*/\)\{0,1\}all: \([^ ]*/\)\{0,1\}CMakeFiles/\([^/ ]*\)\.dir/all$|\3|p' \
-               "$dir/CMakeFiles/Makefile2"); do
-    case "$skip" in *" $t "*) ;; *) targets="$targets $t" ;; esac
-  done
+  # The targets of "all" (CMakeFiles/<target>.dir/all under all or DIR/all,
+  # not the lines that give one target's dependencies), built through the
+  # same rules as "all", so that make runs them in parallel.
+  while read -r target rule; do
+    case "$skip" in *" $target "*) ;; *) rules="$rules $rule" ;; esac
+  done <<TARGETS
+$(sed -n '/\.dir\/all: /d; s|^\([^ :]*/\)\{0,1\}all: \(\([^ ]*/\)\{0,1\}CMakeFiles/\([^/ ]*\)\.dir/all\)$|\4 \2|p' \
+    "$dir/CMakeFiles/Makefile2")
+TARGETS
 fi
-if [ -n "$targets" ]; then
-  # shellcheck disable=SC2086 # one word per target
-  nice -n 10 cmake --build "$dir" -j"$jobs" --target $targets
+if [ -n "$rules" ]; then
+  # shellcheck disable=SC2086 # one word per rule
+  nice -n 10 make -C "$dir" -f CMakeFiles/Makefile2 -j"$jobs" $rules
 else
   nice -n 10 cmake --build "$dir" -j"$jobs"
 fi
