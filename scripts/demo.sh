@@ -49,18 +49,22 @@ fi
 # ---------------------------------------------------------------- inside the namespace
 wexo="$build/tools/wexo"
 sim_out=$(mktemp)
+eeprom_image=$(mktemp)
 sim_pid=""
+watch_pid=""
+# Stops whatever the tour started, also when it is interrupted (Ctrl-C) or
+# fails half-way: the simulator would otherwise keep the namespace alive.
 stop_sim() {
-  exec 3>&-
-  if [ -n "$sim_pid" ]; then
-    kill "$sim_pid" 2>/dev/null || true
-    wait "$sim_pid" 2>/dev/null || true
-    sim_pid=""
-  fi
-  rm -f "$sim_out"
+  exec 3>&- 4<&-
+  stop_pid "$watch_pid"
+  watch_pid=""
+  stop_pid "$sim_pid"
+  sim_pid=""
+  rm -f "$sim_out" "$eeprom_image" "$eeprom_image.part"
 }
 trap stop_sim EXIT
-trap 'exit 130' INT TERM
+trap 'exit 130' INT
+trap 'exit 143' TERM HUP
 
 # Six units of different models:
 #   10.200.0.2  model 17  ASCII board, 4 outputs, 4 inputs, auto switching
@@ -73,14 +77,18 @@ trap 'exit 130' INT TERM
 # its own (--control 0: any free port, printed as "control PORT") and runs
 # until it is stopped by its pid.
 step "starting 6 simulated units..."
-show "$build/sim/wexo-sim" --control 0 \
-  --unit ip=10.200.0.2,model=17,id=3,module=on,in=0x5 \
-  --unit ip=10.200.0.3,model=3,id=1,module=on \
-  --unit ip=10.200.0.4,model=21,id=2,module=on,in=0x81 \
-  --unit ip=10.200.0.5,model=40,id=5,module=on,port=10010 \
-  --unit ip=10.200.0.6,model=5,id=7,module=on,in=0x0b \
-  --unit ip=10.200.0.7,model=41,id=4,module=on \
-  </dev/null >"$sim_out" 2>&1 &
+# shellcheck disable=SC2054 # the commas are inside the units' arguments
+sim=("$build/sim/wexo-sim" --control 0
+  --unit ip=10.200.0.2,model=17,id=3,module=on,in=0x5
+  --unit ip=10.200.0.3,model=3,id=1,module=on
+  --unit ip=10.200.0.4,model=21,id=2,module=on,in=0x81
+  --unit ip=10.200.0.5,model=40,id=5,module=on,port=10010
+  --unit ip=10.200.0.6,model=5,id=7,module=on,in=0x0b
+  --unit ip=10.200.0.7,model=41,id=4,module=on)
+echo "+ ${sim[*]} &"
+# Started directly, not through show(): $! must be the simulator itself, not
+# a subshell whose end would leave the simulator running.
+"${sim[@]}" </dev/null >"$sim_out" 2>&1 &
 sim_pid=$!
 
 step "waiting for units..."
@@ -137,6 +145,7 @@ run --json do id=1,model=3
 echo
 echo "\$ wexo di 10.200.0.4 --watch --interval 100 --count 20"
 exec 4< <("$wexo" di 10.200.0.4 --watch --interval 100 --count 20 2>&1)
+watch_pid=$!
 line=""
 if IFS= read -r -t 10 line <&4; then
   echo "$line"
@@ -148,6 +157,8 @@ if IFS= read -r -t 10 line <&4; then
   while IFS= read -r -t 10 line <&4; do echo "$line"; done
 fi
 exec 4<&-
+stop_pid "$watch_pid"
+watch_pid=""
 
 # Analog boards answer only the ASCII identification: --timeout 200 shortens
 # the wait for the binary one. The simulator runs analog input 0 of the
@@ -177,11 +188,9 @@ run --timeout 200 settings 10.200.0.2
 run --timeout 200 settings 10.200.0.2 notice-time 3
 run --timeout 200 eeprom 10.200.0.2 write 0x100 57:45:58:4f
 run --timeout 200 eeprom 10.200.0.2 dump 0xf8 32
-eeprom_image=$(mktemp)
 run --timeout 200 eeprom 10.200.0.2 backup "$eeprom_image"
 control eeprom 0 0x100 00
 run --timeout 200 eeprom 10.200.0.2 restore "$eeprom_image"
-rm -f "$eeprom_image" "$eeprom_image.part"
 
 # ---- wexo-gateway: the units on MQTT (skipped without mosquitto)
 if command -v mosquitto >/dev/null 2>&1 && cmake --build "$build" --target wexo-gateway >/dev/null 2>&1; then

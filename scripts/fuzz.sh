@@ -5,9 +5,11 @@
 # new paths are kept in build-fuzz/corpus/<target>/, crashes in
 # build-fuzz/artifacts/. Prints the executions of each target; exits non-zero
 # when a target fails.
-#   scripts/fuzz.sh [seconds-per-target] [target...]
+#   scripts/fuzz.sh [--build-only | --no-build] [seconds-per-target] [target...]
 set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
+step=all
+case "${1:-}" in --build-only | --no-build) step=$1; shift ;; esac
 seconds=${1:-300}
 [ $# -gt 0 ] && shift
 targets=${*:-"fuzz_decoders fuzz_replies fuzz_reader fuzz_datagrams fuzz_intel_hex"}
@@ -15,16 +17,23 @@ build=$top/build-fuzz
 jobs=$(nproc 2>/dev/null || echo 2)
 
 mkdir -p "$build"
-# shellcheck disable=SC2086 # one word per target
-if ! { cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+launcher=""
+if [ -n "${CMAKE_CXX_COMPILER_LAUNCHER:-}" ]; then
+  launcher="-DCMAKE_CXX_COMPILER_LAUNCHER=$CMAKE_CXX_COMPILER_LAUNCHER"
+  launcher="$launcher -DCMAKE_C_COMPILER_LAUNCHER=${CMAKE_C_COMPILER_LAUNCHER:-$CMAKE_CXX_COMPILER_LAUNCHER}"
+fi
+# shellcheck disable=SC2086 # one word per target or argument
+if [ "$step" != --no-build ] &&
+   ! { cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo $launcher \
          -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DWEXO_WERROR=ON \
          -DWEXO_BUILD_FUZZERS=ON -DWEXO_BUILD_TESTS=OFF -DWEXO_BUILD_BENCHMARKS=OFF \
          -DWEXO_BUILD_TOOLS=OFF &&
-       cmake --build "$build" -j"$jobs" --target $targets; } >"$build/build.log" 2>&1; then
+       nice -n 10 cmake --build "$build" -j"$jobs" --target $targets; } >"$build/build.log" 2>&1; then
   cat "$build/build.log"
   echo "fuzz.sh: build failed" >&2
   exit 1
 fi
+[ "$step" = --build-only ] && exit 0
 
 failed=""
 mkdir -p "$build/artifacts"

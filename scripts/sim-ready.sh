@@ -16,3 +16,21 @@ wait_sim_ready() {
   done
   control_port=$(sed -n 's/^control //p' "$3")
 }
+
+# stop_pid PID: stops a background process of this shell (nothing when PID is
+# empty): SIGTERM, then SIGKILL if it has not ended within 5 s, and reaps it.
+stop_pid() {
+  [ -n "$1" ] || return 0
+  kill "$1" 2>/dev/null || true
+  tries=0
+  # An ended child stays a zombie ("Z") until it is reaped: that counts as ended.
+  while [ $tries -lt 50 ]; do
+    stat=""
+    read -r stat 2>/dev/null <"/proc/$1/stat" || true
+    case ${stat##*") "} in "" | Z*) break ;; esac
+    tries=$((tries + 1))
+    sleep 0.1
+  done
+  kill -KILL "$1" 2>/dev/null || true
+  wait "$1" 2>/dev/null || true
+}

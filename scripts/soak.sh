@@ -69,10 +69,7 @@ done
 sim_out=$(mktemp)
 sim_pid=""
 stop_sim() {
-  if [ -n "$sim_pid" ]; then
-    kill "$sim_pid" 2>/dev/null || true
-    wait "$sim_pid" 2>/dev/null || true
-  fi
+  stop_pid "$sim_pid"
   rm -f "$sim_out"
 }
 trap stop_sim EXIT

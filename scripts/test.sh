@@ -1,64 +1,116 @@
 #!/bin/sh
+# shellcheck disable=SC2086 # $tests and $ctest hold one word per argument
 # Builds everything with warnings as errors and runs the tests: all of them
 # in Release (with the benchmarks built) and in Debug under AddressSanitizer
-# and UndefinedBehaviorSanitizer; with clang, everything is built and the
-# quick suites run (the long network, CLI, fault and binding suites, which the
-# other two runs cover for the same code, are left out there). Then builds
+# and UndefinedBehaviorSanitizer; with clang, the quick suites (the long
+# network, CLI, fault and binding suites, which the other two runs cover for
+# the same code, are left out there, and so are their programs). Then builds
 # the library as a user would where GoogleTest is missing, and runs the
 # stages of scripts/ci/: packages, Python bindings, valgrind,
 # ThreadSanitizer, a short soak and the fuzz targets. Installs what it needs.
 # Needs root (tests run in private network namespaces).
+#
+# The trees build one after the other; the test stages, which mostly wait on
+# simulated units, run one at a time in the background while the next tree
+# builds. One line per stage gives its time; each stage's output goes to
+# build-logs/STAGE.log and is shown when it fails. ccache (when installed)
+# keeps compiled objects between runs, and serves the library-only build
+# from the Release build's objects.
 set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
-"$top/scripts/setup-deps.sh"
+ci=$top/scripts/ci
 jobs=$(nproc 2>/dev/null || echo 2)
+WEXO_TEST_LOGS=$top/build-logs
+WEXO_TEST_START=$(date +%s)
+export WEXO_TEST_LOGS WEXO_TEST_START
+rm -rf "$WEXO_TEST_LOGS"
+mkdir -p "$WEXO_TEST_LOGS"
 
-# Configures and builds in directory $1 with the remaining cmake arguments.
-# The build's output is kept in $1/build.log and shown only when it fails.
-build() {
-  dir=$1; shift
-  mkdir -p "$dir"
-  if ! { cmake -S "$top" -B "$dir" "$@" && cmake --build "$dir" -j"$jobs"; } \
-       >"$dir/build.log" 2>&1; then
-    cat "$dir/build.log"
-    echo "test.sh: build in $dir failed" >&2
+# Test stages queued in the background, each a process group of its own, so
+# that an interrupted or failed run stops them and all they started.
+queued=""
+stop_queued() {
+  for pid in $queued; do
+    kill -TERM "-$pid" 2>/dev/null || true
+  done
+  queued=""
+}
+trap stop_queued EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM HUP
+
+# Ends the run when a stage has failed.
+check() {
+  if ls "$WEXO_TEST_LOGS"/*.failed >/dev/null 2>&1; then
+    stop_queued
+    failed=$(cd "$WEXO_TEST_LOGS" && for f in *.failed; do printf ' %s' "${f%.failed}"; done)
+    echo "test.sh: failed:$failed" >&2
     exit 1
   fi
 }
-
-# Builds directory $1 with tests and warnings as errors, and runs the tests
-# (ctest arguments after --).
-run_suite() {
-  dir=$1; shift
-  args=""
-  while [ $# -gt 0 ] && [ "$1" != "--" ]; do args="$args $1"; shift; done
-  [ $# -gt 0 ] && shift
-  # shellcheck disable=SC2086
-  build "$dir" -DWEXO_BUILD_TESTS=ON -DWEXO_WERROR=ON $args
-  # The suites mostly wait on simulated units, in namespaces of their own:
-  # twice as many run at once as there are CPUs.
-  ctest --test-dir "$dir" --output-on-failure --no-label-summary -j"$((jobs * 2))" "$@"
+# stage NAME COMMAND...: runs a stage now (builds, mostly).
+stage() {
+  sh "$ci/stage.sh" "$@" || { check; exit 1; }
+}
+# queue NAME COMMAND...: runs a test stage in the background, after those
+# queued before it.
+queue() {
+  setsid sh "$ci/stage.sh" --queued "$@" &
+  queued="$queued $!"
 }
 
-echo "== build and test, benchmarks built (Release, build-release/)"
-run_suite "$top/build-release" -DCMAKE_BUILD_TYPE=Release -DWEXO_BUILD_BENCHMARKS=ON
+stage deps "$top/scripts/setup-deps.sh"
+# ccache keys objects by their content with paths relative to the checkout
+# and without the build directory, so that trees configured alike share them.
+if command -v ccache >/dev/null 2>&1; then
+  export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$top}" CCACHE_NOHASHDIR="${CCACHE_NOHASHDIR:-true}"
+  export CMAKE_C_COMPILER_LAUNCHER=ccache CMAKE_CXX_COMPILER_LAUNCHER=ccache
+fi
+# Word lists, expanded unquoted below.
+tests="-DWEXO_BUILD_TESTS=ON -DWEXO_WERROR=ON"
+# The suites mostly wait on simulated units, in namespaces of their own:
+# twice as many run at once as there are CPUs.
+ctest="ctest --output-on-failure --no-label-summary -j$((jobs * 2)) --test-dir"
 
-echo "== build and test under ASan and UBSan (Debug, build-sanitize/)"
-ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-  run_suite "$top/build-sanitize" -DCMAKE_BUILD_TYPE=Debug -DWEXO_SANITIZE=ON
+stage release-build sh "$ci/build.sh" "$top/build-release" -DCMAKE_BUILD_TYPE=Release \
+  -DWEXO_BUILD_BENCHMARKS=ON $tests
+# The package check runs on the packages the packages stage leaves.
+queue release-tests $ctest "$top/build-release" -LE package
+queue packages sh "$ci/pkg.sh"
+queue python sh "$ci/python.sh" "$top/build-release"
+queue valgrind bash "$ci/valgrind.sh"
+queue soak sh "$ci/soak.sh"
 
-echo "== build with clang and run the quick suites (Debug, build-clang/)"
-run_suite "$top/build-clang" -DCMAKE_BUILD_TYPE=Debug \
-  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -- -LE 'cli|faults|python|net|sim|threads'
+# A user who wants only the library needs no GoogleTest. Configured as the
+# Release tree's library (with warnings as errors, which only makes it
+# stricter), it compiles nothing that ccache does not hold already.
+stage no-gtest-build sh "$ci/build.sh" "$top/build-nogtest" -DCMAKE_BUILD_TYPE=Release \
+  -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON -DWEXO_BUILD_TOOLS=OFF -DWEXO_WERROR=ON
+check
 
-# A user who wants only the library needs no GoogleTest: default options,
-# no warnings as errors.
-echo "== build the library without GoogleTest (build-nogtest/)"
-build "$top/build-nogtest" -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON -DWEXO_BUILD_TOOLS=OFF
-"$top/scripts/ci/pkg.sh"
-"$top/scripts/ci/python.sh" "$top/build-release"
-"$top/scripts/ci/valgrind.sh"
-"$top/scripts/ci/tsan.sh"
-"$top/scripts/ci/soak.sh"
-"$top/scripts/ci/fuzz.sh"
-echo "test.sh: all passed"
+stage sanitize-build sh "$ci/build.sh" "$top/build-sanitize" -DCMAKE_BUILD_TYPE=Debug \
+  -DWEXO_SANITIZE=ON $tests
+queue sanitize-tests env ASAN_OPTIONS=detect_leaks=1 \
+  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 $ctest "$top/build-sanitize"
+check
+
+stage tsan-build sh "$ci/tsan.sh" build
+queue tsan-tests sh "$ci/tsan.sh" run
+check
+
+stage clang-build sh "$ci/build.sh" "$top/build-clang" -DCMAKE_BUILD_TYPE=Debug \
+  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ $tests \
+  --all-but test_cli test_faults test_net test_sim test_threads
+queue clang-tests $ctest "$top/build-clang" -LE 'cli|faults|python|net|sim|threads'
+check
+
+stage fuzz-build sh "$ci/fuzz.sh" --build-only
+queue fuzz sh "$ci/fuzz.sh" --no-build
+
+for pid in $queued; do
+  wait "$pid" || true
+done
+queued=""
+check
+s=$(($(date +%s) - WEXO_TEST_START))
+printf 'test.sh: all passed in %d:%02d\n' $((s / 60)) $((s % 60))

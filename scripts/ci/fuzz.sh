@@ -2,7 +2,9 @@
 # CI stage: builds the fuzz targets and runs each for a few seconds over its
 # seed corpus and beyond, so that a decoder change that crashes on the seeds
 # or on inputs near them fails the run.
+#
+#   scripts/ci/fuzz.sh [--build-only | --no-build]
 set -eu
 top=$(cd "$(dirname "$0")/../.." && pwd)
 echo "== fuzz targets, 3 s each (build-fuzz/)"
-"$top/scripts/fuzz.sh" 3
+"$top/scripts/fuzz.sh" "$@" 3

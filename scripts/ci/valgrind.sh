@@ -30,11 +30,8 @@ sim_out=$(mktemp)
 sim_pid=""
 work=$(mktemp -d)
 stop_sim() {
-  exec 3>&- 2>/dev/null || true
-  if [ -n "$sim_pid" ]; then
-    kill "$sim_pid" 2>/dev/null || true
-    wait "$sim_pid" 2>/dev/null || true
-  fi
+  exec 3>&-
+  stop_pid "$sim_pid"
   rm -rf "$sim_out" "$work"
 }
 trap stop_sim EXIT

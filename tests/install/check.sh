@@ -26,12 +26,15 @@ test -f "$scratch/usr/include/wexo.h"
 test -f "$scratch/usr/include/wexo_data.h"
 
 # The pkg-config file must point into the prefix it was installed to, as it
-# is: nothing redefined on the command line.
+# is (nothing redefined on the command line), in plain absolute paths.
 export PKG_CONFIG_PATH="$libdir/pkgconfig"
 pc_libdir=$(pkg-config --variable=libdir wexo)
 [ "$(cd "$pc_libdir" 2>/dev/null && pwd -P)" = "$(cd "$libdir" && pwd -P)" ] ||
   fail "wexo.pc gives libdir $pc_libdir, installed in $libdir"
 pc_includedir=$(pkg-config --variable=includedir wexo)
+case "$(pkg-config --cflags --libs wexo)" in
+  *..*) fail "wexo.pc gives flags with '..': $(pkg-config --cflags --libs wexo)" ;;
+esac
 [ -f "$pc_includedir/wexo.h" ] || fail "wexo.pc gives includedir $pc_includedir without wexo.h"
 # shellcheck disable=SC2046
 cc -std=c99 -Wall -Werror -o "$scratch/app_pc" "$source_dir/examples/read_inputs.c" \

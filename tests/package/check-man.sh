@@ -1,6 +1,7 @@
 #!/bin/sh
 # Renders every man page of MAN_DIR as man(1) does and fails on any warning
-# of groff. A program's page must name every command and every key its
+# of groff, or when the page's title line (with the version) differs from
+# its copy in docs/man. A program's page must name every command and every key its
 # --help lists, so that the page cannot fall behind the program.
 #
 #   check-man.sh MAN_DIR [PAGE=PROGRAM...]
@@ -12,7 +13,13 @@ fail() {
   exit 1
 }
 
+# The pages in docs/man carry the version the build fills into its copies.
+source_dir=$(cd "$(dirname "$0")/../../docs/man" && pwd)
 for page in "$dir"/*.[0-9]; do
+  built=$(sed -n '/^\.TH /{p;q}' "$page")
+  source=$(sed -n '/^\.TH /{p;q}' "$source_dir/$(basename "$page")")
+  [ "$source" = "$built" ] ||
+    fail "docs/man/$(basename "$page") says '$source', the build '$built': update its version"
   warnings=$(groff -man -t -ww -z -Tutf8 "$page" 2>&1) || fail "$page: groff failed: $warnings"
   [ -z "$warnings" ] || fail "$page: $warnings"
   ! grep -n '@[A-Z_]*@' "$page" || fail "$page: variable left unsubstituted"

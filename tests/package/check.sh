@@ -4,7 +4,9 @@
 # program built with pkg-config against libwexo-dev runs on libwexo1, and
 # the programs of wexo-tools run.
 #
-#   check.sh BUILD_DIR VERSION
+#   check.sh BUILD_DIR VERSION [PACKAGE_DIR]
+#
+# PACKAGE_DIR: check the packages cpack already made there instead.
 set -eu
 build=$1
 version=$2
@@ -15,17 +17,20 @@ fail() {
   exit 1
 }
 
-cpack --config "$build/CPackConfig.cmake" -G DEB -B "$scratch/out" >"$scratch/cpack.log" 2>&1 ||
-  { cat "$scratch/cpack.log"; fail "cpack failed"; }
+out=${3:-$scratch/out}
+if [ $# -lt 3 ]; then
+  cpack --config "$build/CPackConfig.cmake" -G DEB -B "$out" >"$scratch/cpack.log" 2>&1 ||
+    { cat "$scratch/cpack.log"; fail "cpack failed"; }
+fi
 arch=$(dpkg --print-architecture)
-runtime="$scratch/out/libwexo1_${version}_$arch.deb"
-dev="$scratch/out/libwexo-dev_${version}_$arch.deb"
-tools="$scratch/out/wexo-tools_${version}_$arch.deb"
+runtime="$out/libwexo1_${version}_$arch.deb"
+dev="$out/libwexo-dev_${version}_$arch.deb"
+tools="$out/wexo-tools_${version}_$arch.deb"
 # wexo-gateway is packaged when it was built (its libraries were found).
-gateway="$scratch/out/wexo-gateway_${version}_$arch.deb"
+gateway="$out/wexo-gateway_${version}_$arch.deb"
 want=3
 [ ! -f "$build/gateway/wexo-gateway" ] || want=4
-[ "$(ls "$scratch"/out/*.deb | wc -l)" -eq "$want" ] || fail "want $want packages, cpack made: $(ls "$scratch/out")"
+[ "$(ls "$out"/*.deb | wc -l)" -eq "$want" ] || fail "want $want packages, cpack made: $(ls "$out")"
 
 # field DEB NAME: the value of one control field.
 field() { dpkg-deb -f "$1" "$2"; }
@@ -50,8 +55,13 @@ contents() {
 contents "$runtime" >"$scratch/runtime"
 contents "$dev" >"$scratch/dev"
 contents "$tools" >"$scratch/tools"
-libdir=$(sed -n 's|^\(.*\)/libWEXO\.so\.1 -> libWEXO\.so\.'"$version"'$|\1|p' "$scratch/runtime")
-[ -n "$libdir" ] || fail "libwexo1 has no libWEXO.so.1 -> libWEXO.so.$version"
+dpkg-deb -f "$runtime" >"$scratch/runtime.control"
+dpkg-deb -f "$dev" >"$scratch/dev.control"
+dpkg-deb -f "$tools" >"$scratch/tools.control"
+# The library in the multiarch directory, as Debian has it.
+libdir=usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH 2>/dev/null || gcc -print-multiarch)
+grep -qxF "$libdir/libWEXO.so.1 -> libWEXO.so.$version" "$scratch/runtime" ||
+  fail "libwexo1 has no $libdir/libWEXO.so.1 -> libWEXO.so.$version; it holds: $(cat "$scratch/runtime")"
 # has LIST ENTRY...: every entry is in the package's list.
 has() {
   list=$1
@@ -60,20 +70,28 @@ has() {
     grep -qxF "$entry" "$scratch/$list" || fail "$list lacks $entry; it holds: $(cat "$scratch/$list")"
   done
 }
-has runtime "$libdir/libWEXO.so.$version"
-[ "$(wc -l <"$scratch/runtime")" -eq 2 ] || fail "libwexo1 holds more than the library: $(cat "$scratch/runtime")"
+has runtime "$libdir/libWEXO.so.$version" usr/share/doc/libwexo1/copyright
+[ "$(wc -l <"$scratch/runtime")" -eq 3 ] || fail "libwexo1 holds more than the library: $(cat "$scratch/runtime")"
 has dev usr/include/wexo.h usr/include/wexo_data.h "$libdir/libWEXO.so -> libWEXO.so.1" \
   "$libdir/pkgconfig/wexo.pc" "$libdir/cmake/WEXO/WEXOConfig.cmake" \
   "$libdir/cmake/WEXO/WEXOConfigVersion.cmake" "$libdir/cmake/WEXO/WEXOTargets.cmake" \
-  usr/share/man/man3/libwexo.3
-has tools usr/bin/wexo usr/bin/wexo-sim usr/share/man/man1/wexo.1 usr/share/man/man1/wexo-sim.1
+  usr/share/man/man3/libwexo.3 usr/share/doc/libwexo-dev/copyright usr/share/doc/libwexo-dev/library.md
+has tools usr/bin/wexo usr/bin/wexo-sim usr/share/man/man1/wexo.1 usr/share/man/man1/wexo-sim.1 \
+  usr/share/doc/wexo-tools/copyright usr/share/doc/wexo-tools/cli.md
+# Every package's documentation sits in the directory named after it.
+for list in runtime dev tools; do
+  own=$(sed -n "s/^Package: //p" "$scratch/$list.control")
+  others=$(grep '^usr/share/doc/' "$scratch/$list" | grep -v "^usr/share/doc/$own/" || true)
+  [ -z "$others" ] || fail "$own has documentation outside usr/share/doc/$own: $others"
+done
 ! grep -v '^usr/share/' "$scratch/tools" | grep -v '^usr/bin/' || fail "wexo-tools holds files outside bin/ and share/"
 touch "$scratch/gateway"
 if [ "$want" -eq 4 ]; then
   field "$gateway" Depends | grep -q "^libwexo1 (>= $version)" || fail "wexo-gateway Depends: $(field "$gateway" Depends)"
   contents "$gateway" >"$scratch/gateway"
   has gateway usr/bin/wexo-gateway usr/lib/systemd/system/wexo-gateway.service usr/share/man/man1/wexo-gateway.1 \
-    usr/share/doc/wexo-gateway/gateway.toml.example usr/share/doc/wexo-gateway/gateway.md
+    usr/share/doc/wexo-gateway/gateway.toml.example usr/share/doc/wexo-gateway/gateway.md \
+    usr/share/doc/wexo-gateway/copyright usr/share/wexo-gateway/web/index.html
 fi
 dups=$(sed 's/ -> .*//' "$scratch/runtime" "$scratch/dev" "$scratch/tools" "$scratch/gateway" | sort | uniq -d)
 [ -z "$dups" ] || fail "files in two packages: $dups"
@@ -86,10 +104,13 @@ root="$scratch/root"
 for deb in "$runtime" "$dev" "$tools"; do dpkg -x "$deb" "$root"; done
 [ "$want" -eq 3 ] || dpkg -x "$gateway" "$root"
 
-# wexo.pc finds its prefix from its own place, so it points into the
-# scratch root as it is.
+# wexo.pc names /usr in plain absolute paths; redefining its prefix points
+# it into the scratch root.
 export PKG_CONFIG_PATH="$root/$libdir/pkgconfig"
 unset PKG_CONFIG_SYSROOT_DIR PKG_CONFIG_LIBDIR
+[ "$(pkg-config --variable=prefix wexo)" = /usr ] || fail "wexo.pc: prefix $(pkg-config --variable=prefix wexo)"
+[ "$(pkg-config --variable=libdir wexo)" = "/$libdir" ] || fail "wexo.pc: libdir $(pkg-config --variable=libdir wexo)"
+! grep -n '\.\.' "$root/$libdir/pkgconfig/wexo.pc" || fail "wexo.pc holds '..'"
 cat >"$scratch/app.c" <<'C'
 #include <stdio.h>
 #include <wexo.h>
@@ -100,9 +121,10 @@ int main(void) {
     return 0;
 }
 C
-# shellcheck disable=SC2046
-cc -std=c99 -Wall -Werror -o "$scratch/app" "$scratch/app.c" $(pkg-config --cflags --libs wexo) ||
-  fail "cannot build against libwexo-dev: $(pkg-config --cflags --libs wexo)"
+flags=$(pkg-config --define-variable=prefix="$root/usr" --cflags --libs wexo)
+# shellcheck disable=SC2086 # one word per flag
+cc -std=c99 -Wall -Werror -o "$scratch/app" "$scratch/app.c" $flags ||
+  fail "cannot build against libwexo-dev: $flags"
 export LD_LIBRARY_PATH="$root/$libdir"
 loaded=$(ldd "$scratch/app" | awk '/libWEXO/ { print $3 }')
 [ "$loaded" = "$root/$libdir/libWEXO.so.1" ] || fail "app loads $loaded"
