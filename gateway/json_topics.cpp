@@ -31,7 +31,8 @@ std::string status_payload(const UnitInfo& info) {
     json j;
     j["online"] = info.online;
     j["model"] = info.model;
-    j["id"] = info.id;
+    // A board ID not yet known (a unit configured by its model) is null.
+    j["id"] = info.id >= 0 ? json(info.id) : json(nullptr);
     j["ip"] = info.ip;
     j["mac"] = info.mac;
     return j.dump();

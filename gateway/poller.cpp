@@ -157,7 +157,13 @@ bool UnitPoller::connect() {
     result<Unit> unit = errc::no_match;
     switch (plan_.how) {
         case UnitPlan::How::kHost:
-            unit = library_.connect_direct(plan_.host, std::chrono::milliseconds(schedule_.timeout_ms), plan_.port);
+            // A configured model spares the board's identification; a data
+            // port of its own means no module to ask, and a direct connect.
+            if (plan_.model >= 0 && plan_.port == 0)
+                unit = library_.connect_known(plan_.host, std::chrono::milliseconds(schedule_.timeout_ms), plan_.model,
+                                              plan_.config && plan_.config->id ? *plan_.config->id : 255);
+            else
+                unit = library_.connect_direct(plan_.host, std::chrono::milliseconds(schedule_.timeout_ms), plan_.port);
             break;
         case UnitPlan::How::kMac: unit = library_.connect_by_mac(plan_.mac); break;
         case UnitPlan::How::kIdModel: unit = library_.connect_by_id_model(plan_.id, plan_.model); break;
@@ -183,6 +189,7 @@ bool UnitPoller::connect() {
     info.name = plan_.name;
     info.model = model;
     info.id = unit->id().value_or(-1);
+    if (info.id > 15) info.id = -1;  // 255: the board was not asked
     info.ip = unit->ip().value_or("");
     // A direct connect on a given data port learns no module data.
     if (info.ip.empty()) info.ip = plan_.host;

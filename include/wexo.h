@@ -287,7 +287,7 @@ WEXO_API const char *wexo_version(void);
  * ZuWexoConnect identifies the board unless its identity was set. */
 WEXO_API int wexo_add_unit(const char *host, int timeout_ms);
 
-/* Stores a board ID (0 to 15) and model code (0 to 47) that the caller knows
+/* Stores a board ID (0 to 15, or 255 when not known) and model code (0 to 47) that the caller knows
  * from an earlier identification, as identification would: the models of the
  * ASCII generation (16 to 47) also set the protocol variant (unit_kind) their
  * identification gives. A connect then skips identification. Code 6 for

@@ -951,6 +951,17 @@ public:
     }
     // Connects data_port directly, with no module exchange (pins then
     // unavailable); data_port 0 asks the module first, as connect_masquerade.
+    // Connects the unit at host whose model the caller knows, without asking
+    // its board (what identification costs: up to a time-out on the ASCII
+    // boards); id 255 when the board ID is not known. The record comes from
+    // one exchange with the unit's network module.
+    result<Unit> connect_known(const std::string& host, std::chrono::milliseconds timeout, int model,
+                               int id = 255) {
+        const result<int> index = detail::call<-1>(wexo_add_unit, host.c_str(), detail::ms(timeout));
+        if (!index) return index.error();
+        if (auto known = detail::call(wexo_set_identity, *index, id, model); !known) return known.error();
+        return Unit::connect(*index);
+    }
     result<Unit> connect_direct(const std::string& host, std::chrono::milliseconds timeout, int data_port = 0) {
         if (data_port == 0) return Unit::own(detail::call<-1>(ZuWexoConnectDirect, host.c_str(), detail::ms(timeout)));
         return Unit::own(detail::call<-1>(ZuWexoConnectDirect2, host.c_str(), detail::ms(timeout), data_port));

@@ -160,7 +160,8 @@ extern "C" WEXO_API int ZuWexoRequestIdModel(int index, int* id, int* model) {
 
 extern "C" WEXO_API int wexo_set_identity(int index, int id, int model) {
     return wexo::record_call("wexo_set_identity", index, [&] {
-        if (!wexo::in_range(id, 0, 15) || !wexo::in_range(model, 0, WEXO_MODEL_COUNT - 1)) return 0;
+        // 255 is the record's "not yet known" board ID: a caller may know the model alone.
+        if ((id != 255 && !wexo::in_range(id, 0, 15)) || !wexo::in_range(model, 0, WEXO_MODEL_COUNT - 1)) return 0;
         wexo_device& rec = wexo::record(index);
         rec.board_id = static_cast<uint8_t>(id);
         rec.model_code = model;

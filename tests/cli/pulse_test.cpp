@@ -162,10 +162,10 @@ TEST_F(CliPulseTest, UsageErrorsSendNothing) {
              {{"eeprom", ascii, "read", "4096"}, "wexo: ADDR: 4096 is out of range (0 to 4095)\n"},
              {{"eeprom", ascii, "write", "4095", "01", "02"},
               "wexo: eeprom write: 2 byte(s) from 0xfff do not fit in the 4096 bytes\n"},
-             {{"eeprom", ascii, "restore", "/nonexistent/image"}, "wexo: restore: cannot open '/nonexistent/image'\n"},
+             {{"eeprom", ascii, "restore", "/dev/null/image"}, "wexo: restore: cannot open '/dev/null/image'\n"},
              // The backup file is opened before the 4096 bytes are read.
-             {{"eeprom", ascii, "backup", "/nonexistent/image"},
-              "wexo: backup: cannot write '/nonexistent/image.part': No such file or directory\n"},
+             {{"eeprom", ascii, "backup", "/dev/null/image"},
+              "wexo: backup: cannot write '/dev/null/image.part': Not a directory\n"},
              {{"settings", ascii, "speed", "1"},
               "wexo: settings: 'speed' is not one of disconnection-time, notice-time, resend-wait-time, "
               "di-detect-time, mail-logic, mail-enable, sampling-rate\n"},

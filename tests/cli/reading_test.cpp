@@ -129,7 +129,7 @@ TEST_F(CliReadingTest, AnUnreachableUnitHasOneExitStatus) {
         args.insert(args.end(), way.begin(), way.end());
         const Result r = wexo(args);
         EXPECT_EQ(r.status, 3) << way[0] << ": " << r.err;
-        EXPECT_TRUE(contains(r.err, "(system error: Connection refused)")) << r.err;
+        EXPECT_TRUE(contains(r.err, "error 10111: system error: Connection refused")) << r.err;
     }
     ASSERT_EQ(sim_->command("connect 2 data accept"), "ok");
     // Nobody at the address at all: the same status.

@@ -80,6 +80,9 @@ TEST_F(ConnectTest, AddedUnitWithKnownIdentityConnectsWithoutAsking) {
     EXPECT_EQ(sim.accepted(0, Endpoint::Data), 0);
     EXPECT_EQ(wexo_set_identity(index, 3, 48), 0);
     EXPECT_EQ(error, 6u);
+    EXPECT_EQ(wexo_set_identity(index, 16, 17), 0);
+    ASSERT_EQ(wexo_set_identity(index, 255, 17), 1) << "the model alone";
+    EXPECT_EQ(xportset[index].board_id, 255);
     ASSERT_EQ(wexo_set_identity(index, 3, 17), 1);
     EXPECT_EQ(xportset[index].unit_kind, 4);
     EXPECT_EQ(xportset[index].board_id, 3);
