@@ -28,8 +28,9 @@ public:
     // Fails on a key that is not in known.
     void only(std::initializer_list<const char*> known) const {
         for (const auto& [key, node] : table_) {
-            if (std::none_of(known.begin(), known.end(), [&](const char* k) { return key.str() == k; }))
-                fail(&node, "unknown key \"" + std::string(key.str()) + "\" in [" + section_ + "]");
+            const std::string_view name = key.str();
+            if (std::none_of(known.begin(), known.end(), [&](const char* k) { return name == k; }))
+                fail(&node, "unknown key \"" + std::string(name) + "\" in [" + section_ + "]");
         }
     }
 

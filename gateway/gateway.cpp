@@ -135,9 +135,9 @@ void Gateway::tick() {
                 WriteRequest r{name, output, value,
                                output.kind == Kind::kDO ? WriteRequest::Scale::kState : WriteRequest::Scale::kVolts,
                                "safe-state"};
-                store_.submit(r, [name, output](const WriteResult& result) {
+                store_.submit(r, [unit = name, what = output_text(output)](const WriteResult& result) {
                     if (!result.ok)
-                        log(Level::kError, "%s: safe state of %s failed: %s", name.c_str(), output_text(output).c_str(),
+                        log(Level::kError, "%s: safe state of %s failed: %s", unit.c_str(), what.c_str(),
                             result.message.c_str());
                 });
             }

@@ -637,7 +637,13 @@ TEST_P(FaultMatrix, Cell) {
     SCOPED_TRACE(::testing::Message() << "got " << got.result << " code " << code << " value "
                                       << got.value << " in " << elapsed.count() << " ms");
     EXPECT_EQ(got.result, expect.result);
-    EXPECT_EQ(code, expect.code);
+    // A send to a peer that closed fails with EPIPE, or with ECONNRESET once
+    // the peer's reset to an earlier send has come back: which one is timing.
+    const bool reset_for_pipe = expect.code == static_cast<int>(WEXO_ERR_SYSTEM_BASE + EPIPE) &&
+                                code == static_cast<int>(WEXO_ERR_SYSTEM_BASE + ECONNRESET);
+    if (!reset_for_pipe) {
+        EXPECT_EQ(code, expect.code);
+    }
     // Refused before anything is stored when the channel never opened.
     const long long fail_value =
         connect_col && family.path == Path::Channel ? kUntouched : family.fail_value;

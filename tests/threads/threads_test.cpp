@@ -277,7 +277,8 @@ TEST_F(ThreadsTest, EndDuringSearchOrConnectLeavesNothing) {
     };
     for (const auto& [name, call] : calls) {
         ZuWexoInit();
-        std::thread running([&] { call(); });
+        const std::function<int()>& run = call;
+        std::thread running([&run] { run(); });
         std::this_thread::sleep_for(150ms);
         ZuWexoEnd();
         running.join();
