@@ -2,7 +2,8 @@
 """End-to-end scenarios of wexo-gateway against a real mosquitto and simulated
 units. Each scenario runs inside a network namespace of its own
 (tests/support/netns-run.sh): a broker with its own configuration on a
-loopback port, wexo-sim's units on 10.200.0.x, the gateway in between.
+loopback port, wexo-sim's units on 10.200.0.x, the gateway in between. The
+topology scenario adds a second segment in a namespace of its own (segment()).
 
     gateway_test.py GATEWAY SIM SCENARIO
 """
@@ -37,9 +38,9 @@ def write(name, text):
     return path
 
 
-def broker(port=PORT, extra=""):
+def broker(port=PORT, extra="", host="127.0.0.1"):
     # As root mosquitto would drop to its own user, who cannot read the test's files.
-    conf = write(f"mosquitto-{port}.conf", f"listener {port} 127.0.0.1\nallow_anonymous true\n"
+    conf = write(f"mosquitto-{port}.conf", f"listener {port} {host}\nallow_anonymous true\n"
                  f"persistence false\nuser root\nlog_dest none\n{extra}")
     p = spawn(["mosquitto", "-c", conf], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     wait_for(lambda: port_open(port), "broker up")
@@ -68,26 +69,27 @@ def wait_for(predicate, what, timeout=10.0):
 
 
 class Sim:
-    def __init__(self, *units):
-        args = [SIM]
+    """wexo-sim driven through its standard input, which also works from
+    another namespace (ns: the command prefix that enters it) and ends the
+    simulator with the test."""
+
+    def __init__(self, *units, ns=()):
+        args = [*ns, SIM]
         for u in units:
             args += ["--unit", u]
-        self.proc = spawn(args + ["--control", "0"], stdout=subprocess.PIPE, text=True)
+        self.proc = spawn(args, stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
         for line in self.proc.stdout:
-            if line.startswith("control "):
-                self.port = int(line.split()[1])
             if line.strip() == "ready":
                 break
-        self.conn = socket.create_connection(("127.0.0.1", self.port))
-        self.reader = self.conn.makefile("r")
 
     def cmd(self, line):
-        self.conn.sendall((line + "\n").encode())
-        return self.reader.readline().strip()
+        self.proc.stdin.write(line + "\n")
+        self.proc.stdin.flush()
+        return self.proc.stdout.readline().strip()
 
-    def frames(self, unit):
-        n = int(self.cmd(f"log {unit} data").split()[1])
-        return [self.reader.readline()[6:].replace(" ", "").strip() for _ in range(n)]
+    def frames(self, unit, endpoint="data"):
+        n = int(self.cmd(f"log {unit} {endpoint}").split()[1])
+        return [self.proc.stdout.readline()[6:].replace(" ", "").strip() for _ in range(n)]
 
     def writes(self, unit):
         """Output writes the unit received: DK, DO and AO frames."""
@@ -134,9 +136,9 @@ def value(payload):
         return None
 
 
-def start_gateway(config, *extra):
+def start_gateway(config, *extra, ns=()):
     log = open(os.path.join(WORK, "gateway.log"), "a")
-    return spawn([GATEWAY, "--config", config, *extra], stderr=log)
+    return spawn([*ns, GATEWAY, "--config", config, *extra], stderr=log)
 
 
 def stop_gateway(proc):
@@ -397,7 +399,7 @@ def certificates():
         subprocess.run(["openssl", *args], cwd=WORK, check=True, capture_output=True)
     ec = ["-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes"]
     run("req", "-x509", *ec, "-keyout", "ca.key", "-out", "ca.crt", "-subj", "/CN=test-ca", "-days", "1")
-    write("san.ext", "subjectAltName=IP:127.0.0.1\n")
+    write("san.ext", "subjectAltName=IP:127.0.0.1,IP:10.201.0.1\n")
     for name in ("server", "gw2", "bridge", "operator"):
         run("req", *ec, "-keyout", f"{name}.key", "-out", f"{name}.csr", "-subj", f"/CN={name}")
         run("x509", "-req", "-in", f"{name}.csr", "-CA", "ca.crt", "-CAkey", "ca.key", "-CAcreateserial",
@@ -405,35 +407,62 @@ def certificates():
     return lambda name: [os.path.join(WORK, f) for f in ("ca.crt", f"{name}.crt", f"{name}.key")]
 
 
+def segment():
+    """A second segment: a namespace of its own, reached over a veth link
+    (10.201.0.1 here, 10.201.0.2 there) and routed both ways, with its own
+    broadcast domain: its units' addresses 10.202.0.x on a veth pair of its own
+    that carries its default route, so that its broadcasts stay inside. The
+    namespace lives as long as its holder and the processes started in it: the
+    holder ends with its standard input, that is with the test, killed or not.
+    Returns the command prefix that runs a program inside."""
+    holder = spawn(["unshare", "-n", "cat"], stdin=subprocess.PIPE, stdout=subprocess.DEVNULL)
+    netns = lambda pid: os.readlink(f"/proc/{pid}/ns/net")
+    wait_for(lambda: netns(holder.pid) != netns("self"), "the segment's namespace")
+    ns = ["nsenter", "-t", str(holder.pid), "-n"]
+    ip = lambda prefix, script: subprocess.run([*prefix, "ip", "-batch", "-"], input=script, text=True, check=True)
+    ip((), f"link add wxg type veth peer name wxs\nlink set wxs netns {holder.pid}\n")
+    ip(ns, "link set lo up\naddr add 10.201.0.2/24 dev wxs\nlink set wxs up\n"
+           "link add s2h type veth peer name s2u\naddr add 10.202.0.1/24 dev s2h\n"
+           "addr add 10.202.0.3/24 dev s2h\naddr add 10.202.0.4/24 dev s2h\nlink set s2h up\nlink set s2u up\n"
+           "route add default dev s2h\nroute add 10.200.0.0/24 via 10.201.0.1\n")
+    ip((), "addr add 10.201.0.1/24 dev wxg\nlink set wxg up\nroute add 10.202.0.0/24 via 10.201.0.2\n")
+    return ns
+
+
 def scenario_topology():
-    """Two gateways share a central broker that takes only TLS with a client
-    certificate: gw2 connects to it directly, gw1 through a site broker
-    bridged to it; a write from the central broker reaches gw1's unit. gw2
-    finds its units by search, and a rescan adds a unit that appears later."""
+    """Two gateways on two segments share a central broker that takes only TLS
+    with a client certificate: gw2, in the second segment, connects to it
+    directly, gw1 through a site broker bridged to it; a write from the
+    central broker reaches gw1's unit. Both search: each finds only its own
+    segment's units, gw2 its units by MAC, and a rescan adds a unit that
+    appears later."""
     files = certificates()
     central_port = 18883
     ca, server_crt, server_key = files("server")
     central = broker(central_port, f"cafile {ca}\ncertfile {server_crt}\nkeyfile {server_key}\n"
-                                   "require_certificate true\nuse_identity_as_username true\n")
+                                   "require_certificate true\nuse_identity_as_username true\n", "0.0.0.0")
     _, bridge_crt, bridge_key = files("bridge")
     site = broker(PORT, f"connection central\naddress 127.0.0.1:{central_port}\ntopic wexo/# both 1\n"
                         f"bridge_cafile {ca}\nbridge_certfile {bridge_crt}\nbridge_keyfile {bridge_key}\n")
-    sim = Sim("ip=10.200.0.2,model=17,id=3", "ip=10.200.0.3,model=43,id=1,module=on",
-              "ip=10.200.0.4,model=4,module=on,ignore-discovery=on")
+    seg2 = segment()
+    sim = Sim("ip=10.200.0.2,model=17,id=3,module=on")
+    sim2 = Sim("ip=10.202.0.3,model=43,id=1,module=on", "ip=10.202.0.4,model=4,module=on,ignore-discovery=on",
+               ns=seg2)
     gw1_config = write("gw1.toml", '[gateway]\nsite = "plant"\nname = "gw1"\nretry_min_ms = 100\n'
+                       'search = true\nsearch_window_ms = 200\n'
                        f'[mqtt]\nurl = "mqtt://127.0.0.1:{PORT}"\n'
                        '[[unit]]\nname = "press"\nhost = "10.200.0.2"\nport = 10003\nwritable = ["do/0"]\n')
     _, gw2_crt, gw2_key = files("gw2")
     gw2_config = write("gw2.toml", '[gateway]\nsite = "plant"\nname = "gw2"\nretry_min_ms = 100\n'
                        'rescan_s = 1\nsearch_window_ms = 200\n'
-                       f'[mqtt]\nurl = "mqtts://127.0.0.1:{central_port}"\nca_file = "{ca}"\n'
+                       f'[mqtt]\nurl = "mqtts://10.201.0.1:{central_port}"\nca_file = "{ca}"\n'
                        f'cert_file = "{gw2_crt}"\nkey_file = "{gw2_key}"\n'
                        '[[unit]]\nname = "valve"\nmac = "02:57:58:00:00:03"\n')
     _, op_crt, op_key = files("operator")
     tls = ("-h", "127.0.0.1", "--cafile", ca, "--cert", op_crt, "--key", op_key)
     sub = Subscriber("wexo/#", central_port, tls)
     anonymous = Subscriber("wexo/#", central_port, ("-h", "127.0.0.1", "--cafile", ca))
-    gws = [start_gateway(gw1_config), start_gateway(gw2_config)]
+    gws = [start_gateway(gw1_config), start_gateway(gw2_config, ns=seg2)]
     sub.wait("wexo/plant/gw2/valve/status", lambda p: json.loads(p)["online"], "gw2 over TLS with its certificate")
     sub.wait("wexo/plant/gw1/press/di/0", what="gw1's values through the bridge")
     subprocess.run(["mosquitto_pub", "-p", str(central_port), *tls, "-t", "wexo/plant/gw1/press/do/0/set", "-m", "1",
@@ -441,14 +470,22 @@ def scenario_topology():
     sub.wait("wexo/plant/gw1/press/do/0/result", lambda p: '"ok":true' in p, "a write from the central broker")
     check("outputs=0x1 " in sim.cmd("state 0"), "the write reached gw1's unit")
     check(anonymous.lines() == [], "no certificate, no data")
-    sim.cmd("discovery 2 on")
+    sim2.cmd("discovery 1 on")
     sub.wait("wexo/plant/gw2/unit-025758000004/status", lambda p: json.loads(p)["online"], "a rescan adds a new unit")
     check(json.loads(sub.payloads("wexo/plant/gw2/valve/status")[-1])["online"], "the searches keep the others online")
+    # Both gateways searched (gw2 at least twice), and the segments are routed
+    # to each other: a unit that heard the other segment's search would have
+    # answered and been added as unit-<mac>.
+    units = {gw: {t.split("/")[3] for t, _ in sub.lines() if t.startswith(f"wexo/plant/{gw}/") and t.count("/") > 3}
+             for gw in ("gw1", "gw2")}
+    check(sim.frames(0, "udp") != [] and units == {"gw1": {"press"}, "gw2": {"valve", "unit-025758000004"}},
+          f"each search finds its own segment's units only: {units}")
     for gw in gws:
         check(stop_gateway(gw) == 0, "SIGTERM ends with 0")
     for p in (sub, anonymous):
         p.stop()
-    sim.stop()
+    for s in (sim, sim2):
+        s.stop()
     for b in (site, central):
         b.terminate()
         b.wait()
