@@ -283,17 +283,23 @@ def scenario_outage():
     mq.wait()
     time.sleep(0.3)
     sequence = [1, 0, 1, 0, 1]
-    for v in sequence[:3]:
+
+    def change_input(v):
+        # Each change is read before the next, however loaded the machine:
+        # a whole poll round (inputs and outputs) after the change.
         sim.cmd(f"input 0 1 {v}")
-        time.sleep(0.3)
+        seen = len(sim.frames(0))
+        wait_for(lambda: len(sim.frames(0)) >= seen + 3, f"input 1 = {v} polled")
+
+    for v in sequence[:3]:
+        change_input(v)
     # The gateway restarts while the broker is away: the queue is on disk.
     check(stop_gateway(gw) == 0, "gateway ends while the broker is away")
     polled = len(sim.frames(0))
     gw = start_gateway(config())
     wait_for(lambda: len(sim.frames(0)) > polled + 4, "the new gateway polls the unit")
     for v in sequence[3:]:
-        sim.cmd(f"input 0 1 {v}")
-        time.sleep(0.3)
+        change_input(v)
     mq = broker()
     sub = Subscriber(f"{BASE}/press/di/1")
     # The new gateway reports the input's state once more when it first reads it.
