@@ -309,7 +309,27 @@ typedef struct wexo_unit_capabilities {
                               (ZuWexoPulseModeGetCount2) */
     int thermocouples;     /* analog inputs that take a thermocouple */
     unsigned int writable; /* WEXO_CAN_* bits: what can be written */
+    int switching_frames;  /* WEXO_SWITCHING_*: the auto switching frames */
+    int pulse_frames;      /* WEXO_PULSE_*: the pulse mode frames */
+    unsigned int settings; /* WEXO_SETTING_* bits: the unit settings offered */
+    unsigned int settings_in_eeprom; /* WEXO_SETTING_* bits of those kept in
+                              EEPROM; the others are in parameter memory */
 } wexo_unit_capabilities;
+
+#define WEXO_SWITCHING_NONE   0
+#define WEXO_SWITCHING_BINARY 1
+#define WEXO_SWITCHING_ASCII  2
+
+#define WEXO_PULSE_NONE  0
+#define WEXO_PULSE_BASIC 1 /* one counting channel (ZuWexoPulseModeGetConfig) */
+#define WEXO_PULSE_FULL  2 /* a setup and a counter per input, and alerts */
+#define WEXO_PULSE_ASCII 3 /* a setup and a counter per input */
+
+#define WEXO_SETTING_DISCONNECT_TIME 0x01u /* ZuWexo...DisconnectionTime */
+#define WEXO_SETTING_NOTICE_TIME     0x02u /* ZuWexo...NoticeTime */
+#define WEXO_SETTING_RESEND_WAIT     0x04u /* ZuWexo...ResendWaitTime */
+#define WEXO_SETTING_DETECT_TIME     0x08u /* ZuWexo...DiDetectTime */
+#define WEXO_SETTING_MAIL_MASKS      0x10u /* ZuWexo...DiMailLogic, ...DiMailEnable */
 
 #define WEXO_CAN_DIGITAL_OUTPUTS 0x001u /* ZuWexoOutPio, ZuWexoOutPioAll */
 #define WEXO_CAN_ANALOG_OUTPUTS  0x002u /* ZuWexoSetAnalogOutput... */

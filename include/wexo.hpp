@@ -410,9 +410,11 @@ struct ProgressRelay {
 }  // namespace detail
 
 // What a board offers (wexo_capabilities): channel counts, counters,
-// thermocouples and the WEXO_CAN_* bits of what can be written.
+// thermocouples, the WEXO_CAN_* bits of what can be written, the auto
+// switching and pulse frames, and the WEXO_SETTING_* bits of the settings.
 struct Capabilities : wexo_unit_capabilities {
     bool can(unsigned bits) const noexcept { return (writable & bits) == bits; }
+    bool has_setting(unsigned bit) const noexcept { return (settings & bit) == bit; }
 };
 
 // The capabilities of a model code on a unit kind (0, 3, 4, 5 or 6), without

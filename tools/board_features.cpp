@@ -1,9 +1,6 @@
 #include "board_features.hpp"
 
 #include "unit_record.hpp"
-#include "wexo.h"
-// The model table and the record's unit kind are only exported as data.
-#include "wexo_data.h"
 
 namespace wexo::cli {
 
@@ -16,19 +13,16 @@ constexpr int kind_full_access = 3; // network firmware type "_L"
 BoardRow board_row(const Unit& unit) {
     BoardRow row;
     row.model = unit_model(unit);
-    if (row.model < 0 || row.model >= WEXO_MODEL_COUNT)
+    if (wexo_capabilities(unit.index, &row.here) != 1 ||
+        wexo_model_capabilities(row.model, kind_full_access, &row.full_l) != 1)
         fail_unit(unit.label + ": model " + model_text(row.model) + " is not in the model table");
-    const int32_t* columns = MODEL_spec[row.model];
-    row.inputs = columns[1];
-    row.pulse = columns[3];
-    for (int i = 0; i < 5; ++i) row.settings[i] = columns[4 + i];
-    row.analog_inputs = columns[10];
-    row.unit_kind = xportset[unit.index].unit_kind;
+    row.inputs = row.here.digital_inputs;
+    row.analog_inputs = row.here.analog_inputs;
     return row;
 }
 
-bool variant_usable(const BoardRow& row, int variant) {
-    return variant == 1 || variant == 3 || variant == 4 || (variant == 2 && row.unit_kind == kind_full_access);
+bool only_behind_l(const BoardRow& row, unsigned setting_bit) {
+    return (row.here.settings & setting_bit) == 0 && (row.full_l.settings & setting_bit) != 0;
 }
 
 std::string unit_model_text(const Unit& unit, const BoardRow& row) {
@@ -36,13 +30,13 @@ std::string unit_model_text(const Unit& unit, const BoardRow& row) {
 }
 
 PulseSet pulse_set(const Unit& unit, const BoardRow& row) {
-    if (row.pulse == 2 && !variant_usable(row, 2))
+    if (row.here.pulse_frames == WEXO_PULSE_NONE && row.full_l.pulse_frames != WEXO_PULSE_NONE)
         fail_unit(unit_model_text(unit, row) +
                   " counts pulses only behind a network module of firmware type _L, and this one is not");
-    switch (row.pulse) {
-    case 1: return PulseSet::basic;
-    case 2: return PulseSet::full;
-    case 3: return PulseSet::ascii;
+    switch (row.here.pulse_frames) {
+    case WEXO_PULSE_BASIC: return PulseSet::basic;
+    case WEXO_PULSE_FULL: return PulseSet::full;
+    case WEXO_PULSE_ASCII: return PulseSet::ascii;
     default:
         fail_unit(unit_model_text(unit, row) +
                   " has no pulse mode (models 0, 5, 6, 17, 21, 22, 25, 26; 1, 2, 4 behind firmware type _L)");
@@ -58,10 +52,7 @@ const char* pulse_set_name(PulseSet set) {
 }
 
 void require_eeprom(const Unit& unit, const BoardRow& row) {
-    // The boards that keep settings in EEPROM, and the analog input boards.
-    bool eeprom = row.analog_inputs > 0;
-    for (int variant : row.settings) eeprom = eeprom || variant == 3 || variant == 4;
-    if (!eeprom)
+    if ((row.here.writable & WEXO_CAN_EEPROM) == 0)
         fail_unit(unit_model_text(unit, row) + " has no EEPROM (models 17, 21, 22, 25, 26, 40 to 44)");
 }
 

@@ -1,12 +1,13 @@
 // What a unit's board offers beyond plain I/O: pulse counting, named
-// settings and the EEPROM, read from the model table and the unit's record,
-// so that a refusal can say what the model allows before anything is sent.
+// settings and the EEPROM, from the library's capability query, so that a
+// refusal can say what the model allows before anything is sent.
 #pragma once
 
 #include <string>
 #include <vector>
 
 #include "output.hpp"
+#include "wexo.h"
 #include "unit_select.hpp"
 
 namespace wexo::cli {
@@ -14,17 +15,17 @@ namespace wexo::cli {
 struct BoardRow {
     int model = -1;
     int inputs = 0;
-    int pulse = 0;          // pulse variant
-    int settings[5] = {};   // settings variants: disconnection, notice, resend, detect, mail masks
     int analog_inputs = 0;
-    int unit_kind = 0;      // protocol variant of the unit's record
+    wexo_unit_capabilities here{};    // on the unit's own kind
+    wexo_unit_capabilities full_l{};  // the same model behind firmware type _L (kind 3)
 };
 
-// The row of the connected unit's model; fails when the model is unknown.
+// What the connected unit's model offers; fails when the model is unknown.
 BoardRow board_row(const Unit& unit);
 
-// Variant 2 of the pulse and settings columns works only on kind 3 units.
-bool variant_usable(const BoardRow& row, int variant);
+// Settings bit (WEXO_SETTING_*) that the board lacks here but has behind
+// firmware type _L.
+bool only_behind_l(const BoardRow& row, unsigned setting_bit);
 
 enum class PulseSet { basic, full, ascii };
 // The pulse frames the board answers; refuses a board without pulse mode,

@@ -19,7 +19,7 @@ enum class Shape { time, mask, code };
 
 struct Setting {
     const char* name;
-    int column;        // settings variant column (0..4 for columns 4..8); -1: the analog inputs decide
+    int column;        // bit of WEXO_SETTING_* (0 disconnection time .. 4 mail masks); -1: the analog inputs decide
     Shape shape;
     int min;
     int max;           // masks: also bounded by the number of inputs
@@ -70,8 +70,11 @@ std::string names() {
     return out;
 }
 
+static_assert(WEXO_SETTING_DISCONNECT_TIME == 1u << 0 && WEXO_SETTING_MAIL_MASKS == 1u << 4);
+unsigned bit_of(const Setting& s) { return 1u << s.column; }
+
 bool available(const Setting& s, const BoardRow& row) {
-    return s.column < 0 ? row.analog_inputs > 0 : variant_usable(row, row.settings[s.column]);
+    return s.column < 0 ? row.analog_inputs > 0 : (row.here.settings & bit_of(s)) != 0;
 }
 
 // A mask has one bit per digital input, five at most.
@@ -100,7 +103,7 @@ std::string range_text(const Setting& s, const BoardRow& row) {
 
 std::string where_text(const Setting& s, const BoardRow& row) {
     if (s.column < 0) return "EEPROM";
-    return row.settings[s.column] <= 2 ? "parameter memory" : "EEPROM";
+    return (row.here.settings_in_eeprom & bit_of(s)) != 0 ? "EEPROM" : "parameter memory";
 }
 
 unsigned read_setting(const Unit& unit, const Setting& s) {
@@ -139,7 +142,7 @@ void print_settings(const std::vector<Reading>& readings, const BoardRow& row, b
 
 std::string why_missing(const Setting& s, const BoardRow& row) {
     if (s.column < 0) return "has no analog inputs";
-    if (row.settings[s.column] == 2) return "keeps its settings only behind a network module of firmware type _L";
+    if (only_behind_l(row, bit_of(s))) return "keeps its settings only behind a network module of firmware type _L";
     return "does not have it";
 }
 
@@ -162,7 +165,7 @@ int cmd_settings(Context& ctx) {
     const bool json = ctx.globals.json;
     if (!setting) {
         const auto readings = read_all(unit, row);
-        if (readings.empty() && row.settings[0] == 2)
+        if (readings.empty() && only_behind_l(row, bit_of(settings_table().front())))
             fail_unit(unit_model_text(unit, row) + " " + why_missing(settings_table().front(), row));
         if (readings.empty()) fail_unit(unit_model_text(unit, row) + " has none of the settings " + names());
         print_settings(readings, row, json);

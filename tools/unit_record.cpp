@@ -3,9 +3,6 @@
 #include <cstdio>
 
 #include "wexo.h"
-// The model table is only exported as data; the tool needs its counts to
-// print every channel of a unit.
-#include "wexo_data.h"
 
 namespace wexo::cli {
 
@@ -46,10 +43,18 @@ UnitRecord read_record(int index) {
     return r;
 }
 
+// The model's own answer is the one on plain units (kind 0); auto switching
+// that appears only on kind 3 units is told apart by asking for both.
 std::optional<Capabilities> capabilities(int model) {
-    if (model < 0 || model >= WEXO_MODEL_COUNT) return std::nullopt;
-    const int32_t* row = MODEL_spec[model];
-    return Capabilities{row[0], row[1], row[2], row[9], row[10]};
+    wexo_unit_capabilities plain{}, full_l{};
+    if (wexo_model_capabilities(model, 0, &plain) != 1 || wexo_model_capabilities(model, 3, &full_l) != 1)
+        return std::nullopt;
+    int switching = 0;
+    if (full_l.switching_frames == WEXO_SWITCHING_ASCII) switching = 3;
+    else if (plain.switching_frames == WEXO_SWITCHING_BINARY) switching = 1;
+    else if (full_l.switching_frames == WEXO_SWITCHING_BINARY) switching = 2;
+    return Capabilities{plain.digital_outputs, plain.digital_inputs, switching, plain.analog_outputs,
+                        plain.analog_inputs};
 }
 
 const char* auto_switching_name(int variant) {

@@ -29,7 +29,7 @@ struct UnitRecord {
 // Reads every accessor of record `index`; throws on a library failure.
 UnitRecord read_record(int index);
 
-// Operation counts of a model, from the library's model table.
+// Operation counts of a model, from the library's capability query.
 struct Capabilities {
     int outputs = 0;
     int inputs = 0;

@@ -94,7 +94,9 @@ class _HexSummary(ctypes.Structure):
 
 
 class Capabilities(NamedTuple):
-    """What a board offers (wexo_capabilities); writable holds WEXO_CAN_* bits."""
+    """What a board offers (wexo_capabilities); writable holds WEXO_CAN_* bits,
+    switching_frames and pulse_frames the WEXO_SWITCHING_* and WEXO_PULSE_*
+    values, settings and settings_in_eeprom WEXO_SETTING_* bits."""
     model: int
     unit_kind: int
     digital_inputs: int
@@ -104,10 +106,18 @@ class Capabilities(NamedTuple):
     counters: int
     thermocouples: int
     writable: int
+    switching_frames: int
+    pulse_frames: int
+    settings: int
+    settings_in_eeprom: int
+
+
+_UNSIGNED_CAPABILITIES = ("writable", "settings", "settings_in_eeprom")
 
 
 class _Capabilities(ctypes.Structure):
-    _fields_ = [(name, ctypes.c_int) for name in Capabilities._fields[:-1]] + [("writable", ctypes.c_uint)]
+    _fields_ = [(name, ctypes.c_uint if name in _UNSIGNED_CAPABILITIES else ctypes.c_int)
+                for name in Capabilities._fields]
 
 
 def _capabilities(native: Any, call: str, *args: Any) -> Capabilities:

@@ -10,9 +10,30 @@ constexpr int32_t kNoRow[WEXO_MODEL_COLUMNS] = {};
 constexpr int kRowsOnKind3 = 2;  // a column value offered on kind 3 units only
 constexpr int kExtendedKind = 3;
 
+// The settings bits follow the columns: disconnection time first.
+static_assert(WEXO_SETTING_DISCONNECT_TIME == 1u << 0 &&
+              WEXO_SETTING_MAIL_MASKS == 1u << (kColMailLogic - kColDisconnectTime));
+
 // Model 1's outputs and model 2's inputs 5 and 6 are the module's pins.
 constexpr int kOutputPinModel = 1;
 constexpr int kInputPinModel = 2;
+
+int switching_frames(SwitchVariant v) {
+    switch (v) {
+        case SwitchVariant::kBinary: return WEXO_SWITCHING_BINARY;
+        case SwitchVariant::kAscii: return WEXO_SWITCHING_ASCII;
+        default: return WEXO_SWITCHING_NONE;
+    }
+}
+
+int pulse_frames(PulseVariant v) {
+    switch (v) {
+        case PulseVariant::kPicBasic: return WEXO_PULSE_BASIC;
+        case PulseVariant::kPicFull: return WEXO_PULSE_FULL;
+        case PulseVariant::kAscii: return WEXO_PULSE_ASCII;
+        default: return WEXO_PULSE_NONE;
+    }
+}
 
 bool known_model(int model_code) { return model_code >= 0 && model_code < WEXO_MODEL_COUNT; }
 
@@ -129,6 +150,14 @@ wexo_unit_capabilities capabilities_of(const Board& board) {
     };
     for (const auto& [yes, bit] : bits)
         if (yes) c.writable |= bit;
+    c.switching_frames = switching_frames(board.auto_switching());
+    c.pulse_frames = pulse_frames(board.pulse());
+    for (int column = kColDisconnectTime; column <= kColMailLogic; ++column) {
+        const unsigned bit = 1u << (column - kColDisconnectTime);
+        const SettingsVariant v = board.setting(static_cast<ModelColumn>(column));
+        if (v != SettingsVariant::kUnavailable) c.settings |= bit;
+        if (v == SettingsVariant::kEepromLayout1 || v == SettingsVariant::kEepromLayout2) c.settings_in_eeprom |= bit;
+    }
     return c;
 }
 

@@ -413,14 +413,24 @@ TEST_F(LibraryTest, CapabilityQueryByRecordAndByModel) {
     struct Case {
         int model, kind, counters, thermocouples;
         unsigned writable;
+        int switching, pulse;
+        unsigned settings, in_eeprom;
     };
+    constexpr unsigned all_settings = 0x1f;
     const Case cases[] = {
         // Auto switching (column value 2) is offered on kind 3 only.
-        {0, 0, 1, 0, WEXO_CAN_DIGITAL_OUTPUTS | WEXO_CAN_PULSE | WEXO_CAN_SETTINGS | WEXO_CAN_FIRMWARE},
-        {1, 0, 0, 0, WEXO_CAN_DIGITAL_OUTPUTS | WEXO_CAN_OUTPUTS_ON_PINS},  // kind-3 columns left out
-        {21, 5, 8, 0, WEXO_CAN_PULSE | WEXO_CAN_SETTINGS | WEXO_CAN_EEPROM},
-        {42, 6, 0, 3, WEXO_CAN_DIGITAL_OUTPUTS | WEXO_CAN_EEPROM | WEXO_CAN_THERMOCOUPLES | WEXO_CAN_OUTPUT_ALERTS},
-        {43, 6, 0, 0, WEXO_CAN_ANALOG_OUTPUTS | WEXO_CAN_SETTINGS | WEXO_CAN_EEPROM},
+        {0, 0, 1, 0, WEXO_CAN_DIGITAL_OUTPUTS | WEXO_CAN_PULSE | WEXO_CAN_SETTINGS | WEXO_CAN_FIRMWARE,
+         WEXO_SWITCHING_NONE, WEXO_PULSE_BASIC, all_settings, 0},
+        {1, 0, 0, 0, WEXO_CAN_DIGITAL_OUTPUTS | WEXO_CAN_OUTPUTS_ON_PINS,  // kind-3 columns left out
+         WEXO_SWITCHING_NONE, WEXO_PULSE_NONE, 0, 0},
+        {1, 3, 2, 0, WEXO_CAN_DIGITAL_OUTPUTS | WEXO_CAN_AUTO_SWITCHING | WEXO_CAN_PULSE | WEXO_CAN_SETTINGS,
+         WEXO_SWITCHING_BINARY, WEXO_PULSE_FULL, all_settings, 0},
+        {21, 5, 8, 0, WEXO_CAN_PULSE | WEXO_CAN_SETTINGS | WEXO_CAN_EEPROM, WEXO_SWITCHING_NONE, WEXO_PULSE_ASCII,
+         all_settings, all_settings},
+        {42, 6, 0, 3, WEXO_CAN_DIGITAL_OUTPUTS | WEXO_CAN_EEPROM | WEXO_CAN_THERMOCOUPLES | WEXO_CAN_OUTPUT_ALERTS,
+         WEXO_SWITCHING_NONE, WEXO_PULSE_NONE, 0, 0},
+        {43, 6, 0, 0, WEXO_CAN_ANALOG_OUTPUTS | WEXO_CAN_SETTINGS | WEXO_CAN_EEPROM, WEXO_SWITCHING_NONE,
+         WEXO_PULSE_NONE, 0x1a, 0x1a},  // notice time, detect time, mail masks
     };
     for (const Case& k : cases) {
         SCOPED_TRACE(k.model);
@@ -432,6 +442,9 @@ TEST_F(LibraryTest, CapabilityQueryByRecordAndByModel) {
         EXPECT_EQ(by_model.counters, k.counters);
         EXPECT_EQ(by_model.thermocouples, k.thermocouples);
         EXPECT_EQ(by_model.writable, k.writable);
+        EXPECT_EQ(std::vector<unsigned>({unsigned(by_model.switching_frames), unsigned(by_model.pulse_frames),
+                                         by_model.settings, by_model.settings_in_eeprom}),
+                  std::vector<unsigned>({unsigned(k.switching), unsigned(k.pulse), k.settings, k.in_eeprom}));
     }
     // Unknown model, unknown kind, null result: code 6, nothing written.
     wexo_unit_capabilities c{};
