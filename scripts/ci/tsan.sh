@@ -25,7 +25,7 @@ fi
 # Only the test programs that hold such tests are built: the library, the
 # simulator and those programs, not the tools.
 # shellcheck disable=SC2086 # one word per argument
-if ! cmake -S "$top" -B "$dir" -DCMAKE_BUILD_TYPE=Debug -DWEXO_TSAN=ON $launcher \
+if ! cmake -S "$top" -B "$dir" -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG=-g1 -DWEXO_TSAN=ON $launcher \
      -DWEXO_BUILD_TESTS=ON -DWEXO_BUILD_TOOLS=OFF -DWEXO_WERROR=ON >"$dir/build.log" 2>&1; then
   cat "$dir/build.log"
   exit 1
