@@ -96,8 +96,12 @@ debug_info="-DCMAKE_CXX_FLAGS_DEBUG=-g1"
 # instrumented library (it runs in the Release tree).
 stage sanitize-build sh "$ci/build.sh" "$top/build-sanitize" -DCMAKE_BUILD_TYPE=Debug $debug_info \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DWEXO_SANITIZE=ON $tests
+# The network suites run several times slower there, next to the other
+# stages: a suite that fails runs once more, and its first failure stays in
+# the stage's log.
 queue sanitize-tests env ASAN_OPTIONS=detect_leaks=1 \
-  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 $ctest "$top/build-sanitize" -E '^install$'
+  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 $ctest "$top/build-sanitize" -E '^install$' \
+  --repeat until-pass:2
 check
 
 stage tsan-build sh "$ci/tsan.sh" build

@@ -598,6 +598,7 @@ TEST_P(FaultMatrix, Cell) {
     family.prepare(sim);
     data_port = sim.port(kUnit, Endpoint::Data);
     const int fds = wexotest::open_fd_count();
+    const std::string fds_before = wexotest::open_fd_listing();
     const int index = family.path == Path::Connect ? 0 : add_unit_record(family);
     wexo_device& rec = xportset[index];
 
@@ -681,7 +682,8 @@ TEST_P(FaultMatrix, Cell) {
     while (wexotest::open_fd_count() != fds && std::chrono::steady_clock::now() < until) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    EXPECT_EQ(wexotest::open_fd_count(), fds) << "descriptors left open";
+    EXPECT_EQ(wexotest::open_fd_count(), fds) << "descriptors left open; before:\n"
+                                              << fds_before << "now:\n" << wexotest::open_fd_listing();
     if (expect.stuck != nullptr) GTEST_SKIP() << expect.stuck;
 }
 

@@ -2,7 +2,10 @@
 
 #include <arpa/inet.h>
 #include <dirent.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <sstream>
 
@@ -18,6 +21,44 @@ int open_fd_count() {
         --count;  // the directory stream's own descriptor
     }
     return count;
+}
+
+namespace {
+
+std::string socket_address(const sockaddr_in& a) {
+    char ip[INET_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET, &a.sin_addr, ip, sizeof ip);
+    return std::string(ip) + ":" + std::to_string(ntohs(a.sin_port));
+}
+
+}  // namespace
+
+std::string open_fd_listing() {
+    std::ostringstream out;
+    DIR* dir = opendir("/proc/self/fd");
+    if (dir == nullptr) return {};
+    while (dirent* entry = readdir(dir)) {
+        if (entry->d_name[0] == '.') continue;
+        const int fd = std::atoi(entry->d_name);
+        if (fd == dirfd(dir)) continue;
+        char target[256] = {};
+        const std::string link = std::string("/proc/self/fd/") + entry->d_name;
+        if (::readlink(link.c_str(), target, sizeof target - 1) < 0) continue;
+        out << fd << " " << target;
+        sockaddr_in local{}, peer{};
+        socklen_t size = sizeof local;
+        int type = 0;
+        socklen_t type_size = sizeof type;
+        if (::getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &type_size) == 0 &&
+            ::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &size) == 0 && local.sin_family == AF_INET) {
+            out << (type == SOCK_DGRAM ? " udp " : " tcp ") << socket_address(local);
+            size = sizeof peer;
+            if (::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &size) == 0) out << " -> " << socket_address(peer);
+        }
+        out << "\n";
+    }
+    closedir(dir);
+    return out.str();
 }
 
 void StdoutCapture::start() { ::testing::internal::CaptureStdout(); }

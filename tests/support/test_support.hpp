@@ -13,6 +13,9 @@ namespace wexotest {
 
 // Number of descriptors this process holds open (from /proc/self/fd).
 int open_fd_count();
+// One line per open descriptor: number, target and, for IPv4 sockets, the
+// local and peer addresses; for telling whose a descriptor left open is.
+std::string open_fd_listing();
 
 // Captures what the library writes to standard output between start() and
 // stop(); lines() splits it at newlines.
