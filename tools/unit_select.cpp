@@ -221,13 +221,12 @@ namespace {
 
 // A unit that cannot be reached is "not found" (status 3) however the
 // command line named it: by address, by name, by its place in a search.
-[[noreturn]] void fail_reaching(const char* call, const std::string& text) {
-    try {
-        fail_library(call, text);
-    } catch (Failure& failure) {
-        if (unit_silent(failure.code)) failure.status = exit_not_found;
-        throw;
-    }
+// The result of the failed call carries its code; only the library's own
+// message is still to be read.
+[[noreturn]] void fail_reaching(const char* call, const std::string& text, const std::error_code& code) {
+    std::array<char, 256> message{};
+    ZuWexoGetLastErrorMessage(message.data());
+    throw Failure{unit_silent(code.value()) ? exit_not_found : exit_library, text, call, code.value(), message.data()};
 }
 
 bool record_mac(int index, Mac& mac) {
@@ -286,7 +285,7 @@ Unit open_unit(const Context& ctx, const UnitSelector& selector, bool connect) {
         // No module exchange: no MAC to remember the board by.
         wexo::result<wexo::Unit> opened = wexo::Library::open(selector, options);
         unit.label = "unit " + selector.host;
-        if (!opened) fail_reaching("ZuWexoConnectDirect2", "cannot reach " + unit.label);
+        if (!opened) fail_reaching("ZuWexoConnectDirect2", "cannot reach " + unit.label, opened.error());
         unit.index = opened->release();
         unit.module_known = false;
         unit.connected = true;
@@ -335,13 +334,13 @@ Unit open_unit(const Context& ctx, const UnitSelector& selector, bool connect) {
         unit.identity_cached = cached_use.has_value();
         if (cached_use) cached_use->label = unit.label;
     };
-    auto not_found = [&] {
+    auto not_found = [&](const std::error_code& code) {
         if (selector.direct()) {
             // A model given with the host that the library does not take.
-            if (selector.model >= 0 && ZuWexoGetLastError() == WEXO_ERR_NOT_POSSIBLE)
-                fail_library("wexo_set_identity", "cannot give " + unit.label + " model " +
-                                                      std::to_string(selector.model));
-            fail_reaching("wexo_add_unit", "cannot reach " + unit.label);
+            if (selector.model >= 0 && code == wexo::errc::not_possible)
+                fail_reaching("wexo_set_identity", "cannot give " + unit.label + " model " + std::to_string(selector.model),
+                              code);
+            fail_reaching("wexo_add_unit", "cannot reach " + unit.label, code);
         }
         if (selector.kind == UnitSelector::Kind::index)
             fail_not_found("no unit #" + std::to_string(selector.index) + ": the search found " +
@@ -351,13 +350,13 @@ Unit open_unit(const Context& ctx, const UnitSelector& selector, bool connect) {
     };
     if (!connect) {
         const wexo::result<wexo::Device> record = wexo::Library::find(selector, options);
-        if (!record) not_found();
+        if (!record) not_found(record.error());
         options.prepare(*record);
         return unit;
     }
     wexo::result<wexo::Unit> opened = wexo::Library::open(selector, options);
-    if (!opened && !found) not_found();
-    if (!opened) fail_reaching("ZuWexoConnect", "cannot connect " + unit.label);
+    if (!opened && !found) not_found(opened.error());
+    if (!opened) fail_reaching("ZuWexoConnect", "cannot connect " + unit.label, opened.error());
     opened->release();
     unit.connected = true;
     if (!unit.identity_cached) remember_unit(unit.index);
