@@ -201,11 +201,61 @@ void read_outputs(const Reader& r, const toml::node* n, const char* key, std::ve
     }
 }
 
+// The unit's address text (wexo::UnitAddress) in place of host, port, mac
+// and id; model stays the model expected of a unit named by MAC.
+void read_address(const Reader& r, UnitConfig& u) {
+    const toml::node* node = r.node("address");
+    for (const char* key : {"host", "port", "mac", "id"})
+        if (r.node(key)) r.fail(r.node(key), r.where(key) + " does not go with address, which names the unit");
+    std::string text;
+    r.text("address", text);
+    const auto address = wexo::UnitAddress::parse(text);
+    using K = wexo::UnitAddress::Kind;
+    if (!address)
+        r.fail(node, r.where("address") + ": \"" + text +
+                         "\" is not a unit address (a MAC or IPv4 address, id=N,model=M, or host=NAME[,port=P][,model=M])");
+    if (address->kind == K::index)
+        r.fail(node, r.where("address") + ": a place in a search changes; name the unit by MAC, host, or id with model");
+    if (address->kind == K::id_model && (address->id < 0 || address->model < 0))
+        r.fail(node, r.where("address") + ": a unit named by id and model needs both");
+    if (address->id > 15) r.fail(node, r.where("address") + ": id must be 0..15");
+    if (address->model > 47) r.fail(node, r.where("address") + ": model must be 0..47");
+    if (address->model >= 0) {
+        if (u.model) r.fail(r.node("model"), r.where("model") + ": the address gives the model already");
+        u.model = address->model;
+    }
+    if (address->kind == K::mac) u.mac = mac_text(address->mac);
+    if (address->direct()) {
+        u.host = address->host;
+        u.port = address->data_port;
+    }
+    if (address->id >= 0) u.id = address->id;
+}
+
+// The address the library opens, from the keys that name the unit.
+wexo::UnitAddress unit_address(const UnitConfig& u) {
+    wexo::UnitAddress a;
+    if (!u.host.empty()) {
+        a.kind = wexo::UnitAddress::Kind::host;
+        a.host = u.host;
+        a.data_port = u.port;
+    } else if (!u.mac.empty()) {
+        a.kind = wexo::UnitAddress::Kind::mac;
+        a.mac = *parse_mac(u.mac);
+        return a;  // model: what the unit must be, checked once it is connected
+    } else {
+        a.kind = wexo::UnitAddress::Kind::id_model;
+    }
+    a.model = u.model.value_or(-1);
+    if (a.model >= 0) a.id = u.id.value_or(-1);
+    return a;
+}
+
 UnitConfig read_unit(const toml::table& t, const std::string& file, int index) {
     UnitConfig u;
     u.line = static_cast<int>(t.source().begin.line);
     const Reader r(t, file, "unit #" + std::to_string(index + 1), u.line);
-    r.only({"name", "host", "port", "mac", "id", "model", "writable", "safe", "deadband"});
+    r.only({"name", "address", "host", "port", "mac", "id", "model", "writable", "safe", "deadband"});
     r.text("name", u.name);
     r.text("host", u.host);
     r.number("port", u.port, 0, 65535);
@@ -237,9 +287,14 @@ UnitConfig read_unit(const toml::table& t, const std::string& file, int index) {
         if (output.kind == Kind::kDO && value != 0 && value != 1)
             r.fail(r.node("safe"), "safe value of " + output_text(output) + " must be 0 or 1");
     }
-    const int ways = !u.host.empty() + !u.mac.empty() + u.id.has_value();
-    if (ways != 1) r.fail(nullptr, "a [[unit]] is named by exactly one of host, mac, or id with model");
-    if (u.id && !u.model) r.fail(r.node("id"), "a unit named by id needs its model as well");
+    if (r.node("address")) {
+        read_address(r, u);
+    } else {
+        const int ways = !u.host.empty() + !u.mac.empty() + u.id.has_value();
+        if (ways != 1) r.fail(nullptr, "a [[unit]] is named by exactly one of host, mac, or id with model");
+        if (u.id && !u.model) r.fail(r.node("id"), "a unit named by id needs its model as well");
+    }
+    u.address = unit_address(u);
     return u;
 }
 

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "wexo.hpp"
+
 namespace wexo::gateway {
 
 // A configuration that cannot be used: what and where ("FILE:LINE: text").
@@ -35,7 +37,9 @@ std::string output_text(const OutputRef& ref);
 
 struct UnitConfig {
     std::string name;  // empty: "unit-<mac>" once the unit is known
-    // How it is found: host (direct connect), mac or id + model (from a search).
+    // How it is found: host (direct connect), mac or id + model (from a
+    // search); given by these keys or by one address text, which fills them.
+    wexo::UnitAddress address;  // the same as the library opens it
     std::string host;
     int port = 0;  // data port for host; 0 asks the module
     std::string mac;  // "02:57:58:00:00:02", normalised to lower case

@@ -44,21 +44,14 @@ void Gateway::start() {
     for (const UnitConfig& u : config_.units) {
         UnitPlan plan;
         plan.config = &u;
+        plan.address = u.address;
         plan.model = u.model.value_or(-1);
-        if (!u.host.empty()) {
-            plan.how = UnitPlan::How::kHost;
-            plan.host = u.host;
-            plan.port = u.port;
+        if (!u.host.empty())
             plan.name = u.name.empty() ? "unit-" + u.host : u.name;
-        } else if (!u.mac.empty()) {
-            plan.how = UnitPlan::How::kMac;
-            plan.mac = *parse_mac(u.mac);
-            plan.name = u.name.empty() ? found_name(plan.mac) : u.name;
-        } else {
-            plan.how = UnitPlan::How::kIdModel;
-            plan.id = *u.id;
+        else if (!u.mac.empty())
+            plan.name = u.name.empty() ? found_name(u.address.mac) : u.name;
+        else
             plan.name = u.name.empty() ? "unit-id" + std::to_string(*u.id) + "-model" + std::to_string(*u.model) : u.name;
-        }
         // Units are started after the first search, which would close their channels.
         add_poller(plan, false);
     }
@@ -97,15 +90,14 @@ void Gateway::search() {
     for (const Found& f : found) {
         // A unit the configuration names is polled under its own name.
         const bool known = std::any_of(pollers_.begin(), pollers_.end(), [&](const auto& entry) {
-            const UnitPlan& p = entry.second->plan();
-            return (p.how == UnitPlan::How::kMac && p.mac == f.mac) ||
-                   (p.how == UnitPlan::How::kHost && p.host == f.ip) ||
-                   (p.how == UnitPlan::How::kIdModel && p.id == f.id && p.model == f.model);
+            const UnitAddress& a = entry.second->plan().address;
+            return (a.kind == UnitAddress::Kind::mac && a.mac == f.mac) || (a.direct() && a.host == f.ip) ||
+                   (a.kind == UnitAddress::Kind::id_model && a.id == f.id && a.model == f.model);
         });
         if (known) continue;
         UnitPlan plan;
-        plan.how = UnitPlan::How::kMac;
-        plan.mac = f.mac;
+        plan.address.kind = UnitAddress::Kind::mac;
+        plan.address.mac = f.mac;
         plan.name = found_name(f.mac);
         add_poller(plan, started_);
         ++added;

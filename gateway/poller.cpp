@@ -154,20 +154,11 @@ bool UnitPoller::connect() {
     const bool renewal = unit_.has_value();  // a search closed the channel; the unit was fine
     unit_.reset();
     generation_ = gate_.generation();
-    result<Unit> unit = errc::no_match;
-    switch (plan_.how) {
-        case UnitPlan::How::kHost:
-            // A configured model spares the board's identification; a data
-            // port of its own means no module to ask, and a direct connect.
-            if (plan_.model >= 0 && plan_.port == 0)
-                unit = library_.connect_known(plan_.host, std::chrono::milliseconds(schedule_.timeout_ms), plan_.model,
-                                              plan_.config && plan_.config->id ? *plan_.config->id : 255);
-            else
-                unit = library_.connect_direct(plan_.host, std::chrono::milliseconds(schedule_.timeout_ms), plan_.port);
-            break;
-        case UnitPlan::How::kMac: unit = library_.connect_by_mac(plan_.mac); break;
-        case UnitPlan::How::kIdModel: unit = library_.connect_by_id_model(plan_.id, plan_.model); break;
-    }
+    // A configured model spares the board's identification; a data port of
+    // its own means no module to ask, and a direct connect.
+    OpenOptions options;
+    options.timeout = std::chrono::milliseconds(schedule_.timeout_ms);
+    result<Unit> unit = library_.open(plan_.address, options);
     if (!unit) {
         metrics_.library_failure(unit.error().value());
         if (renewal) store_.set_offline(plan_.name), online_ = false;
@@ -192,7 +183,7 @@ bool UnitPoller::connect() {
     if (info.id > 15) info.id = -1;  // 255: the board was not asked
     info.ip = unit->ip().value_or("");
     // A direct connect on a given data port learns no module data.
-    if (info.ip.empty()) info.ip = plan_.host;
+    if (info.ip.empty()) info.ip = plan_.address.host;
     if (const auto mac = unit->mac(); mac && *mac != Mac{}) info.mac = mac_text(*mac);
     // Two letters; a direct connect without module data has none.
     if (const auto firm = unit->firmware_type();

@@ -57,11 +57,7 @@ private:
 struct UnitPlan {
     std::string name;
     const UnitConfig* config = nullptr;  // null for a unit only a search found
-    enum class How { kHost, kMac, kIdModel } how = How::kMac;
-    std::string host;
-    int port = 0;
-    std::array<std::uint8_t, 6> mac{};
-    int id = 0;
+    UnitAddress address;                 // opened by Library::open
     int model = -1;  // expected model, -1: any
 };
 

@@ -23,15 +23,20 @@
 #error "<wexo.hpp> needs C++17 or later"
 #endif
 
+#include <algorithm>
 #include <array>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <type_traits>
 #include <utility>
@@ -66,6 +71,7 @@ enum class errc {
     connection_reset = WEXO_ERR_SYSTEM_BASE + ECONNRESET,  // the unit hung up
     connect_timeout = WEXO_ERR_CONNECT_TIMEOUT,           // a TCP connect did not complete
     cancelled = WEXO_ERR_SYSTEM_BASE + ECANCELED,         // a progress callback cancelled
+    invalid_argument = WEXO_ERR_SYSTEM_BASE + EINVAL,     // text that names nothing (an address)
 };
 
 // The "wexo" error category: message(code) is wexo_strerror(code). Codes of
@@ -422,6 +428,196 @@ struct Capabilities : wexo_unit_capabilities {
 inline result<Capabilities> model_capabilities(int model, int unit_kind = 0) {
     Capabilities c{};
     return detail::call(wexo_model_capabilities, model, unit_kind, static_cast<wexo_unit_capabilities*>(&c)).with(c);
+}
+
+// ------------------------------------------------------------------ unit addresses
+
+// How every tool names a unit: the CLI's UNIT, the gateway's [[unit]]
+// address, an application's configuration. One text form, one parser:
+//
+//   "3", "#3"              the unit at index 3 of the last search
+//   "10.200.0.2"           the unit at this IPv4 address, reached directly
+//   "02:57:58:01:02:03"    the unit with this MAC address ('-' separators,
+//                          upper case, or twelve bare hex digits with a letter)
+//   "id=3,model=17"        the unit with this board ID and model code; either
+//                          may be left out ("model=17": any board ID)
+//   "host=plc-7"           the unit at this host name or IPv4 text, reached
+//   "host=plc-7,port=10003,id=3,model=17"   directly; port: connect this data
+//                          port with no module exchange; model (and id with
+//                          it): the board's known identity, which spares its
+//                          identification
+//
+// Keys of the key=value forms may stand in any order, each once. Numbers are
+// decimal, 0x hex or 0b binary: index, id and model 0..255, port 1..65535.
+// A host name holds no ',' or '='. to_string() gives the form parse() reads
+// back to the same address: "#3", "id=3", "host=plc-7,port=10003".
+struct UnitAddress {
+    enum class Kind { index, ip, mac, id_model, host };
+    Kind kind = Kind::index;
+    int index = -1;
+    std::string host;   // ip: the dotted address; host: the name or address text
+    Mac mac{};
+    int id = -1;        // -1: any (id_model), not known (host)
+    int model = -1;     // -1: any (id_model), not known (host)
+    int data_port = 0;  // host: 0 keeps the port the module reports
+
+    // Reached without a search: by IP address or host name.
+    bool direct() const noexcept { return kind == Kind::ip || kind == Kind::host; }
+
+    // The address text names; invalid_argument when it names none.
+    static result<UnitAddress> parse(std::string_view text);
+    std::string to_string() const;
+
+    friend bool operator==(const UnitAddress& a, const UnitAddress& b) {
+        return a.kind == b.kind && a.index == b.index && a.host == b.host && a.mac == b.mac && a.id == b.id &&
+               a.model == b.model && a.data_port == b.data_port;
+    }
+    friend bool operator!=(const UnitAddress& a, const UnitAddress& b) { return !(a == b); }
+};
+
+namespace detail {
+
+// A number of an address, read as the command line reads numbers: optional
+// sign, decimal, 0x hex or 0b binary; nothing else, not even blanks.
+inline std::optional<int> address_number(std::string_view text, long long low, long long high) {
+    std::string digits(text);
+    bool negative = false;
+    if (!digits.empty() && (digits[0] == '-' || digits[0] == '+')) {
+        negative = digits[0] == '-';
+        digits.erase(0, 1);
+    }
+    int base = 10;
+    if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
+        base = 16;
+        digits.erase(0, 2);
+    } else if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'b' || digits[1] == 'B')) {
+        base = 2;
+        digits.erase(0, 2);
+    }
+    // strtoull takes its own sign and blanks; they are refused here.
+    if (digits.empty() || std::isxdigit(static_cast<unsigned char>(digits[0])) == 0) return std::nullopt;
+    errno = 0;
+    char* end = nullptr;
+    const unsigned long long magnitude = std::strtoull(digits.c_str(), &end, base);
+    if (*end != '\0' || errno == ERANGE || magnitude > 0x7fffffffffffffffULL) return std::nullopt;
+    const long long number = negative ? -static_cast<long long>(magnitude) : static_cast<long long>(magnitude);
+    if (number < low || number > high) return std::nullopt;
+    return static_cast<int>(number);
+}
+
+inline int hex_digit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// Six hex pairs, ':' or '-' between them, or twelve hex digits in a row.
+inline std::optional<Mac> address_mac(std::string_view text) {
+    std::string digits;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (hex_digit(c) >= 0)
+            digits += c;
+        else if (!((c == ':' || c == '-') && i % 3 == 2 && text.size() == 17))
+            return std::nullopt;
+    }
+    if (digits.size() != 12) return std::nullopt;
+    Mac mac{};
+    for (std::size_t i = 0; i < 6; ++i)
+        mac[i] = static_cast<std::uint8_t>(hex_digit(digits[2 * i]) * 16 + hex_digit(digits[2 * i + 1]));
+    return mac;
+}
+
+// "id=3,model=17" or "host=NAME,port=P,id=N,model=M".
+inline result<UnitAddress> address_keys(std::string_view text) {
+    UnitAddress a;
+    bool has_id = false, has_model = false, has_host = false, has_port = false;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        const std::size_t comma = std::min(text.find(',', start), text.size());
+        const std::string_view part = text.substr(start, comma - start);
+        const std::size_t equals = part.find('=');
+        const std::string_view key = part.substr(0, equals);
+        const std::string_view value = equals == std::string_view::npos ? std::string_view{} : part.substr(equals + 1);
+        std::optional<int> number;
+        if (key == "id" && !has_id && (number = address_number(value, 0, 255))) {
+            has_id = true;
+            a.id = *number;
+        } else if (key == "model" && !has_model && (number = address_number(value, 0, 255))) {
+            has_model = true;
+            a.model = *number;
+        } else if (key == "port" && !has_port && (number = address_number(value, 1, 65535))) {
+            has_port = true;
+            a.data_port = *number;
+        } else if (key == "host" && !has_host && !value.empty() && value.find('=') == std::string_view::npos) {
+            has_host = true;
+            a.host = std::string(value);
+        } else {
+            return errc::invalid_argument;
+        }
+        start = comma + 1;
+    }
+    // A port belongs to a host; a host's board ID is known only with its model.
+    if ((has_port && !has_host) || (has_host && has_id && !has_model)) return errc::invalid_argument;
+    a.kind = has_host ? UnitAddress::Kind::host : UnitAddress::Kind::id_model;
+    return a;
+}
+
+}  // namespace detail
+
+inline result<UnitAddress> UnitAddress::parse(std::string_view text) {
+    UnitAddress a;
+    // "#N" is a comment to the shell unless quoted, so a bare N works too.
+    const bool digits = !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
+    if (digits || (!text.empty() && text[0] == '#')) {
+        const std::optional<int> index = detail::address_number(digits ? text : text.substr(1), 0, 255);
+        if (!index) return errc::invalid_argument;
+        a.kind = Kind::index;
+        a.index = *index;
+        return a;
+    }
+    if (text.find('=') != std::string_view::npos) return detail::address_keys(text);
+    const std::string chars(text);
+    in_addr address{};
+    if (::inet_pton(AF_INET, chars.c_str(), &address) == 1) {
+        char canonical[INET_ADDRSTRLEN] = {};
+        ::inet_ntop(AF_INET, &address, canonical, sizeof canonical);
+        a.kind = Kind::ip;
+        a.host = canonical;
+        return a;
+    }
+    if (const std::optional<Mac> mac = detail::address_mac(text)) {
+        a.kind = Kind::mac;
+        a.mac = *mac;
+        return a;
+    }
+    return errc::invalid_argument;
+}
+
+inline std::string UnitAddress::to_string() const {
+    std::string out;
+    auto key = [&out](const char* name, const std::string& value) {
+        out += (out.empty() ? "" : ",") + std::string(name) + "=" + value;
+    };
+    switch (kind) {
+        case Kind::index: return "#" + std::to_string(index);
+        case Kind::ip: return host;
+        case Kind::mac: {
+            char text[18] = {};
+            std::snprintf(text, sizeof text, "%02x:%02x:%02x:%02x:%02x:%02x", mac[0], mac[1], mac[2], mac[3], mac[4],
+                          mac[5]);
+            return text;
+        }
+        case Kind::host:
+            key("host", host);
+            if (data_port != 0) key("port", std::to_string(data_port));
+            break;
+        case Kind::id_model: break;
+    }
+    if (id >= 0) key("id", std::to_string(id));
+    if (model >= 0) key("model", std::to_string(model));
+    return out;
 }
 
 // ------------------------------------------------------------------ device records
@@ -888,6 +1084,30 @@ private:
     unsigned generation_;
 };
 
+// ------------------------------------------------------------------ opening a unit by address
+
+// How Library::find and Library::open reach the unit of a UnitAddress.
+struct OpenOptions {
+    // Direct connects (ip, host): the module's reply window and the unit's
+    // time-out.
+    std::chrono::milliseconds timeout{1000};
+    // Set: a unit named by index, MAC or ID and model is looked for by a
+    // search of this window first (which closes every open channel). Unset:
+    // in the device table as the last search left it.
+    std::optional<std::chrono::milliseconds> search;
+    // The records of the last search to look through (its count); -1: every
+    // record up to the first the table does not hold. An index at or past
+    // found is index_range.
+    int found = -1;
+    // Matching by ID and model: learns a record's board ID and model (asking
+    // its board, say, where the record does not know them); a failure is no
+    // match. Unset: what the record holds.
+    std::function<result<IdModel>(const Device&)> identify;
+    // Runs on the record found, before its channel opens: to set an identity
+    // the caller remembered (wexo_set_identity), for instance.
+    std::function<void(const Device&)> prepare;
+};
+
 // ------------------------------------------------------------------ the library
 
 // The library from ZuWexoInit to ZuWexoEnd. One at a time; not copyable or
@@ -910,10 +1130,7 @@ public:
     // afterwards). Returns the number of units found; not_found when none
     // answered. A unit whose configuration failed is left out silently.
     result<int> search(std::chrono::milliseconds window = std::chrono::milliseconds{1000}) {
-        ++detail::table_generation;
-        const result<int> n = detail::call<-1>(ZuWexoSearch, detail::ms(window));
-        if (n && *n == 0) return detail::last_error();
-        return n;
+        return search_table(window);
     }
     // The record of a device index (not checked until it is used).
     Device device(int index) const noexcept { return Device(index); }
@@ -927,26 +1144,25 @@ public:
     // Binds every later socket to this host's IPv4 address address.
     result<void> select_network_device(const std::string& address) {
         in_addr parsed{};
-        if (::inet_pton(AF_INET, address.c_str(), &parsed) != 1)
-            return std::error_code{WEXO_ERR_SYSTEM_BASE + EINVAL, category()};
+        if (::inet_pton(AF_INET, address.c_str(), &parsed) != 1) return errc::invalid_argument;
         return detail::call(ZuWexoSelectNetworkDevice, address.c_str());
     }
     void clear_network_device() noexcept { ZuWexoSelectNetworkDevice(nullptr); }
 
     // ---- connect calls: each returns the connected Unit
-    result<Unit> connect(int index) { return Unit::connect(index); }
-    result<Unit> connect_by_ip(const std::string& address) {
+    static result<Unit> connect(int index) { return Unit::connect(index); }
+    static result<Unit> connect_by_ip(const std::string& address) {
         return Unit::own(detail::call<-1>(ZuWexoConnectByIpAddress, address.c_str()));
     }
-    result<Unit> connect_by_id_model(int id, int model) {
+    static result<Unit> connect_by_id_model(int id, int model) {
         return Unit::own(detail::call<-1>(ZuWexoConnectByIdModel, id, model));
     }
-    result<Unit> connect_by_mac(const Mac& mac) {
+    static result<Unit> connect_by_mac(const Mac& mac) {
         return Unit::own(detail::call<-1>(ZuWexoConnectByMacAddress, mac.data()));
     }
     // Adds a record for a unit by host name or address and connects it.
     // data_port 0 keeps the port the module reports.
-    result<Unit> connect_masquerade(const std::string& host, std::chrono::milliseconds timeout, int data_port,
+    static result<Unit> connect_masquerade(const std::string& host, std::chrono::milliseconds timeout, int data_port,
                                     int cp_port = 30704, int udp_port = 30718) {
         return Unit::own(detail::call<-1>(ZuWexoConnectOverIPMasquerade, host.c_str(), detail::ms(timeout),
                                           data_port, cp_port, udp_port));
@@ -957,16 +1173,102 @@ public:
     // its board (what identification costs: up to a time-out on the ASCII
     // boards); id 255 when the board ID is not known. The record comes from
     // one exchange with the unit's network module.
-    result<Unit> connect_known(const std::string& host, std::chrono::milliseconds timeout, int model,
+    static result<Unit> connect_known(const std::string& host, std::chrono::milliseconds timeout, int model,
                                int id = 255) {
         const result<int> index = detail::call<-1>(wexo_add_unit, host.c_str(), detail::ms(timeout));
         if (!index) return index.error();
         if (auto known = detail::call(wexo_set_identity, *index, id, model); !known) return known.error();
         return Unit::connect(*index);
     }
-    result<Unit> connect_direct(const std::string& host, std::chrono::milliseconds timeout, int data_port = 0) {
+    static result<Unit> connect_direct(const std::string& host, std::chrono::milliseconds timeout, int data_port = 0) {
         if (data_port == 0) return Unit::own(detail::call<-1>(ZuWexoConnectDirect, host.c_str(), detail::ms(timeout)));
         return Unit::own(detail::call<-1>(ZuWexoConnectDirect2, host.c_str(), detail::ms(timeout), data_port));
+    }
+
+    // ---- units by address (UnitAddress)
+    // The record the address names, its channel not opened: the index's
+    // record; a new record for ip and host, from one exchange with the
+    // unit's module (wexo_add_unit; the identity set when the model is
+    // given); the first record of the MAC, or of the board ID and model.
+    // no_match when none matches; not_possible for a data port, which is
+    // reached only by connecting.
+    static result<Device> find(const UnitAddress& address, const OpenOptions& options = {}) {
+        int found = options.found;
+        if (options.search && !address.direct()) {
+            const result<int> n = search_table(*options.search);
+            if (!n) return n.error();
+            found = *n;
+        }
+        switch (address.kind) {
+            case UnitAddress::Kind::index:
+                if (found >= 0 && address.index >= found) return errc::index_range;
+                return Device(address.index);
+            case UnitAddress::Kind::ip:
+            case UnitAddress::Kind::host: {
+                if (address.data_port != 0) return errc::not_possible;
+                const result<int> index =
+                    detail::call<-1>(wexo_add_unit, address.host.c_str(), detail::ms(options.timeout));
+                if (!index) return index.error();
+                if (address.model >= 0) {
+                    const int id = address.id >= 0 ? address.id : 255;
+                    if (auto known = detail::call(wexo_set_identity, *index, id, address.model); !known)
+                        return known.error();
+                }
+                return Device(*index);
+            }
+            case UnitAddress::Kind::mac:
+            case UnitAddress::Kind::id_model: break;
+        }
+        for (int i = 0; i < (found >= 0 ? found : WEXO_MAX_DEVICES); ++i) {
+            const Device record(i);
+            std::error_code fault;
+            if (address.kind == UnitAddress::Kind::mac) {
+                const result<Mac> mac = record.mac();
+                if (mac && *mac == address.mac) return record;
+                fault = mac.error();
+            } else {
+                const result<IdModel> known = options.identify ? options.identify(record) : record_identity(record);
+                if (known && (address.id < 0 || address.id == known->id) &&
+                    (address.model < 0 || address.model == known->model))
+                    return record;
+                fault = known.error();
+            }
+            // Past the table's end (or without a library): nothing more to read.
+            if (found < 0 && (fault == errc::index_range || fault == errc::not_initialized)) break;
+        }
+        return errc::no_match;
+    }
+
+    // Finds the unit the address names and opens its command channel. With
+    // options.prepare, options.identify or options.found: find(), prepare,
+    // connect. Without: the library's one-call connects, which match and
+    // connect under one table lock (ZuWexoConnectByMacAddress,
+    // ZuWexoConnectByIdModel with both given; ZuWexoConnectDirect for a
+    // host, connect_known with its model). A data port is always connected
+    // directly (ZuWexoConnectDirect2), with no module exchange and no
+    // identity set beforehand.
+    static result<Unit> open(const UnitAddress& address, const OpenOptions& options = {}) {
+        if (address.direct() && address.data_port != 0)
+            return connect_direct(address.host, options.timeout, address.data_port);
+        if (!options.prepare && !options.identify && options.found < 0) {
+            if (address.direct()) {
+                if (address.model >= 0)
+                    return connect_known(address.host, options.timeout, address.model,
+                                         address.id >= 0 ? address.id : 255);
+                return connect_direct(address.host, options.timeout);
+            }
+            const bool by_mac = address.kind == UnitAddress::Kind::mac;
+            if (by_mac || (address.kind == UnitAddress::Kind::id_model && address.id >= 0 && address.model >= 0)) {
+                if (options.search) {
+                    if (const result<int> n = search_table(*options.search); !n) return n.error();
+                }
+                return by_mac ? connect_by_mac(address.mac) : connect_by_id_model(address.id, address.model);
+            }
+        }
+        const result<Device> record = find(address, options);
+        if (!record) return record.error();
+        if (options.prepare) options.prepare(*record);
+        return Unit::connect(record->index());
     }
 
     // ---- module addresses (broadcast; no unit record needed)
@@ -979,6 +1281,20 @@ public:
     static result<void> first_found_set_ip_address(std::chrono::milliseconds window, Ipv4 address) {
         return detail::call(ZuWexoFirstFoundSetIpAddress, detail::ms(window), unsigned{address[0]},
                             unsigned{address[1]}, unsigned{address[2]}, unsigned{address[3]});
+    }
+private:
+    static result<int> search_table(std::chrono::milliseconds window) {
+        ++detail::table_generation;
+        const result<int> n = detail::call<-1>(ZuWexoSearch, detail::ms(window));
+        if (n && *n == 0) return detail::last_error();
+        return n;
+    }
+    static result<IdModel> record_identity(const Device& record) {
+        const result<int> id = record.id();
+        if (!id) return id.error();
+        const result<int> model = record.model();
+        if (!model) return model.error();
+        return IdModel{*id, *model};
     }
 };
 

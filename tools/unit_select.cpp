@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <ifaddrs.h>
+#include <netdb.h>
 
 #include <algorithm>
 #include <cctype>
@@ -88,24 +89,6 @@ Session::~Session() { ZuWexoEnd(); }
 
 namespace {
 
-bool parse_mac(const std::string& text, std::array<unsigned char, 6>& mac) {
-    std::string digits;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (std::isxdigit(static_cast<unsigned char>(c))) {
-            digits += c;
-        } else if ((c == ':' || c == '-') && i % 3 == 2 && text.size() == 17) {
-            continue;
-        } else {
-            return false;
-        }
-    }
-    if (digits.size() != 12) return false;
-    for (std::size_t i = 0; i < 6; ++i)
-        mac[i] = static_cast<unsigned char>(std::stoul(digits.substr(2 * i, 2), nullptr, 16));
-    return true;
-}
-
 std::string unit_usage_hint() {
     return " (use N or '#N', an IPv4 address, a MAC address, id=N,model=M, or --host NAME)";
 }
@@ -114,66 +97,62 @@ bool all_digits(const std::string& text) {
     return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
 }
 
+// Says why text names no unit (the shared parser only refuses it): the
+// number at fault as every number option says it, else the form expected.
+[[noreturn]] void fail_unit_text(const std::string& text) {
+    if (all_digits(text) || (!text.empty() && text[0] == '#'))
+        parse_number(text[0] == '#' ? text.substr(1) : text, "unit index", 0, 255);
+    if (text.find('=') == std::string::npos) fail_usage("'" + text + "' is not a unit" + unit_usage_hint());
+    std::vector<std::string> seen;
+    bool host_form = false;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        const std::size_t comma = std::min(text.find(',', start), text.size());
+        const std::string part = text.substr(start, comma - start);
+        const std::size_t equals = part.find('=');
+        const std::string key = part.substr(0, equals);
+        const std::string value = equals == std::string::npos ? "" : part.substr(equals + 1);
+        host_form = host_form || key == "host" || key == "port";
+        const bool fresh = std::find(seen.begin(), seen.end(), key) == seen.end();
+        seen.push_back(key);
+        if (key == "id" && fresh)
+            parse_number(value, "board ID", 0, 255);
+        else if (key == "model" && fresh)
+            parse_number(value, "model code", 0, 255);
+        else if (key == "port" && fresh)
+            parse_number(value, "data port", 1, 65535);
+        else if (key != "host" || !fresh)
+            break;
+        start = comma + 1;
+    }
+    if (host_form) fail_usage("'" + text + "' is not a unit: expected host=NAME[,port=P][,id=N,model=M]");
+    fail_usage("'" + text + "' is not a unit: expected id=N,model=M");
+}
+
+// The library reads a name that does not resolve as a host it cannot reach;
+// the name is looked up first so that the report says what happened (as for
+// --host).
+void check_resolves(const std::string& host) {
+    in_addr address{};
+    if (inet_pton(AF_INET, host.c_str(), &address) == 1) return;
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    addrinfo* found = nullptr;
+    const int status = getaddrinfo(host.c_str(), nullptr, &hints, &found);
+    if (found != nullptr) freeaddrinfo(found);
+    if (status != 0)
+        fail_not_found("cannot resolve '" + host + "' to an IPv4 address: " + gai_strerror(status));
+}
+
 } // namespace
 
 UnitSelector parse_unit(const std::string& text) {
-    UnitSelector selector;
-    // "#N" is a comment to the shell unless quoted, so a bare N works too.
-    if (all_digits(text) || (!text.empty() && text[0] == '#')) {
-        selector.kind = UnitSelector::Kind::index;
-        selector.index = static_cast<int>(
-            parse_number(text[0] == '#' ? text.substr(1) : text, "unit index", 0, 255));
-        return selector;
-    }
-    if (text.find('=') != std::string::npos) {
-        selector.kind = UnitSelector::Kind::id_model;
-        std::size_t start = 0;
-        while (start <= text.size()) {
-            const std::size_t comma = std::min(text.find(',', start), text.size());
-            const std::string part = text.substr(start, comma - start);
-            const std::size_t equals = part.find('=');
-            const std::string key = part.substr(0, equals);
-            const std::string value = equals == std::string::npos ? "" : part.substr(equals + 1);
-            if (key == "id" && selector.id < 0)
-                selector.id = static_cast<int>(parse_number(value, "board ID", 0, 255));
-            else if (key == "model" && selector.model < 0)
-                selector.model = static_cast<int>(parse_number(value, "model code", 0, 255));
-            else
-                fail_usage("'" + text + "' is not a unit: expected id=N,model=M");
-            start = comma + 1;
-        }
-        return selector;
-    }
-    in_addr address{};
-    if (inet_pton(AF_INET, text.c_str(), &address) == 1) {
-        char canonical[INET_ADDRSTRLEN];
-        inet_ntop(AF_INET, &address, canonical, sizeof canonical);
-        selector.kind = UnitSelector::Kind::ip;
-        selector.text = canonical;
-        return selector;
-    }
-    if (parse_mac(text, selector.mac)) {
-        selector.kind = UnitSelector::Kind::mac;
-        return selector;
-    }
-    fail_usage("'" + text + "' is not a unit" + unit_usage_hint());
+    const wexo::result<wexo::UnitAddress> address = wexo::UnitAddress::parse(text);
+    if (!address) fail_unit_text(text);
+    return UnitSelector{*address};
 }
 
-std::string UnitSelector::describe() const {
-    switch (kind) {
-    case Kind::index: return "#" + std::to_string(index);
-    case Kind::ip: return text;
-    case Kind::mac: return mac_text(mac.data());
-    case Kind::host: return text;
-    case Kind::id_model: {
-        std::string out;
-        if (id >= 0) out = "id=" + std::to_string(id);
-        if (model >= 0) out += (out.empty() ? "model=" : ",model=") + std::to_string(model);
-        return out;
-    }
-    }
-    return {};
-}
+std::string UnitSelector::describe() const { return kind == Kind::host ? host : to_string(); }
 
 // ------------------------------------------------------------------ finding
 
@@ -225,62 +204,29 @@ UnitSelector take_unit(Context& ctx) {
         selector.index = static_cast<int>(parse_number(*args.value("index"), "--index", 0, 255));
     } else if (by_host) {
         selector.kind = UnitSelector::Kind::host;
-        selector.text = *args.value("host");
-        if (selector.text.empty()) fail_usage("--host needs a host name or address");
+        selector.host = *args.value("host");
+        if (selector.host.empty()) fail_usage("--host needs a host name or address");
         if (const auto* port = args.value("data-port"))
             selector.data_port = static_cast<int>(parse_number(*port, "--data-port", 1, 65535));
     } else {
         if (args.positional.empty()) fail_usage("missing UNIT" + unit_usage_hint());
         selector = parse_unit(args.positional.front());
         args.positional.erase(args.positional.begin());
+        if (selector.kind == UnitSelector::Kind::host) check_resolves(selector.host);
     }
     return selector;
 }
 
 namespace {
 
-bool matches(const UnitSelector& selector, int index) {
-    switch (selector.kind) {
-    case UnitSelector::Kind::mac: {
-        unsigned char mac[6] = {};
-        return ZuWexoGetMacAddress(index, mac) == 1 && std::memcmp(mac, selector.mac.data(), 6) == 0;
-    }
-    case UnitSelector::Kind::id_model: {
-        int id = 255, model = -1;
-        // One that does not answer cannot match.
-        if (!identify_found_unit(index, !cache_enabled, id, model)) return false;
-        return (selector.id < 0 || selector.id == id) && (selector.model < 0 || selector.model == model);
-    }
-    default: return false;
-    }
-}
-
-int find_unit(const UnitSelector& selector, int count) {
-    if (selector.kind == UnitSelector::Kind::index) {
-        if (selector.index >= count)
-            fail_not_found("no unit #" + std::to_string(selector.index) + ": the search found " +
-                           std::to_string(count));
-        return selector.index;
-    }
-    for (int i = 0; i < count; ++i)
-        if (matches(selector, i)) return i;
-    fail_not_found("no unit matches " + selector.describe() + " among the " + std::to_string(count) +
-                   " found");
-}
-
-} // namespace
-
-namespace {
-
 // A unit that cannot be reached is "not found" (status 3) however the
 // command line named it: by address, by name, by its place in a search.
-[[noreturn]] void fail_reaching(const char* call, const std::string& text) {
-    try {
-        fail_library(call, text);
-    } catch (Failure& failure) {
-        if (unit_silent(failure.code)) failure.status = exit_not_found;
-        throw;
-    }
+// The result of the failed call carries its code; only the library's own
+// message is still to be read.
+[[noreturn]] void fail_reaching(const char* call, const std::string& text, const std::error_code& code) {
+    std::array<char, 256> message{};
+    ZuWexoGetLastErrorMessage(message.data());
+    throw Failure{unit_silent(code.value()) ? exit_not_found : exit_library, text, call, code.value(), message.data()};
 }
 
 bool record_mac(int index, Mac& mac) {
@@ -332,49 +278,88 @@ void remember_unit(int index) {
 }
 
 Unit open_unit(const Context& ctx, const UnitSelector& selector, bool connect) {
-    const int timeout = ctx.globals.timeout_ms;
+    wexo::OpenOptions options;
+    options.timeout = std::chrono::milliseconds(ctx.globals.timeout_ms);
     Unit unit;
     if (selector.data_port_only()) {
         // No module exchange: no MAC to remember the board by.
-        unit.index = ZuWexoConnectDirect2(selector.text.c_str(), timeout, selector.data_port);
-        unit.label = "unit " + selector.text;
-        if (unit.index < 0) fail_reaching("ZuWexoConnectDirect2", "cannot reach " + unit.label);
+        wexo::result<wexo::Unit> opened = wexo::Library::open(selector, options);
+        unit.label = "unit " + selector.host;
+        if (!opened) fail_reaching("ZuWexoConnectDirect2", "cannot reach " + unit.label, opened.error());
+        unit.index = opened->release();
         unit.module_known = false;
         unit.connected = true;
         return unit;
     }
+    const bool by_identity = selector.kind == UnitSelector::Kind::id_model;
+    int count = 0;
+    std::vector<std::optional<CachedUse>> remembered;
     if (selector.direct()) {
         // A known address needs no broadcast: only this unit's module is
         // asked. The record is added first so that a remembered identity
         // can spare the board's identification before the connect.
-        unit.index = wexo_add_unit(selector.text.c_str(), timeout);
-        unit.label = "unit " + selector.text;
-        if (unit.index < 0) fail_reaching("wexo_add_unit", "cannot reach " + unit.label);
+        unit.label = "unit " + selector.host;
         // Units named by address are connected even when the command
         // needs no channel: the connect identifies the board, as before.
         connect = true;
     } else {
         // With the cache, the boards are matched by their remembered
         // identities first; only the others are asked, one by one.
-        const bool by_identity = selector.kind == UnitSelector::Kind::id_model;
-        const int count = search_units(ctx.globals, by_identity && !cache_enabled);
-        std::vector<std::optional<CachedUse>> remembered(static_cast<std::size_t>(by_identity ? count : 0));
+        count = search_units(ctx.globals, by_identity && !cache_enabled);
+        remembered.resize(static_cast<std::size_t>(by_identity ? count : 0));
         for (int i = 0; i < static_cast<int>(remembered.size()); ++i) remembered[i] = apply_cached_identity(i);
-        unit.index = find_unit(selector, count);
-        unit.listed = true;
-        char ip[16] = {};
-        ZuWexoGetIpAddress(unit.index, ip);
-        unit.label = "unit #" + std::to_string(unit.index) + " (" + std::string(ip, strnlen(ip, 16)) + ")";
-        if (by_identity) cached_use = remembered[static_cast<std::size_t>(unit.index)];
+        options.found = count;
+        if (by_identity)
+            options.identify = [](const wexo::Device& record) -> wexo::result<wexo::IdModel> {
+                int id = 255, model = -1;
+                // One that does not answer cannot match.
+                if (!identify_found_unit(record.index(), !cache_enabled, id, model)) return wexo::errc::no_match;
+                return wexo::IdModel{id, model};
+            };
     }
-    if (!cached_use) cached_use = apply_cached_identity(unit.index);
-    unit.identity_cached = cached_use.has_value();
-    if (cached_use) cached_use->label = unit.label;
-    if (connect) {
-        if (ZuWexoConnect(unit.index) < 0) fail_reaching("ZuWexoConnect", "cannot connect " + unit.label);
-        unit.connected = true;
-        if (!unit.identity_cached) remember_unit(unit.index);
+    // The record found, before its channel opens: its label and the
+    // identity remembered for it.
+    bool found = false;
+    options.prepare = [&](const wexo::Device& record) {
+        found = true;
+        unit.index = record.index();
+        if (!selector.direct()) {
+            unit.listed = true;
+            char ip[16] = {};
+            ZuWexoGetIpAddress(unit.index, ip);
+            unit.label = "unit #" + std::to_string(unit.index) + " (" + std::string(ip, strnlen(ip, 16)) + ")";
+            if (by_identity) cached_use = remembered[static_cast<std::size_t>(unit.index)];
+        }
+        if (!cached_use) cached_use = apply_cached_identity(unit.index);
+        unit.identity_cached = cached_use.has_value();
+        if (cached_use) cached_use->label = unit.label;
+    };
+    auto not_found = [&](const std::error_code& code) {
+        if (selector.direct()) {
+            // A model given with the host that the library does not take.
+            if (selector.model >= 0 && code == wexo::errc::not_possible)
+                fail_reaching("wexo_set_identity", "cannot give " + unit.label + " model " + std::to_string(selector.model),
+                              code);
+            fail_reaching("wexo_add_unit", "cannot reach " + unit.label, code);
+        }
+        if (selector.kind == UnitSelector::Kind::index)
+            fail_not_found("no unit #" + std::to_string(selector.index) + ": the search found " +
+                           std::to_string(count));
+        fail_not_found("no unit matches " + selector.describe() + " among the " + std::to_string(count) +
+                       " found");
+    };
+    if (!connect) {
+        const wexo::result<wexo::Device> record = wexo::Library::find(selector, options);
+        if (!record) not_found(record.error());
+        options.prepare(*record);
+        return unit;
     }
+    wexo::result<wexo::Unit> opened = wexo::Library::open(selector, options);
+    if (!opened && !found) not_found(opened.error());
+    if (!opened) fail_reaching("ZuWexoConnect", "cannot connect " + unit.label, opened.error());
+    opened->release();
+    unit.connected = true;
+    if (!unit.identity_cached) remember_unit(unit.index);
     return unit;
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "cli.hpp"
+#include "wexo.hpp"
 
 namespace wexo::cli {
 
@@ -18,26 +19,20 @@ public:
     Session& operator=(const Session&) = delete;
 };
 
-// A unit as the command line names it.
-struct UnitSelector {
-    enum class Kind { index, ip, mac, id_model, host };
-    Kind kind = Kind::index;
-    int index = -1;
-    std::string text;                   // IP text or host name
-    std::array<unsigned char, 6> mac{};
-    int id = -1;                        // -1: any
-    int model = -1;                     // -1: any
-    int data_port = 0;                  // host only; 0: ask the module
-
-    // Reached without a search: by IP address or --host.
-    bool direct() const { return kind == Kind::ip || kind == Kind::host; }
+// A unit as the command line names it: the library's unit address
+// (wexo::UnitAddress, one text form for every tool) from UNIT, or from
+// --index / --host / --data-port.
+struct UnitSelector : wexo::UnitAddress {
     // --data-port: no module exchange, so the record holds no module data
     // and the unit has no pin port.
     bool data_port_only() const { return kind == Kind::host && data_port != 0; }
+    // The address in messages: a host by its name alone.
     std::string describe() const;
 };
 
-// Parses "3", "#3", "10.200.0.2", "02:57:58:01:02:03" or "id=3,model=17".
+// Parses UNIT: "3", "#3", "10.200.0.2", "02:57:58:01:02:03", "id=3,model=17"
+// or "host=NAME[,port=P][,id=N,model=M]" (wexo::UnitAddress::parse); the
+// usage message says what is wrong.
 UnitSelector parse_unit(const std::string& text);
 
 // Broadcasts a search; returns the number of units (at least 1) or throws a

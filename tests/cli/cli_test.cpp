@@ -137,6 +137,7 @@ TEST_F(CliTest, DataPortUnitShowsModuleFieldsAsUnknown) {
                          "  data port     10003\n"
                          "  serial        -\n"
                          "  CP modes      -\n");
+    EXPECT_EQ(wexo({"info", "host=10.200.0.3,port=10003"}).out, human.out);  // the same unit as one address text
     EXPECT_TRUE(contains(with({"info", "--json"}).out,
                          R"js({"index":null,"ip":null,"mac":null,"firmware":null,"firmware_type":null,"id":1,"model":3,"data_port":10003,"serial":null,"cp_modes":null,"cp_flag":null,)js"));
 

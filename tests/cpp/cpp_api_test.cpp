@@ -63,6 +63,41 @@ TEST(CppErrors, ResultsCarryValueOrCodeAndValueThrows) {
     EXPECT_EQ(wexo::Device(0).id().error(), errc::not_initialized);
 }
 
+// ---------------------------------------------------------------- unit addresses
+
+TEST(CppUnitAddress, TextsParseToFieldsAndBack) {
+    using K = wexo::UnitAddress::Kind;
+    const wexo::Mac mac{0x02, 0x57, 0x58, 0x01, 0x02, 0xab};
+    const struct {
+        const char* text;
+        wexo::UnitAddress parsed;
+        const char* back;  // to_string()
+    } cases[] = {
+        {"3", {K::index, 3, "", {}, -1, -1, 0}, "#3"},
+        {"#0x1f", {K::index, 31, "", {}, -1, -1, 0}, "#31"},
+        {"10.200.0.2", {K::ip, -1, "10.200.0.2", {}, -1, -1, 0}, "10.200.0.2"},
+        {"02:57:58:01:02:AB", {K::mac, -1, "", mac, -1, -1, 0}, "02:57:58:01:02:ab"},
+        {"02-57-58-01-02-ab", {K::mac, -1, "", mac, -1, -1, 0}, "02:57:58:01:02:ab"},
+        {"0257580102ab", {K::mac, -1, "", mac, -1, -1, 0}, "02:57:58:01:02:ab"},
+        {"id=3,model=17", {K::id_model, -1, "", {}, 3, 17, 0}, "id=3,model=17"},
+        {"model=17", {K::id_model, -1, "", {}, -1, 17, 0}, "model=17"},
+        {"host=plc-7", {K::host, -1, "plc-7", {}, -1, -1, 0}, "host=plc-7"},
+        {"port=10003,host=10.200.0.2", {K::host, -1, "10.200.0.2", {}, -1, -1, 10003}, "host=10.200.0.2,port=10003"},
+        {"host=plc-7,model=17,id=3", {K::host, -1, "plc-7", {}, 3, 17, 0}, "host=plc-7,id=3,model=17"},
+    };
+    for (const auto& c : cases) {
+        const wexo::result<wexo::UnitAddress> a = wexo::UnitAddress::parse(c.text);
+        ASSERT_TRUE(a) << c.text;
+        EXPECT_TRUE(*a == c.parsed) << c.text;
+        EXPECT_EQ(a->to_string(), c.back) << c.text;
+        EXPECT_TRUE(wexo::UnitAddress::parse(c.back).value() == c.parsed) << c.back;
+    }
+    for (const char* bad : {"", "#", "256", "#-1", "# 3", "10.200.0", "02:57:58:01:02", "02:57:58:01:02:0g",
+                            "025758010203x", "id=3,id=4", "id=3,", "id=", "ids=3", "model=300", "plc-7",
+                            "host=", "host=a=b", "port=10003", "host=h,port=0", "host=h,id=3"})
+        EXPECT_EQ(wexo::UnitAddress::parse(bad).error(), std::errc::invalid_argument) << bad;
+}
+
 // ---------------------------------------------------------------- simulated units
 
 // Unit numbers of the simulator, in the order of their addresses: a search
@@ -284,6 +319,36 @@ TEST_F(CppApiTest, LibrarySettingsAndDirectConnects) {
     EXPECT_EQ(direct->model().value(), 4);
     ASSERT_TRUE(lib->device(kAnalogIn).set_model(42));
     EXPECT_EQ(lib->connect_by_mac({0x02, 0x57, 0x58, 0x00, 0x00, 0x03})->index(), kAnalogIn);
+}
+
+TEST_F(CppApiTest, UnitsOpenedByAddress) {
+    auto address = [](const char* text) { return wexo::UnitAddress::parse(text).value(); };
+    // A record not identified matches by ID and model only once asked.
+    EXPECT_EQ(lib->open(address("id=3,model=4")).error(), errc::no_match);
+    int prepared = -1;
+    wexo::OpenOptions asking;
+    asking.found = 3;
+    asking.identify = [](const wexo::Device& d) { return d.request_id_model(); };
+    asking.prepare = [&prepared](const wexo::Device& d) { prepared = d.index(); };
+    {
+        const wexo::result<wexo::Unit> by_id = lib->open(address("model=4"), asking);
+        ASSERT_TRUE(by_id) << by_id.error().message();
+        EXPECT_EQ(by_id->index(), kDigital);
+        EXPECT_EQ(prepared, kDigital);
+    }
+    // The library's own connects: by MAC, and by host with a known model (a new record).
+    const wexo::result<wexo::Unit> by_mac = wexo::Library::open(address("02:57:58:00:00:02"));
+    ASSERT_TRUE(by_mac) << by_mac.error().message();
+    EXPECT_EQ(by_mac->index(), kDigital);
+    wexo::OpenOptions quick;
+    quick.timeout = 500ms;
+    const wexo::result<wexo::Unit> known = lib->open(address("host=10.200.0.4,model=43"), quick);
+    ASSERT_TRUE(known) << known.error().message();
+    EXPECT_EQ(known->index(), 3);
+    EXPECT_EQ(known->model().value(), 43);
+    EXPECT_EQ(lib->find(address("#3"), asking).error(), errc::index_range);
+    EXPECT_EQ(lib->find(address("02:57:58:00:00:09")).error(), errc::no_match);
+    EXPECT_EQ(lib->find(address("host=h,port=10003")).error(), errc::not_possible);
 }
 
 }  // namespace

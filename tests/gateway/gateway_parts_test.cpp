@@ -29,6 +29,18 @@ TEST(GatewayConfig, TheIssueExampleAndItsDefaults) {
     EXPECT_EQ(c.units[0].writable, (std::vector<OutputRef>{{Kind::kDO, 0}}));
     EXPECT_FALSE(c.search);  // every unit named by host
     EXPECT_TRUE(parse_config(kHead, "g.toml").search);  // no unit named: search
+
+    // One address text names a unit as the keys do.
+    const Config a = parse_config(kHead + "[[unit]]\naddress = \"host=10.200.0.7,port=10003,model=17\"\n"
+                                          "[[unit]]\naddress = \"02-57-58-01-02-0A\"\nmodel = 17\n",
+                                  "g.toml");
+    ASSERT_EQ(a.units.size(), 2u);
+    EXPECT_EQ(a.units[0].host, "10.200.0.7");
+    EXPECT_EQ(a.units[0].port, 10003);
+    EXPECT_EQ(a.units[0].address.to_string(), "host=10.200.0.7,port=10003,model=17");
+    EXPECT_EQ(a.units[1].mac, "02:57:58:01:02:0a");
+    EXPECT_EQ(a.units[1].model, 17);
+    EXPECT_EQ(a.units[1].address.to_string(), "02:57:58:01:02:0a");
 }
 
 TEST(GatewayConfig, FaultsNameTheirLine) {
@@ -42,6 +54,8 @@ TEST(GatewayConfig, FaultsNameTheirLine) {
         {kHead + "[[unit]]\nhost = \"h\"\nwritable = [\"di/0\"]\n", "g.toml:6: unit #1.writable: outputs are written"},
         {kHead + "[[unit]]\nhost = \"h\"\nmac = \"02:00:00:00:00:01\"\n", "g.toml:4: a [[unit]] is named by exactly one"},
         {kHead + "[[unit]]\nid = 3\n", "g.toml:5: a unit named by id needs its model"},
+        {kHead + "[[unit]]\naddress = \"#3\"\n", "g.toml:5: unit #1.address: a place in a search changes"},
+        {kHead + "[[unit]]\naddress = \"h\"\n", "g.toml:5: unit #1.address: \"h\" is not a unit address"},
         {kHead + "[[unit]]\nhost = \"h\"\nsafe = { \"do/0\" = 1 }\n", "g.toml:6: safe value of do/0, which is not in writable"},
         {kHead + "x = [\n", "g.toml:4: Error while parsing array"},
         {"[gateway]\nname = \"gw1\"\n", "g.toml:1: gateway.site is required"},

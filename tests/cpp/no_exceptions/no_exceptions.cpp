@@ -14,3 +14,11 @@ int read_inputs_without_exceptions(const char* address) {
     const wexo::result<void> fw = unit->update_firmware(":00000001FF\n", [](int, int) { return true; });
     return static_cast<int>(*in) + (fw ? 0 : 1);
 }
+
+int open_by_address_without_exceptions(const char* text) {
+    const wexo::result<wexo::UnitAddress> address = wexo::UnitAddress::parse(text);
+    if (!address) return address.error() == std::errc::invalid_argument ? -1 : address.error().value();
+    wexo::Library lib;
+    const wexo::result<wexo::Unit> unit = lib.open(*address);
+    return unit ? unit->index() : unit.error().value();
+}
