@@ -7,6 +7,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace wexo::cli {
@@ -73,6 +74,18 @@ struct Command {
     Handler run;
 };
 
+// The commands in the order the overview lists them. Each command file
+// registers its own rows (name, synopsis, help, options, handler) in a
+// register_X(Registry&) of its own; commands.cpp calls them in turn.
+class Registry {
+public:
+    void add(Command command) { commands_.push_back(std::move(command)); }
+    std::vector<Command> take() { return std::move(commands_); }
+
+private:
+    std::vector<Command> commands_;
+};
+
 const std::vector<Command>& command_table();
 const Command* find_command(const std::string& name);
 
@@ -110,29 +123,5 @@ bool parse_switch(const std::string& text, const std::string& what);
 // Hex bytes written '41 42 0d', '41420d', '0x41,0x42' or '41:42' (cmd_serial.cpp);
 // `what` names the command in the usage failure.
 std::vector<std::uint8_t> parse_hex_bytes(const std::vector<std::string>& words, const std::string& what);
-
-// Handlers, one family per file.
-int cmd_search(Context& ctx);          // cmd_search.cpp
-int cmd_info(Context& ctx);            // cmd_unit.cpp
-int cmd_identify(Context& ctx);
-int cmd_connect(Context& ctx);
-int cmd_serial_send(Context& ctx);     // cmd_serial.cpp
-int cmd_serial_recv(Context& ctx);
-int cmd_di(Context& ctx);              // cmd_dio.cpp
-int cmd_do(Context& ctx);
-int cmd_cp(Context& ctx);              // cmd_cp.cpp
-int cmd_autoswitch(Context& ctx);      // cmd_autoswitch.cpp
-int cmd_ai(Context& ctx);              // cmd_ai.cpp
-int cmd_ao(Context& ctx);              // cmd_ao.cpp
-int cmd_tc(Context& ctx);              // cmd_tc.cpp
-int cmd_threshold(Context& ctx);       // cmd_threshold.cpp
-int cmd_net(Context& ctx);             // cmd_net.cpp
-int cmd_fw_check(Context& ctx);        // cmd_fw.cpp
-int cmd_fw_update(Context& ctx);
-int cmd_version(Context& ctx);         // main.cpp
-int cmd_help(Context& ctx);
-int cmd_pulse(Context& ctx);           // cmd_pulse.cpp
-int cmd_eeprom(Context& ctx);          // cmd_eeprom.cpp
-int cmd_settings(Context& ctx);        // cmd_settings.cpp
 
 } // namespace wexo::cli

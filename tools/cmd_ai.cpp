@@ -160,7 +160,7 @@ private:
 
 } // namespace
 
-int cmd_ai(Context& ctx) {
+static int cmd_ai(Context& ctx) {
     const Args& args = ctx.args;
     const UnitSelector selector = take_unit(ctx);
     const auto watch = read_watch(args, "ai");
@@ -204,6 +204,28 @@ int cmd_ai(Context& ctx) {
         printer.report(counts, code, sps);
     }
     return exit_ok;
+}
+
+void register_ai(Registry& registry) {
+    registry.add(
+        {"ai", "UNIT [CH] [--range R] [--sps CODE] [--cycle CODE]\n"
+               "UNIT [CH] --watch [--interval MS] [--count N] [--csv]\nUNIT [CH] --csv",
+         "read analog inputs; set their range, sampling rate and transmit cycle",
+         "Reads all analog inputs (or input CH) in one exchange and prints, per input, the range\n"
+         "code, its full scale, the raw count (signed 24 bits, -8388608..8388607) and the value:\n"
+         "the count scaled to the range's full scale, in the range's own unit. Full scales:\n"
+         "range 0: 0.1, 1: 1, 2: 10, 3: 30, 4 and 5: 20, 6: 3276.8 (not on model 40). Then the\n"
+         "unit's transmit-cycle code. --range R sets the range of CH (0..6), --sps CODE the unit's\n"
+         "sampling-rate code (0..7; the unit does not report it back), --cycle CODE its\n"
+         "transmit-cycle code (0..13); the settings go in first, then the inputs are read.\n"
+         "--watch prints one reading every --interval ms (default 500), with --json one object\n"
+         "per reading, until --count readings were made or SIGINT/SIGTERM arrives; a unit that\n"
+         "stops answering is connected again, with back-off. --csv prints a header line and one\n"
+         "line per reading (UTC time, ms since the start, count and value of every input; values\n"
+         "with 8 decimals on the voltage ranges 0..3, 6 on the current ranges 4 and 5, 4 on range\n"
+         "6), for a spreadsheet or a plotting tool. A channel the model lacks is refused with the\n"
+         "channels it has (models 40 and 42: AI0..AI2, 44: AI0..AI4).",
+         {"range", "sps", "cycle", "watch", "interval", "count", "csv"}, true, cmd_ai});
 }
 
 } // namespace wexo::cli

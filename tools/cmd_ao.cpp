@@ -134,7 +134,7 @@ void print_outputs(const std::vector<Output>& outputs, const std::optional<Initi
 
 } // namespace
 
-int cmd_ao(Context& ctx) {
+static int cmd_ao(Context& ctx) {
     const Args& args = ctx.args;
     const UnitSelector selector = take_unit(ctx);
     check_arity(args, 0, 2, "ao");
@@ -164,6 +164,20 @@ int cmd_ao(Context& ctx) {
     for (int c : channels) read.push_back(read_output(unit, c));
     print_outputs(read, initial_set, ctx.globals.json);
     return exit_ok;
+}
+
+void register_ao(Registry& registry) {
+    registry.add(
+        {"ao", "UNIT CH VALUE [--mode volts|ma|counts] [--initial]\nUNIT [CH]",
+         "set or read back analog outputs",
+         "Without VALUE, reads back all analog outputs (or output CH): mode (voltage or current),\n"
+         "value in V or mA, and raw count. CH VALUE sets output CH and reads it back. VALUE is in\n"
+         "volts by default (-10..10 V, a voltage output); --mode ma takes milliamperes (0..20 mA,\n"
+         "a current output); --mode counts takes the raw count (-32768..32767 = -10..10 V, or\n"
+         "0..32767 = 0..20 mA) and keeps the output's present mode. --initial sets the value\n"
+         "the output takes at power-up instead (the unit cannot report it back; the present\n"
+         "output is shown). Models 41 (AO0..AO1) and 43 (AO0..AO2) have analog outputs.",
+         {"mode", "initial"}, true, cmd_ao});
 }
 
 } // namespace wexo::cli

@@ -120,7 +120,7 @@ void check_time(const Unit& unit, int variant, const char* option, long long ms)
 
 } // namespace
 
-int cmd_autoswitch(Context& ctx) {
+static int cmd_autoswitch(Context& ctx) {
     const Args& args = ctx.args;
     const UnitSelector selector = take_unit(ctx);
     check_arity(args, 0, 0, "autoswitch");
@@ -165,6 +165,19 @@ int cmd_autoswitch(Context& ctx) {
         fail_library("ZuWexoSetAutoSwitchingActive", "cannot switch auto switching" + where);
     print_state(read_state(unit), ctx.globals.json);
     return exit_ok;
+}
+
+void register_autoswitch(Registry& registry) {
+    registry.add(
+        {"autoswitch", "UNIT [--active 0|1] [--mask M] [--time MS] [--channel N --first MS --second MS]",
+         "show or change automatic output switching",
+         "Applies the given settings (durations, mask, time, then the on/off switch) and prints the\n"
+         "state: active, the outputs that take part, the switching time and, on ASCII boards, the\n"
+         "two durations of every output. Times are set only as the board holds them: binary boards\n"
+         "100 to 2000 ms in steps of 100 ms and 3000 to 15000 ms in steps of 1000 ms (--time);\n"
+         "ASCII boards 100 to 25500 ms in steps of 100 ms (--time, --first, --second). Any other\n"
+         "time is refused with the nearest ones (exit status 2) and nothing is set.",
+         {"active", "mask", "time", "channel", "first", "second"}, true, cmd_autoswitch});
 }
 
 } // namespace wexo::cli

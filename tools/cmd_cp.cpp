@@ -5,7 +5,7 @@
 
 namespace wexo::cli {
 
-int cmd_cp(Context& ctx) {
+static int cmd_cp(Context& ctx) {
     const UnitSelector selector = take_unit(ctx);
     // The pins are the network module's; a unit reached on its data port
     // alone was never asked for its module, so it has no pin port.
@@ -39,6 +39,15 @@ int cmd_cp(Context& ctx) {
                    std::to_string(level[2]));
     }
     return exit_ok;
+}
+
+void register_cp(Registry& registry) {
+    registry.add(
+        {"cp", "UNIT [CP1 CP2 CP3]", "read or set the module's configurable pins",
+         "Without levels, reads the pins CP1, CP2 and CP3 (0 or 1). With three levels (on/off or\n"
+         "1/0), sets them. The unit is connected first. Pin access needs the network module, so a\n"
+         "unit reached with --data-port is refused (exit status 2).",
+         {}, true, cmd_cp});
 }
 
 } // namespace wexo::cli

@@ -137,7 +137,7 @@ void watch_inputs(const Unit& unit, const Watch& watch, int channel, Format form
 
 } // namespace
 
-int cmd_di(Context& ctx) {
+static int cmd_di(Context& ctx) {
     const Args& args = ctx.args;
     const UnitSelector selector = take_unit(ctx);
     const auto watch = read_watch(args, "di");
@@ -163,7 +163,7 @@ int cmd_di(Context& ctx) {
     return exit_ok;
 }
 
-int cmd_do(Context& ctx) {
+static int cmd_do(Context& ctx) {
     const Args& args = ctx.args;
     const UnitSelector selector = take_unit(ctx);
     const bool set_all = args.has("all");
@@ -215,6 +215,29 @@ int cmd_do(Context& ctx) {
         print_all("DO", bits, channel_count(unit, true), ctx.globals.json);
     }
     return exit_ok;
+}
+
+void register_dio(Registry& registry) {
+    registry.add(
+        {"di", "UNIT [CHANNEL] [--csv]\nUNIT [CHANNEL] --watch [--interval MS] [--count N] [--csv]", "read digital inputs",
+         "Without CHANNEL, reads all inputs and prints one line per channel and the mask (bit i =\n"
+         "input i). With CHANNEL, reads that input. ASCII boards report an input that is on as 1,\n"
+         "2, 4 or 8 by its place in its group of four; this shows as 'on (value N)'. A channel the\n"
+         "model lacks is refused with the inputs it has, before anything is sent.\n"
+         "--watch polls the inputs every --interval ms (default 500) and prints the first state and\n"
+         "then one line per change (of CHANNEL alone when given), until --count polls were made or\n"
+         "SIGINT/SIGTERM arrives; with --json one object per line. A unit that stops answering is\n"
+         "reported on standard error and connected again, with back-off, until it answers. --csv\n"
+         "prints a header line and one line per reading (UTC time, ms since the start, 0 or 1 per\n"
+         "input and the mask), as ai and pulse count do.",
+         {"watch", "interval", "count", "csv"}, true, cmd_di});
+    registry.add(
+        {"do", "UNIT [CHANNEL on|off]\nUNIT --get CHANNEL\nUNIT --all MASK", "set or read back digital outputs",
+         "With no arguments, reads back all outputs. CHANNEL VALUE sets one output (VALUE on/off,\n"
+         "1/0, true/false, high/low). --all MASK sets all outputs at once (bit i = output i, 0x and\n"
+         "0b prefixes accepted); a mask with bits above the unit's outputs is refused and nothing\n"
+         "is set. --get CHANNEL reads back one output.",
+         {"all", "get"}, true, cmd_do});
 }
 
 } // namespace wexo::cli

@@ -237,7 +237,7 @@ private:
 
 } // namespace
 
-int cmd_eeprom(Context& ctx) {
+static int cmd_eeprom(Context& ctx) {
     const UnitSelector selector = take_unit(ctx);
     auto& words = ctx.args.positional;
     const std::string action = words.empty() ? "dump" : words[0];
@@ -288,6 +288,20 @@ int cmd_eeprom(Context& ctx) {
         print_write(write_changed(unit, 0, data), eeprom_size, "restored " + path + " to " + unit.label, json);
     }
     return exit_ok;
+}
+
+void register_eeprom(Registry& registry) {
+    registry.add(
+        {"eeprom", "UNIT [dump [ADDR [LEN]]]\nUNIT read ADDR [LEN]\nUNIT write ADDR HEXBYTES...\n"
+                   "UNIT backup FILE\nUNIT restore FILE",
+         "dump, read, write, back up or restore the board's EEPROM",
+         "The 4096 EEPROM bytes of models 17, 21, 22, 25, 26 and 40 to 44. 'dump' prints them as xxd\n"
+         "does (from ADDR, default 0; LEN bytes, default to the end), 'read' as plain hex bytes (LEN\n"
+         "default 1). 'write' and 'restore' write only the bytes that differ from the unit's, read\n"
+         "them back to verify, and list every change as 'old -> new'. 'backup' saves all 4096 bytes\n"
+         "to a raw file, 'restore' writes such a file back. Each byte is one exchange with the\n"
+         "board; a terminal shows the progress.",
+         {}, true, cmd_eeprom});
 }
 
 } // namespace wexo::cli

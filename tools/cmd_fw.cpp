@@ -401,7 +401,7 @@ int gap_fill_of(const Context& ctx) {
 
 } // namespace
 
-int cmd_fw_check(Context& ctx) {
+static int cmd_fw_check(Context& ctx) {
     check_arity(ctx.args, 1, 1, "fw check");
     const HexFile file = check_file(ctx.args.positional[0], gap_fill_of(ctx));
     note_removed(file);
@@ -421,7 +421,7 @@ int cmd_fw_check(Context& ctx) {
     return file.loadable ? exit_ok : exit_library;
 }
 
-int cmd_fw_update(Context& ctx) {
+static int cmd_fw_update(Context& ctx) {
     const UnitSelector selector = take_unit(ctx);
     check_arity(ctx.args, 1, 1, "fw update");
     const HexFile file = check_file(ctx.args.positional[0], gap_fill_of(ctx));
@@ -474,6 +474,26 @@ int cmd_fw_update(Context& ctx) {
                    " s" + (signalled ? "; the interrupt came after the last item" : ""));
     }
     return exit_ok;
+}
+
+void register_fw(Registry& registry) {
+    registry.add(
+        {"fw check", "FILE.hex [--gap-fill BYTE]", "check an Intel HEX firmware file",
+         "Checks the file as the firmware update would (wexo_check_intel_hex) and prints its\n"
+         "blocks, bytes and address range, or the first bad line with its record and the reason\n"
+         "(exit status 1). Start-address records (type 03, 05) and extended-address records of\n"
+         "upper address 0 (type 04) are removed first, and a note says so.",
+         {"gap-fill"}, false, cmd_fw_check});
+    registry.add(
+        {"fw update", "UNIT FILE.hex [--gap-fill BYTE] [--dry-run]", "load firmware into the unit's board",
+         "Checks the file, connects the unit (models 0 and 3 to 6 have the loader) and writes the\n"
+         "image, with a progress bar on a terminal and progress lines on standard error\n"
+         "otherwise. The loader takes no addresses, so a file of more than one block is refused;\n"
+         "--gap-fill BYTE joins the blocks into one, from the lowest to the highest address, the\n"
+         "gaps filled with BYTE. --dry-run stops before the first byte of firmware is sent.\n"
+         "SIGINT or SIGTERM stops the update within 100 ms, also in the middle of a block, whose\n"
+         "commit byte is then never sent (exit status 1).",
+         {"dry-run", "gap-fill"}, true, cmd_fw_update});
 }
 
 } // namespace wexo::cli

@@ -438,7 +438,7 @@ int first_found(Context& ctx) {
 
 } // namespace
 
-int cmd_net(Context& ctx) {
+static int cmd_net(Context& ctx) {
     if (ctx.args.has("first-found")) return first_found(ctx);
     const UnitSelector selector = take_unit(ctx);
     if (selector.data_port_only())
@@ -500,6 +500,27 @@ int cmd_net(Context& ctx) {
     }
     report.finish(true, back_ms, now);
     return exit_ok;
+}
+
+void register_net(Registry& registry) {
+    registry.add(
+        {"net", "UNIT [--ip A.B.C.D | --restart | --factory-defaults [--yes]] [--wait]\n"
+                "UNIT [--pin-modes M1 M2 M3 [--option N]] [--serial BAUD DATABITS PARITY STOPBITS FLOW PORT]\n"
+                "UNIT [--baud RATE] [--data-bits 7|8] [--parity P] [--stop-bits 1|2] [--flow F] [--port P]\n"
+                "UNIT [--performance on|off]\n"
+                "--first-found A.B.C.D [--window MS] [--wait]",
+         "show or change the unit's network module",
+         "Without changes, shows the module's settings: address, MAC, firmware, data port, serial\n"
+         "parameters and pin modes. --pin-modes, --serial (six words, or any of the named serial\n"
+         "options; what is not given stays) and --performance may be combined; the library waits\n"
+         "for the module's restart after each. --ip (the module is named by its MAC address),\n"
+         "--restart and --factory-defaults stand alone; the module restarts, and --wait waits\n"
+         "(up to 30 s) until it answers again and shows its settings then. --factory-defaults\n"
+         "asks for confirmation on a terminal; elsewhere it needs --yes. --first-found takes no\n"
+         "UNIT: the first module that answers within --window ms takes the address.",
+         {"ip", "first-found", "window", "performance", "restart", "wait", "pin-modes", "option", "serial",
+          "baud", "data-bits", "parity", "stop-bits", "flow", "port", "factory-defaults", "yes", "force"},
+         true, cmd_net});
 }
 
 } // namespace wexo::cli

@@ -384,7 +384,7 @@ int pulse_count(Context& ctx, const UnitSelector& selector) {
 
 } // namespace
 
-int cmd_pulse(Context& ctx) {
+static int cmd_pulse(Context& ctx) {
     const UnitSelector selector = take_unit(ctx);
     if (!ctx.args.positional.empty() && ctx.args.positional[0] == "count") return pulse_count(ctx, selector);
     if (ctx.args.has("watch") || ctx.args.has("interval") || ctx.args.has("count"))
@@ -398,6 +398,25 @@ int cmd_pulse(Context& ctx) {
     const std::vector<Change> changes = apply(unit, row, set, req);
     print_state(read_state(unit, row, set), set, changes, ctx.globals.json);
     return exit_ok;
+}
+
+void register_pulse(Registry& registry) {
+    registry.add(
+        {"pulse", "UNIT [--on|--off] [--continuous on|off] [--channel CH --enable on|off [--down]]\n"
+                  "UNIT --config CH UP|DOWN A B\nUNIT --alert CH MODE VALUE\n"
+                  "UNIT count [CH] [--watch [--interval MS] [--count N]] [--csv]",
+         "show or set pulse mode and read the pulse counters",
+         "Shows pulse mode (on/off), continuous mode, settings a and b, and per digital input whether\n"
+         "it counts, its sense (UP/DOWN) and its count; boards with the full pulse set add the pulse\n"
+         "alert. --config makes CH the counting channel with its sense and both settings; --channel\n"
+         "CH --enable sets one input's counting (not on the basic set, which counts on one channel);\n"
+         "--alert sets the pulse alert (full set only: models 1, 2, 4 behind firmware type _L).\n"
+         "Settings go in before --on/--off; each change is reported as 'old -> new'. 'count' reads\n"
+         "the counts alone; with --watch every --interval ms (default 500), reconnecting to a unit\n"
+         "that stops answering; with --csv as a header line and one line per reading (UTC time, ms\n"
+         "since the start, one count per input; an overflow is an empty field).",
+         {"on", "off", "continuous", "config", "channel", "enable", "down", "alert", "watch", "interval", "count", "csv"},
+         true, cmd_pulse});
 }
 
 } // namespace wexo::cli

@@ -112,7 +112,7 @@ std::vector<std::uint8_t> parse_hex_bytes(const std::vector<std::string>& words,
     return bytes;
 }
 
-int cmd_serial_send(Context& ctx) {
+static int cmd_serial_send(Context& ctx) {
     const UnitSelector selector = take_unit(ctx);
     std::vector<std::uint8_t> data;
     if (const auto* text = ctx.args.value("text")) {
@@ -151,7 +151,7 @@ int cmd_serial_send(Context& ctx) {
     return exit_ok;
 }
 
-int cmd_serial_recv(Context& ctx) {
+static int cmd_serial_recv(Context& ctx) {
     const UnitSelector selector = take_unit(ctx);
     check_arity(ctx.args, 0, 0, "serial recv");
     const int size = receive_size(ctx.args);
@@ -165,6 +165,21 @@ int cmd_serial_recv(Context& ctx) {
         print_text(received_text(data));
     }
     return exit_ok;
+}
+
+void register_serial(Registry& registry) {
+    registry.add(
+        {"serial send", "UNIT HEXBYTES... [--recv [--size N]]\nUNIT --text STR [--recv [--size N]]",
+         "send raw bytes through the unit's serial channel",
+         "Sends bytes on the command channel as they are, without framing. HEXBYTES may be written\n"
+         "'41 42 0d', '41420d', '0x41,0x42' or '41:42'. --text sends characters with the escapes\n"
+         "\\r \\n \\t \\0 \\\\ \\xHH. With --recv, one reply is awaited (up to --timeout ms) and dumped.",
+         {"text", "recv", "size"}, true, cmd_serial_send});
+    registry.add(
+        {"serial recv", "UNIT [--size N]", "receive raw bytes from the unit's serial channel",
+         "Waits up to --timeout ms for bytes from the unit and prints a hex dump of what one\n"
+         "receive returned (at most --size bytes, default 256). Nothing arriving is a failure.",
+         {"size"}, true, cmd_serial_recv});
 }
 
 } // namespace wexo::cli

@@ -148,7 +148,7 @@ std::string why_missing(const Setting& s, const BoardRow& row) {
 
 } // namespace
 
-int cmd_settings(Context& ctx) {
+static int cmd_settings(Context& ctx) {
     const UnitSelector selector = take_unit(ctx);
     check_arity(ctx.args, 0, 2, "settings");
     const auto& words = ctx.args.positional;
@@ -199,6 +199,17 @@ int cmd_settings(Context& ctx) {
         print_changes(changes);
     }
     return exit_ok;
+}
+
+void register_settings(Registry& registry) {
+    registry.add(
+        {"settings", "UNIT [NAME VALUE]", "show or set the unit settings the board keeps",
+         "Without NAME, shows every setting the unit's model has: disconnection-time, notice-time,\n"
+         "resend-wait-time, di-detect-time (in the board's time steps), mail-logic, mail-enable\n"
+         "(masks, bit i = input DIi) and sampling-rate (code, analog input boards), with value,\n"
+         "range and where the board keeps it. NAME VALUE sets one and reports every setting that\n"
+         "changed as 'old -> new' (disconnection and notice time share one byte on the board).",
+         {}, true, cmd_settings});
 }
 
 } // namespace wexo::cli

@@ -65,7 +65,7 @@ void print_tcs(const std::vector<Thermocouple>& tcs, bool json) {
 
 } // namespace
 
-int cmd_tc(Context& ctx) {
+static int cmd_tc(Context& ctx) {
     const Args& args = ctx.args;
     const UnitSelector selector = take_unit(ctx);
     const bool set_config = args.has("type") || args.has("flags");
@@ -102,6 +102,18 @@ int cmd_tc(Context& ctx) {
     for (int c : channels) tcs.push_back(read_tc(unit, c));
     print_tcs(tcs, ctx.globals.json);
     return exit_ok;
+}
+
+void register_tc(Registry& registry) {
+    registry.add(
+        {"tc", "UNIT [CH] [--type T] [--flags F] [--scale-mode M] [--scale-low X] [--scale-high X]",
+         "show or set thermocouple inputs",
+         "Shows the thermocouple settings of all analog inputs (or input CH): type code, the three\n"
+         "flags and the transmit scale (mode, low and high value). Settings change input CH:\n"
+         "--type T (0..7), --flags F (bit i = flag i, 0..7), --scale-mode M (0..3), --scale-low X\n"
+         "and --scale-high X (-3276.8..3276.7, rounded to one decimal). What is not given stays as\n"
+         "the unit has it. Models 42 and 44 have thermocouple inputs; model 40 has none.",
+         {"type", "flags", "scale-mode", "scale-low", "scale-high"}, true, cmd_tc});
 }
 
 } // namespace wexo::cli

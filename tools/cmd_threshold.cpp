@@ -58,7 +58,7 @@ void print_thresholds(const AnalogChannels& channels, const std::vector<Threshol
 
 } // namespace
 
-int cmd_threshold(Context& ctx) {
+static int cmd_threshold(Context& ctx) {
     const Args& args = ctx.args;
     const UnitSelector selector = take_unit(ctx);
     const auto channel = optional_channel(args, "threshold", {"enable", "t1", "t2", "mail"});
@@ -90,6 +90,18 @@ int cmd_threshold(Context& ctx) {
     for (int c : selected) list.push_back(read_thresholds(unit, channels, c));
     print_thresholds(channels, list, ctx.globals.json);
     return exit_ok;
+}
+
+void register_threshold(Registry& registry) {
+    registry.add(
+        {"threshold", "UNIT [CH] [--enable on|off] [--t1 N] [--t2 N] [--mail C]",
+         "show or set analog thresholds and mail conditions",
+         "Shows the thresholds of all analog channels (or channel CH): on or off, threshold 1 and\n"
+         "threshold 2 in raw counts (-32768..32767), and the mail condition code (0..2). The\n"
+         "channels are the analog inputs, or on models without inputs (41, 43) the analog outputs,\n"
+         "which have no mail condition. --enable, --t1 and --t2 change channel CH (what is not\n"
+         "given stays), --mail C its mail condition.",
+         {"enable", "t1", "t2", "mail"}, true, cmd_threshold});
 }
 
 } // namespace wexo::cli

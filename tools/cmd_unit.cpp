@@ -29,7 +29,7 @@ void write_index(Json& json, const Unit& unit) {
 
 } // namespace
 
-int cmd_info(Context& ctx) {
+static int cmd_info(Context& ctx) {
     const UnitSelector selector = take_unit(ctx);
     check_arity(ctx.args, 0, 0, "info");
     const Unit unit = open_unit(ctx, selector, false);
@@ -66,7 +66,7 @@ int cmd_info(Context& ctx) {
     return exit_ok;
 }
 
-int cmd_identify(Context& ctx) {
+static int cmd_identify(Context& ctx) {
     const UnitSelector selector = take_unit(ctx);
     check_arity(ctx.args, 0, 0, "identify");
     const Unit unit = open_unit(ctx, selector, false);
@@ -93,7 +93,7 @@ int cmd_identify(Context& ctx) {
     return exit_ok;
 }
 
-int cmd_connect(Context& ctx) {
+static int cmd_connect(Context& ctx) {
     const UnitSelector selector = take_unit(ctx);
     check_arity(ctx.args, 0, 0, "connect");
     const Unit unit = open_unit(ctx, selector, true);
@@ -119,6 +119,27 @@ int cmd_connect(Context& ctx) {
                    id_text(id) + ", model " + model_text(model) + "; closed again");
     }
     return exit_ok;
+}
+
+void register_unit(Registry& registry) {
+    registry.add(
+        {"info", "UNIT [--identify]", "everything known about one unit",
+         "Prints the unit's record: addresses, firmware, board ID, model and what the model offers,\n"
+         "data port, serial settings of the module and the configurable-pin modes. The board is\n"
+         "identified if its model is still unknown (a failure is a warning; with --identify an\n"
+         "error); --no-auto-id sends nothing to a board picked from a search. Values a unit reached\n"
+         "with --data-port cannot report show as '-' (null in JSON).",
+         {"identify"}, true, cmd_info});
+    registry.add(
+        {"identify", "UNIT", "ask the board for its board ID and model",
+         "Runs the identification exchange on the unit (over a temporary connection) and prints\n"
+         "the board ID and model code it reports.",
+         {}, true, cmd_identify});
+    registry.add(
+        {"connect", "UNIT", "open the command channel and report",
+         "Opens the unit's command channel (identifying the board first if needed), prints the\n"
+         "data port, board ID and model, and closes the channel again. A quick reachability test.",
+         {}, true, cmd_connect});
 }
 
 } // namespace wexo::cli
