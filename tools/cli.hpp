@@ -7,8 +7,11 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <system_error>
 #include <utility>
 #include <vector>
+
+#include "wexo.hpp"
 
 namespace wexo::cli {
 
@@ -34,8 +37,25 @@ struct Failure {
 [[noreturn]] void fail_usage(const std::string& text);
 [[noreturn]] void fail_not_found(const std::string& text);
 [[noreturn]] void fail_unit(const std::string& text);
-// Reads the library's last error and throws; `text` says what was being done.
+// The exit status of a library failure: codes that mean "no such unit" get
+// the not-found status, so that scripts can tell an absent unit from a unit
+// that misbehaves.
+int exit_status(const std::error_code& code);
+// Ends the command with the failure of library call `call` (the name the
+// report shows), whose result carried `code`; `text` says what was being done.
+[[noreturn]] void fail_library(const std::error_code& code, const char* call, const std::string& text);
+// The same for a C call that just failed: reads the library's last error.
 [[noreturn]] void fail_library(const char* call, const std::string& text);
+
+// The value of a call of <wexo.hpp>, or the failure of `call` as above.
+template <typename T>
+T checked(::wexo::result<T> result, const char* call, const std::string& text) {
+    if (!result) fail_library(result.error(), call, text);
+    return std::move(*result);
+}
+inline void checked(const ::wexo::result<void>& result, const char* call, const std::string& text) {
+    if (!result) fail_library(result.error(), call, text);
+}
 
 // Options that apply to every command.
 struct Globals {

@@ -1,7 +1,6 @@
 // wexo cp: the network module's configurable pins CP1..CP3.
 #include "output.hpp"
-#include "unit_select.hpp"
-#include "wexo.h"
+#include "unit_api.hpp"
 
 namespace wexo::cli {
 
@@ -15,28 +14,23 @@ static int cmd_cp(Context& ctx) {
     const auto& words = ctx.args.positional;
     if (words.size() != 0 && words.size() != 3) fail_usage("cp: give no levels to read, or all three CP1 CP2 CP3");
     const bool set = words.size() == 3;
-    int level[3] = {0, 0, 0};
-    for (std::size_t i = 0; set && i < 3; ++i)
-        level[i] = parse_switch(words[i], "CP" + std::to_string(i + 1)) ? 1 : 0;
+    ::wexo::Pins level{};
+    for (std::size_t i = 0; set && i < 3; ++i) level[i] = parse_switch(words[i], "CP" + std::to_string(i + 1));
 
     // Connecting gives the record its pin port; the pins themselves are
     // reached over a short connection of their own.
     const Unit unit = open_unit(ctx, selector, true);
-    if (set) {
-        if (ZuWexoOutCP(unit.index, level[0], level[1], level[2]) != 1)
-            fail_library("ZuWexoOutCP", "cannot set the pins of " + unit.label);
-    } else if (ZuWexoInCP(unit.index, &level[0], &level[1], &level[2]) != 1) {
-        fail_library("ZuWexoInCP", "cannot read the pins of " + unit.label);
-    }
+    if (set) checked(device(unit).set_pins(level), "ZuWexoOutCP", "cannot set the pins of " + unit.label);
+    else level = checked(device(unit).pins(), "ZuWexoInCP", "cannot read the pins of " + unit.label);
     if (ctx.globals.json) {
         Json json;
         json.begin_object().key("cp").begin_array();
-        for (int v : level) json.value(v);
+        for (bool v : level) json.value(int{v});
         json.end_array().end_object();
         print_line(json.text());
     } else {
-        print_line("CP1 " + std::to_string(level[0]) + "  CP2 " + std::to_string(level[1]) + "  CP3 " +
-                   std::to_string(level[2]));
+        print_line("CP1 " + std::to_string(int{level[0]}) + "  CP2 " + std::to_string(int{level[1]}) + "  CP3 " +
+                   std::to_string(int{level[2]}));
     }
     return exit_ok;
 }

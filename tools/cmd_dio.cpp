@@ -5,9 +5,8 @@
 
 #include "output.hpp"
 #include "unit_record.hpp"
-#include "unit_select.hpp"
+#include "unit_api.hpp"
 #include "watch.hpp"
-#include "wexo.h"
 
 namespace wexo::cli {
 
@@ -55,10 +54,7 @@ void print_all(const char* prefix, unsigned bits, int count, bool json) {
 }
 
 unsigned read_inputs(const Unit& unit) {
-    unsigned bits = 0;
-    if (ZuWexoInPioAll(unit.index, &bits) != 1)
-        fail_library("ZuWexoInPioAll", "cannot read the inputs of " + unit.label);
-    return bits;
+    return checked(api(unit)->inputs(), "ZuWexoInPioAll", "cannot read the inputs of " + unit.label);
 }
 
 // Refuses a channel the unit's model lacks before anything is sent, naming
@@ -153,9 +149,8 @@ static int cmd_di(Context& ctx) {
     } else if (format == Format::csv) {
         print_csv_row(0, csv_fields(read_inputs(unit), channel, channel_count(unit, false)));
     } else if (channel >= 0) {
-        int value = 0;
-        if (ZuWexoInPio(unit.index, channel, &value) != 1)
-            fail_library("ZuWexoInPio", "cannot read input " + std::to_string(channel) + " of " + unit.label);
+        const int value = checked(api(unit)->input_level(channel), "ZuWexoInPio",
+                                  "cannot read input " + std::to_string(channel) + " of " + unit.label);
         print_one("DI", channel, value, ctx.globals.json);
     } else {
         print_all("DI", read_inputs(unit), channel_count(unit, false), ctx.globals.json);
@@ -189,8 +184,8 @@ static int cmd_do(Context& ctx) {
     const std::string where = " of " + unit.label;
     if (channel >= 0) check_channel(unit, channel, true);
     if (set_one) {
-        if (ZuWexoOutPio(unit.index, channel, on ? 1 : 0) != 1)
-            fail_library("ZuWexoOutPio", "cannot set output " + std::to_string(channel) + where);
+        checked(api(unit)->set_output(channel, on), "ZuWexoOutPio",
+                "cannot set output " + std::to_string(channel) + where);
         print_one("DO", channel, on ? 1 : 0, ctx.globals.json);
     } else if (set_all) {
         // The library drops bits above the unit's outputs; refuse them so
@@ -200,18 +195,14 @@ static int cmd_do(Context& ctx) {
             fail_unit("--all " + mask_text(mask) + " has bits above the " + std::to_string(outputs) +
                       " outputs of " + unit.label + " (highest mask " +
                       mask_text((1U << outputs) - 1U) + "); nothing was set");
-        if (ZuWexoOutPioAll(unit.index, mask) != 1)
-            fail_library("ZuWexoOutPioAll", "cannot set the outputs" + where);
+        checked(api(unit)->set_outputs(mask), "ZuWexoOutPioAll", "cannot set the outputs" + where);
         print_all("DO", mask, channel_count(unit, true), ctx.globals.json);
     } else if (get_one) {
-        int value = 0;
-        if (ZuWexoGetOut(unit.index, channel, &value) != 1)
-            fail_library("ZuWexoGetOut", "cannot read back output " + std::to_string(channel) + where);
+        const int value = checked(api(unit)->output_level(channel), "ZuWexoGetOut",
+                                  "cannot read back output " + std::to_string(channel) + where);
         print_one("DO", channel, value, ctx.globals.json);
     } else {
-        unsigned bits = 0;
-        if (ZuWexoGetOutAll(unit.index, &bits) != 1)
-            fail_library("ZuWexoGetOutAll", "cannot read back the outputs" + where);
+        const unsigned bits = checked(api(unit)->outputs(), "ZuWexoGetOutAll", "cannot read back the outputs" + where);
         print_all("DO", bits, channel_count(unit, true), ctx.globals.json);
     }
     return exit_ok;

@@ -4,8 +4,7 @@
 #include <vector>
 
 #include "output.hpp"
-#include "unit_select.hpp"
-#include "wexo.h"
+#include "unit_api.hpp"
 
 namespace wexo::cli {
 
@@ -57,14 +56,11 @@ int receive_size(const Args& args) {
 
 // One receive within the unit's time-out.
 std::vector<std::uint8_t> receive(const Unit& unit, int size) {
-    std::vector<std::uint8_t> buffer(static_cast<std::size_t>(size));
-    const int count = ZuWexoReceiveSerialData(unit.index, buffer.data(), size);
-    if (count <= 0) {
-        if (ZuWexoGetLastError() == WEXO_OK) fail_unit(unit.label + " closed the connection");
-        fail_library("ZuWexoReceiveSerialData", "nothing received from " + unit.label);
-    }
-    buffer.resize(static_cast<std::size_t>(count));
-    return buffer;
+    auto received = api(unit)->receive(static_cast<std::size_t>(size));
+    // The channel is open (the unit was connected), so "not connected" is
+    // the unit closing it.
+    if (received.error() == errc::not_connected) fail_unit(unit.label + " closed the connection");
+    return checked(std::move(received), "ZuWexoReceiveSerialData", "nothing received from " + unit.label);
 }
 
 void write_received(Json& json, const std::vector<std::uint8_t>& data) {
@@ -128,8 +124,7 @@ static int cmd_serial_send(Context& ctx) {
     const int size = receive_size(ctx.args);
 
     const Unit unit = open_unit(ctx, selector, true);
-    const int sent = ZuWexoSendSerialData(unit.index, data.data(), static_cast<int>(data.size()));
-    if (sent <= 0) fail_library("ZuWexoSendSerialData", "cannot send to " + unit.label);
+    const int sent = checked(api(unit)->send(data), "ZuWexoSendSerialData", "cannot send to " + unit.label);
     if (static_cast<std::size_t>(sent) != data.size())
         warn("only " + std::to_string(sent) + " of " + std::to_string(data.size()) + " bytes were sent");
     std::vector<std::uint8_t> reply;

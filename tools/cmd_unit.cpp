@@ -1,8 +1,7 @@
 // wexo info / identify / connect: one unit's record and its session.
 #include "output.hpp"
 #include "unit_record.hpp"
-#include "unit_select.hpp"
-#include "wexo.h"
+#include "unit_api.hpp"
 
 namespace wexo::cli {
 
@@ -35,12 +34,13 @@ static int cmd_info(Context& ctx) {
     const Unit unit = open_unit(ctx, selector, false);
     // Only the unit shown is identified (a direct connection already did).
     const bool must_identify = ctx.args.has("identify");
-    int id = 255, model = -1;
-    if (ZuWexoGetModel(unit.index, &model) == 1 && model < 0 && (must_identify || ctx.globals.auto_id) &&
-        ZuWexoRequestIdModel(unit.index, &id, &model) != 1) {
-        if (must_identify) fail_library("ZuWexoRequestIdModel", "cannot identify " + unit.label);
-        warn(unit.label + " did not identify itself (error " + std::to_string(ZuWexoGetLastError()) +
-             "); board ID and model are unknown");
+    const ::wexo::Device record = device(unit);
+    if (const auto model = record.model(); model && *model < 0 && (must_identify || ctx.globals.auto_id)) {
+        if (const auto identity = record.request_id_model(); !identity) {
+            if (must_identify) fail_library(identity.error(), "ZuWexoRequestIdModel", "cannot identify " + unit.label);
+            warn(unit.label + " did not identify itself (error " + std::to_string(identity.error().value()) +
+                 "); board ID and model are unknown");
+        }
     }
     UnitRecord r = read_record(unit.index);
     r.listed = unit.listed;
@@ -70,15 +70,18 @@ static int cmd_identify(Context& ctx) {
     const UnitSelector selector = take_unit(ctx);
     check_arity(ctx.args, 0, 0, "identify");
     const Unit unit = open_unit(ctx, selector, false);
+    const ::wexo::Device record = device(unit);
     int id = 255, model = -1;
     // A direct connection has just identified the board; asking again would
     // only repeat the exchange.
     // A remembered identity is what this command checks: the board is asked.
     if (unit.connected && !unit.identity_cached) {
-        ZuWexoGetId(unit.index, &id);
-        ZuWexoGetModel(unit.index, &model);
-    } else if (ZuWexoRequestIdModel(unit.index, &id, &model) != 1) {
-        fail_library("ZuWexoRequestIdModel", "cannot identify " + unit.label);
+        id = record.id().value_or(id);
+        model = record.model().value_or(model);
+    } else {
+        const auto identity = checked(record.request_id_model(), "ZuWexoRequestIdModel", "cannot identify " + unit.label);
+        id = identity.id;
+        model = identity.model;
     }
     remember_unit(unit.index);
     if (ctx.globals.json) {
@@ -97,12 +100,11 @@ static int cmd_connect(Context& ctx) {
     const UnitSelector selector = take_unit(ctx);
     check_arity(ctx.args, 0, 0, "connect");
     const Unit unit = open_unit(ctx, selector, true);
-    int id = 255, model = -1;
-    ZuWexoGetId(unit.index, &id);
-    ZuWexoGetModel(unit.index, &model);
-    int baud = 0, bits = 0, parity = 0, stop = 0, flow = 0, port = 0;
-    ZuWexoGetSerialParameter(unit.index, &baud, &bits, &parity, &stop, &flow, &port);
-    if (ZuWexoClose(unit.index) != 1) fail_library("ZuWexoClose", "cannot close " + unit.label);
+    ::wexo::Unit channel = ::wexo::Unit::adopt(unit.index);
+    const int id = channel.id().value_or(255);
+    const int model = channel.model().value_or(-1);
+    const int port = channel.serial_parameters().value_or(::wexo::SerialParameters{}).port;
+    checked(channel.close(), "ZuWexoClose", "cannot close " + unit.label);
     if (ctx.globals.json) {
         Json json;
         json.begin_object();
