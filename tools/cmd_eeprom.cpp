@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "board_features.hpp"
-#include "wexo.h"
+#include "unit_api.hpp"
 
 namespace wexo::cli {
 
@@ -68,9 +68,11 @@ Bytes read_bytes(const Unit& unit, int address, int length, const char* what = "
     for (int done = 0; done < length; done += chunk) {
         progress.update(done);
         const int n = std::min(chunk, length - done);
-        if (ZuWexoReadEEPROM(unit.index, address + done, n, data.data() + done) != 1)
-            fail_library("ZuWexoReadEEPROM", "cannot read EEPROM bytes " + address_text(address + done) + ".." +
-                                                 address_text(address + done + n - 1) + " of " + unit.label);
+        const Bytes part = checked(api(unit)->read_eeprom(address + done, static_cast<std::size_t>(n)),
+                                   "ZuWexoReadEEPROM",
+                                   "cannot read EEPROM bytes " + address_text(address + done) + ".." +
+                                       address_text(address + done + n - 1) + " of " + unit.label);
+        std::copy(part.begin(), part.end(), data.begin() + done);
     }
     return data;
 }
@@ -106,9 +108,9 @@ WriteResult write_changed(const Unit& unit, int address, const Bytes& wanted) {
     int mismatches = 0;
     for (const Run& run : result.runs) {
         const int n = static_cast<int>(run.new_bytes.size());
-        if (ZuWexoWriteEEPROM(unit.index, run.address, n, run.new_bytes.data()) != 1)
-            fail_library("ZuWexoWriteEEPROM", "cannot write EEPROM bytes " + address_text(run.address) + ".." +
-                                                  address_text(run.address + n - 1) + " of " + unit.label);
+        checked(api(unit)->write_eeprom(run.address, run.new_bytes), "ZuWexoWriteEEPROM",
+                "cannot write EEPROM bytes " + address_text(run.address) + ".." + address_text(run.address + n - 1) +
+                    " of " + unit.label);
         const Bytes back = read_bytes(unit, run.address, n);
         for (int i = 0; i < n; ++i) {
             const auto k = static_cast<std::size_t>(i);
