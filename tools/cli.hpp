@@ -94,21 +94,6 @@ struct Command {
     Handler run;
 };
 
-// The commands in the order the overview lists them. Each command file
-// registers its own rows (name, synopsis, help, options, handler) in a
-// register_X(Registry&) of its own; commands.cpp calls them in turn.
-class Registry {
-public:
-    void add(Command command) { commands_.push_back(std::move(command)); }
-    std::vector<Command> take() { return std::move(commands_); }
-
-private:
-    std::vector<Command> commands_;
-};
-
-const std::vector<Command>& command_table();
-const Command* find_command(const std::string& name);
-
 // Every long option the tool knows, with the name of its value (nullptr for
 // a flag). One option means the same thing wherever it appears.
 struct OptionInfo {
@@ -116,6 +101,23 @@ struct OptionInfo {
     const char* value_name;
     const char* help;
 };
+
+// Each command file registers its own commands (name, synopsis, help,
+// options, handler) and the options only they take, in a
+// register_X(Registry&) of its own; commands.cpp calls them in turn, in the
+// order the overview lists the commands.
+struct Registry {
+    void add(Command command) { commands.push_back(std::move(command)); }
+    void option(OptionInfo info) { options.push_back(info); }
+
+    std::vector<Command> commands;
+    std::vector<OptionInfo> options;
+};
+
+const std::vector<Command>& command_table();
+const Command* find_command(const std::string& name);
+// The options the command files registered (option_table() holds them too).
+const std::vector<OptionInfo>& command_options();
 const std::vector<OptionInfo>& option_table();
 const OptionInfo* find_option(const std::string& name);
 extern const std::vector<std::string> global_options;

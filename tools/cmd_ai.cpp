@@ -203,6 +203,9 @@ static int cmd_ai(Context& ctx) {
 }
 
 void register_ai(Registry& registry) {
+    registry.option({"range", "R", "input range code 0..6 of CH (full scale 0: 0.1, 1: 1, 2: 10, 3: 30, 4/5: 20, 6: 3276.8)"});
+    registry.option({"sps", "CODE", "the unit's sampling-rate code, 0..7"});
+    registry.option({"cycle", "CODE", "the unit's transmit-cycle code, 0..13"});
     registry.add(
         {"ai", "UNIT [CH] [--range R] [--sps CODE] [--cycle CODE]\n"
                "UNIT [CH] --watch [--interval MS] [--count N] [--csv]\nUNIT [CH] --csv",

@@ -169,6 +169,8 @@ static int cmd_ao(Context& ctx) {
 }
 
 void register_ao(Registry& registry) {
+    registry.option({"mode", "M", "VALUE is in volts (-10..10, default), ma (0..20 mA) or counts (-32768..32767)"});
+    registry.option({"initial", nullptr, "set the start-up value instead of the present output"});
     registry.add(
         {"ao", "UNIT CH VALUE [--mode volts|ma|counts] [--initial]\nUNIT [CH]",
          "set or read back analog outputs",

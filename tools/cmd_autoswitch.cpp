@@ -167,6 +167,11 @@ static int cmd_autoswitch(Context& ctx) {
 }
 
 void register_autoswitch(Registry& registry) {
+    registry.option({"active", "0|1", "switch auto switching off or on"});
+    registry.option({"mask", "M", "outputs that take part, bit i = output i"});
+    registry.option({"time", "MS", "switching time of all outputs, in the board's steps (100 ms; binary boards 1000 ms above 2000)"});
+    registry.option({"first", "MS", "first duration of --channel, 100..25500 in steps of 100"});
+    registry.option({"second", "MS", "second duration of --channel, 100..25500 in steps of 100"});
     registry.add(
         {"autoswitch", "UNIT [--active 0|1] [--mask M] [--time MS] [--channel N --first MS --second MS]",
          "show or change automatic output switching",

@@ -209,6 +209,8 @@ static int cmd_do(Context& ctx) {
 }
 
 void register_dio(Registry& registry) {
+    registry.option({"all", "MASK", "set all outputs at once, bit i = output i"});
+    registry.option({"get", "CHANNEL", "read back one output"});
     registry.add(
         {"di", "UNIT [CHANNEL] [--csv]\nUNIT [CHANNEL] --watch [--interval MS] [--count N] [--csv]", "read digital inputs",
          "Without CHANNEL, reads all inputs and prints one line per channel and the mask (bit i =\n"

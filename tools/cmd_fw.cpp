@@ -481,6 +481,8 @@ static int cmd_fw_update(Context& ctx) {
 }
 
 void register_fw(Registry& registry) {
+    registry.option({"dry-run", nullptr, "fw update: check, connect and report; send nothing"});
+    registry.option({"gap-fill", "BYTE", "fw: join the file's blocks into one, the gaps filled with BYTE"});
     registry.add(
         {"fw check", "FILE.hex [--gap-fill BYTE]", "check an Intel HEX firmware file",
          "Checks the file as the firmware update would (wexo_check_intel_hex) and prints its\n"

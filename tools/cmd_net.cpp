@@ -505,6 +505,24 @@ static int cmd_net(Context& ctx) {
 }
 
 void register_net(Registry& registry) {
+    registry.option({"ip", "A.B.C.D", "net: give the unit's module this address (sent by its MAC)"});
+    registry.option({"force", nullptr, "net: give the address even though a unit answers there already"});
+    registry.option({"first-found", "A.B.C.D", "net: give this address to the first module that answers"});
+    registry.option({"window", "MS", "with --first-found: how long modules may answer (default: --timeout)"});
+    registry.option({"performance", "on|off", "net: switch the module's performance mode"});
+    registry.option({"restart", nullptr, "net: restart the module"});
+    registry.option({"wait", nullptr, "net: wait until the module answers again after the restart"});
+    registry.option({"pin-modes", nullptr, "net: set the pin functions M1 M2 M3 of CP1..CP3 (three words follow)"});
+    registry.option({"option", "N", "with --pin-modes: the pin option byte (default: as now)"});
+    registry.option({"serial", nullptr, "net: set BAUD DATABITS PARITY STOPBITS FLOW PORT (six words, or the options below)"});
+    registry.option({"baud", "RATE", "serial rate in bit/s (300 to 921600)"});
+    registry.option({"data-bits", "7|8", "serial data bits"});
+    registry.option({"parity", "P", "serial parity code: 0 (none), 1 or 2"});
+    registry.option({"stop-bits", "1|2", "serial stop bits"});
+    registry.option({"flow", "F", "serial flow-control byte, 0..255"});
+    registry.option({"port", "P", "the TCP data port the module serves, 1..65535"});
+    registry.option({"factory-defaults", nullptr, "net: return the module to its factory settings (asks first)"});
+    registry.option({"yes", nullptr, "with --factory-defaults: do not ask"});
     registry.add(
         {"net", "UNIT [--ip A.B.C.D | --restart | --factory-defaults [--yes]] [--wait]\n"
                 "UNIT [--pin-modes M1 M2 M3 [--option N]] [--serial BAUD DATABITS PARITY STOPBITS FLOW PORT]\n"

@@ -393,6 +393,12 @@ static int cmd_pulse(Context& ctx) {
 }
 
 void register_pulse(Registry& registry) {
+    registry.option({"on", nullptr, "switch pulse mode on (after the other settings)"});
+    registry.option({"off", nullptr, "switch pulse mode off"});
+    registry.option({"continuous", "on|off", "switch the pulse counters' continuous mode"});
+    registry.option({"config", nullptr, "CH UP|DOWN A B follow: the counting channel, its sense, settings a (0..3) and b (0, 4..20)"});
+    registry.option({"down", nullptr, "with --channel --enable on: count DOWN instead of UP"});
+    registry.option({"alert", nullptr, "CH MODE VALUE follow: the pulse alert (mode 0..3, a 32-bit value)"});
     registry.add(
         {"pulse", "UNIT [--on|--off] [--continuous on|off] [--channel CH --enable on|off [--down]]\n"
                   "UNIT --config CH UP|DOWN A B\nUNIT --alert CH MODE VALUE\n"

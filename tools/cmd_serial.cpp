@@ -163,6 +163,9 @@ static int cmd_serial_recv(Context& ctx) {
 }
 
 void register_serial(Registry& registry) {
+    registry.option({"text", "STR", "send these characters (escapes \\r \\n \\t \\\\ \\xHH) instead of hex bytes"});
+    registry.option({"recv", nullptr, "after sending, wait for one reply and dump it"});
+    registry.option({"size", "N", "receive at most N bytes (default 256)"});
     registry.add(
         {"serial send", "UNIT HEXBYTES... [--recv [--size N]]\nUNIT --text STR [--recv [--size N]]",
          "send raw bytes through the unit's serial channel",

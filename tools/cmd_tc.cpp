@@ -112,6 +112,11 @@ static int cmd_tc(Context& ctx) {
 }
 
 void register_tc(Registry& registry) {
+    registry.option({"type", "T", "thermocouple type code 0..7"});
+    registry.option({"flags", "F", "thermocouple flags, bit i = flag i (0..7, e.g. 0b011)"});
+    registry.option({"scale-mode", "M", "transmit-scale mode 0..3"});
+    registry.option({"scale-low", "X", "transmit-scale low value, -3276.8..3276.7 (rounded to one decimal)"});
+    registry.option({"scale-high", "X", "transmit-scale high value, -3276.8..3276.7 (rounded to one decimal)"});
     registry.add(
         {"tc", "UNIT [CH] [--type T] [--flags F] [--scale-mode M] [--scale-low X] [--scale-high X]",
          "show or set thermocouple inputs",

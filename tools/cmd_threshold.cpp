@@ -94,6 +94,9 @@ static int cmd_threshold(Context& ctx) {
 }
 
 void register_threshold(Registry& registry) {
+    registry.option({"t1", "N", "threshold 1 in counts, -32768..32767"});
+    registry.option({"t2", "N", "threshold 2 in counts, -32768..32767"});
+    registry.option({"mail", "C", "mail condition code 0..2 (analog inputs only)"});
     registry.add(
         {"threshold", "UNIT [CH] [--enable on|off] [--t1 N] [--t2 N] [--mail C]",
          "show or set analog thresholds and mail conditions",

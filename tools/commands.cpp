@@ -1,6 +1,7 @@
-// The command table: each command file registers its own commands; this
-// list only orders the files as the overview shows them. A new command file
-// adds its register_X here (declaration and call) and to CMakeLists.txt.
+// The command table: each command file registers its own commands and
+// options; this list only orders the files as the overview shows them. A new
+// command file adds its register_X here (declaration and call) and to
+// CMakeLists.txt.
 #include "cli.hpp"
 
 namespace wexo::cli {
@@ -22,20 +23,28 @@ void register_net(Registry& registry);        // cmd_net.cpp
 void register_fw(Registry& registry);         // cmd_fw.cpp
 void register_main(Registry& registry);       // main.cpp: version, help
 
-const std::vector<Command>& command_table() {
-    // Built on first use, so no command file depends on the order in which
-    // static objects of other files are initialised.
-    static const std::vector<Command> table = [] {
+namespace {
+
+// Built on first use, so no command file depends on the order in which
+// static objects of other files are initialised.
+const Registry& registry() {
+    static const Registry all = [] {
         Registry registry;
         for (auto add : {register_search, register_unit, register_serial, register_dio, register_cp,
                          register_autoswitch, register_ai, register_ao, register_tc, register_threshold,
                          register_pulse, register_eeprom, register_settings, register_net, register_fw,
                          register_main})
             add(registry);
-        return registry.take();
+        return registry;
     }();
-    return table;
+    return all;
 }
+
+} // namespace
+
+const std::vector<Command>& command_table() { return registry().commands; }
+
+const std::vector<OptionInfo>& command_options() { return registry().options; }
 
 const Command* find_command(const std::string& name) {
     for (const auto& command : command_table())
