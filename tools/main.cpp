@@ -20,7 +20,7 @@ static int cmd_version(Context& ctx) {
     check_arity(ctx.args, 0, 0, "version");
     // The text is the library's own; the number is what the original call
     // set reports (130 for 1.3.0): both, named, so neither is mistaken.
-    const std::string library = wexo_version();
+    const std::string library = version();
     if (ctx.globals.json) {
         Json json;
         json.begin_object().field("tool", WEXO_CLI_VERSION).field("library", library)
