@@ -759,6 +759,12 @@ public:
         int v = 0;
         return detail::call(ZuWexoInPio, index_, channel, &v).with(v != 0);
     }
+    // The input as the board reports it: ASCII boards give an input that is
+    // on as 1, 2, 4 or 8, by its place in its group of four.
+    result<int> input_level(int channel) const {
+        int v = 0;
+        return detail::call(ZuWexoInPio, index_, channel, &v).with(v);
+    }
     // All inputs; bit i is input i.
     result<std::uint32_t> inputs() const {
         unsigned bits = 0;
@@ -774,6 +780,11 @@ public:
     result<bool> output(int channel) const {
         int v = 0;
         return detail::call(ZuWexoGetOut, index_, channel, &v).with(v != 0);
+    }
+    // The output as the board reports it (see input_level).
+    result<int> output_level(int channel) const {
+        int v = 0;
+        return detail::call(ZuWexoGetOut, index_, channel, &v).with(v);
     }
     result<std::uint32_t> outputs() const {
         unsigned bits = 0;
@@ -1148,6 +1159,13 @@ public:
         return detail::call(ZuWexoSelectNetworkDevice, address.c_str());
     }
     void clear_network_device() noexcept { ZuWexoSelectNetworkDevice(nullptr); }
+    // The library's own text of the last error: the original (Japanese)
+    // messages, "err:<code>" for system codes; category() gives English.
+    static std::string last_error_message() {
+        char text[128] = {};  // the longest message is 105 bytes
+        ZuWexoGetLastErrorMessage(text);
+        return detail::text(text, sizeof text);
+    }
 
     // ---- connect calls: each returns the connected Unit
     static result<Unit> connect(int index) { return Unit::connect(index); }

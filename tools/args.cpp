@@ -7,7 +7,11 @@
 
 namespace wexo::cli {
 
-const std::vector<OptionInfo>& option_table() {
+namespace {
+
+// The tool's own options and those of several command files; a command
+// file registers the options only it takes.
+const std::vector<OptionInfo>& shared_options() {
     static const std::vector<OptionInfo> table = {
         // global
         {"timeout", "MS", "search window and unit time-out in milliseconds (default 1000)"},
@@ -23,65 +27,27 @@ const std::vector<OptionInfo>& option_table() {
         {"index", "N", "the N-th unit of the search (same as N or '#N')"},
         {"host", "NAME", "address a unit directly by host name or IPv4 address, without broadcast"},
         {"data-port", "P", "with --host: connect this TCP data port directly, no module exchange"},
-        // commands
+        // of several command files
         {"identify", nullptr, "identify boards whose model is still unknown"},
-        {"text", "STR", "send these characters (escapes \\r \\n \\t \\\\ \\xHH) instead of hex bytes"},
-        {"recv", nullptr, "after sending, wait for one reply and dump it"},
-        {"size", "N", "receive at most N bytes (default 256)"},
         {"watch", nullptr, "poll the inputs and print every change (ai: every reading)"},
         {"interval", "MS", "with --watch: poll period in milliseconds (default 500)"},
         {"count", "N", "with --watch: stop after N polls (default: until interrupted)"},
         {"csv", nullptr, "comma-separated values: a header line, then one line per reading"},
-        {"range", "R", "input range code 0..6 of CH (full scale 0: 0.1, 1: 1, 2: 10, 3: 30, 4/5: 20, 6: 3276.8)"},
-        {"sps", "CODE", "the unit's sampling-rate code, 0..7"},
-        {"cycle", "CODE", "the unit's transmit-cycle code, 0..13"},
-        {"mode", "M", "VALUE is in volts (-10..10, default), ma (0..20 mA) or counts (-32768..32767)"},
-        {"initial", nullptr, "set the start-up value instead of the present output"},
-        {"type", "T", "thermocouple type code 0..7"},
-        {"flags", "F", "thermocouple flags, bit i = flag i (0..7, e.g. 0b011)"},
-        {"scale-mode", "M", "transmit-scale mode 0..3"},
-        {"scale-low", "X", "transmit-scale low value, -3276.8..3276.7 (rounded to one decimal)"},
-        {"scale-high", "X", "transmit-scale high value, -3276.8..3276.7 (rounded to one decimal)"},
         {"enable", "on|off", "threshold: switch the channel's thresholds on or off; pulse: switch the counting of --channel"},
-        {"t1", "N", "threshold 1 in counts, -32768..32767"},
-        {"t2", "N", "threshold 2 in counts, -32768..32767"},
-        {"mail", "C", "mail condition code 0..2 (analog inputs only)"},
-        {"all", "MASK", "set all outputs at once, bit i = output i"},
-        {"get", "CHANNEL", "read back one output"},
-        {"active", "0|1", "switch auto switching off or on"},
-        {"mask", "M", "outputs that take part, bit i = output i"},
-        {"time", "MS", "switching time of all outputs, in the board's steps (100 ms; binary boards 1000 ms above 2000)"},
         {"channel", "N", "autoswitch: output whose durations --first and --second set; pulse: input whose counting --enable sets"},
-        {"first", "MS", "first duration of --channel, 100..25500 in steps of 100"},
-        {"second", "MS", "second duration of --channel, 100..25500 in steps of 100"},
-        {"on", nullptr, "switch pulse mode on (after the other settings)"},
-        {"off", nullptr, "switch pulse mode off"},
-        {"continuous", "on|off", "switch the pulse counters' continuous mode"},
-        {"config", nullptr, "CH UP|DOWN A B follow: the counting channel, its sense, settings a (0..3) and b (0, 4..20)"},
-        {"down", nullptr, "with --channel --enable on: count DOWN instead of UP"},
-        {"alert", nullptr, "CH MODE VALUE follow: the pulse alert (mode 0..3, a 32-bit value)"},
-        // net and fw
-        {"ip", "A.B.C.D", "net: give the unit's module this address (sent by its MAC)"},
-        {"force", nullptr, "net: give the address even though a unit answers there already"},
-        {"first-found", "A.B.C.D", "net: give this address to the first module that answers"},
-        {"window", "MS", "with --first-found: how long modules may answer (default: --timeout)"},
-        {"performance", "on|off", "net: switch the module's performance mode"},
-        {"restart", nullptr, "net: restart the module"},
-        {"wait", nullptr, "net: wait until the module answers again after the restart"},
-        {"pin-modes", nullptr, "net: set the pin functions M1 M2 M3 of CP1..CP3 (three words follow)"},
-        {"option", "N", "with --pin-modes: the pin option byte (default: as now)"},
-        {"serial", nullptr, "net: set BAUD DATABITS PARITY STOPBITS FLOW PORT (six words, or the options below)"},
-        {"baud", "RATE", "serial rate in bit/s (300 to 921600)"},
-        {"data-bits", "7|8", "serial data bits"},
-        {"parity", "P", "serial parity code: 0 (none), 1 or 2"},
-        {"stop-bits", "1|2", "serial stop bits"},
-        {"flow", "F", "serial flow-control byte, 0..255"},
-        {"port", "P", "the TCP data port the module serves, 1..65535"},
-        {"factory-defaults", nullptr, "net: return the module to its factory settings (asks first)"},
-        {"yes", nullptr, "with --factory-defaults: do not ask"},
-        {"dry-run", nullptr, "fw update: check, connect and report; send nothing"},
-        {"gap-fill", "BYTE", "fw: join the file's blocks into one, the gaps filled with BYTE"},
     };
+    return table;
+}
+
+} // namespace
+
+const std::vector<OptionInfo>& option_table() {
+    static const std::vector<OptionInfo> table = [] {
+        std::vector<OptionInfo> all = shared_options();
+        const auto& own = command_options();
+        all.insert(all.end(), own.begin(), own.end());
+        return all;
+    }();
     return table;
 }
 

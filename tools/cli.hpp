@@ -7,7 +7,11 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <system_error>
+#include <utility>
 #include <vector>
+
+#include "wexo.hpp"
 
 namespace wexo::cli {
 
@@ -33,8 +37,25 @@ struct Failure {
 [[noreturn]] void fail_usage(const std::string& text);
 [[noreturn]] void fail_not_found(const std::string& text);
 [[noreturn]] void fail_unit(const std::string& text);
-// Reads the library's last error and throws; `text` says what was being done.
+// The exit status of a library failure: codes that mean "no such unit" get
+// the not-found status, so that scripts can tell an absent unit from a unit
+// that misbehaves.
+int exit_status(const std::error_code& code);
+// Ends the command with the failure of library call `call` (the name the
+// report shows), whose result carried `code`; `text` says what was being done.
+[[noreturn]] void fail_library(const std::error_code& code, const char* call, const std::string& text);
+// The same for a C call that just failed: reads the library's last error.
 [[noreturn]] void fail_library(const char* call, const std::string& text);
+
+// The value of a call of <wexo.hpp>, or the failure of `call` as above.
+template <typename T>
+T checked(::wexo::result<T> result, const char* call, const std::string& text) {
+    if (!result) fail_library(result.error(), call, text);
+    return std::move(*result);
+}
+inline void checked(const ::wexo::result<void>& result, const char* call, const std::string& text) {
+    if (!result) fail_library(result.error(), call, text);
+}
 
 // Options that apply to every command.
 struct Globals {
@@ -73,9 +94,6 @@ struct Command {
     Handler run;
 };
 
-const std::vector<Command>& command_table();
-const Command* find_command(const std::string& name);
-
 // Every long option the tool knows, with the name of its value (nullptr for
 // a flag). One option means the same thing wherever it appears.
 struct OptionInfo {
@@ -83,6 +101,23 @@ struct OptionInfo {
     const char* value_name;
     const char* help;
 };
+
+// Each command file registers its own commands (name, synopsis, help,
+// options, handler) and the options only they take, in a
+// register_X(Registry&) of its own; commands.cpp calls them in turn, in the
+// order the overview lists the commands.
+struct Registry {
+    void add(Command command) { commands.push_back(std::move(command)); }
+    void option(OptionInfo info) { options.push_back(info); }
+
+    std::vector<Command> commands;
+    std::vector<OptionInfo> options;
+};
+
+const std::vector<Command>& command_table();
+const Command* find_command(const std::string& name);
+// The options the command files registered (option_table() holds them too).
+const std::vector<OptionInfo>& command_options();
 const std::vector<OptionInfo>& option_table();
 const OptionInfo* find_option(const std::string& name);
 extern const std::vector<std::string> global_options;
@@ -110,29 +145,5 @@ bool parse_switch(const std::string& text, const std::string& what);
 // Hex bytes written '41 42 0d', '41420d', '0x41,0x42' or '41:42' (cmd_serial.cpp);
 // `what` names the command in the usage failure.
 std::vector<std::uint8_t> parse_hex_bytes(const std::vector<std::string>& words, const std::string& what);
-
-// Handlers, one family per file.
-int cmd_search(Context& ctx);          // cmd_search.cpp
-int cmd_info(Context& ctx);            // cmd_unit.cpp
-int cmd_identify(Context& ctx);
-int cmd_connect(Context& ctx);
-int cmd_serial_send(Context& ctx);     // cmd_serial.cpp
-int cmd_serial_recv(Context& ctx);
-int cmd_di(Context& ctx);              // cmd_dio.cpp
-int cmd_do(Context& ctx);
-int cmd_cp(Context& ctx);              // cmd_cp.cpp
-int cmd_autoswitch(Context& ctx);      // cmd_autoswitch.cpp
-int cmd_ai(Context& ctx);              // cmd_ai.cpp
-int cmd_ao(Context& ctx);              // cmd_ao.cpp
-int cmd_tc(Context& ctx);              // cmd_tc.cpp
-int cmd_threshold(Context& ctx);       // cmd_threshold.cpp
-int cmd_net(Context& ctx);             // cmd_net.cpp
-int cmd_fw_check(Context& ctx);        // cmd_fw.cpp
-int cmd_fw_update(Context& ctx);
-int cmd_version(Context& ctx);         // main.cpp
-int cmd_help(Context& ctx);
-int cmd_pulse(Context& ctx);           // cmd_pulse.cpp
-int cmd_eeprom(Context& ctx);          // cmd_eeprom.cpp
-int cmd_settings(Context& ctx);        // cmd_settings.cpp
 
 } // namespace wexo::cli

@@ -6,7 +6,7 @@
 #include "analog_channels.hpp"
 #include "output.hpp"
 #include "watch.hpp"
-#include "wexo.h"
+#include "unit_api.hpp"
 
 namespace wexo::cli {
 
@@ -55,26 +55,23 @@ std::string csv_value(int count, int range) {
 std::vector<int> read_ranges(const Unit& unit, const std::vector<int>& channels) {
     std::vector<int> ranges;
     for (int channel : channels) {
-        int range = 0;
-        if (ZuWexoGetAnalogInputRange(unit.index, channel, &range) != 1)
-            fail_library("ZuWexoGetAnalogInputRange",
-                         "cannot read the range of analog input " + std::to_string(channel) + " of " + unit.label);
-        ranges.push_back(range);
+        ranges.push_back(checked(api(unit)->analog_input_range(channel), "ZuWexoGetAnalogInputRange",
+                                 "cannot read the range of analog input " + std::to_string(channel) + " of " +
+                                     unit.label));
     }
     return ranges;
 }
 
 // All channels in one exchange, so that they are one sample.
 std::vector<int> read_counts(const Unit& unit, const std::vector<int>& channels) {
-    std::vector<int> counts(channels.size());
-    const int n = static_cast<int>(channels.size());
-    if (n == 1) {
-        if (ZuWexoGetAnalogInput(unit.index, channels[0], &counts[0]) != 1)
-            fail_library("ZuWexoGetAnalogInput",
-                         "cannot read analog input " + std::to_string(channels[0]) + " of " + unit.label);
-    } else if (ZuWexoGetAnalogInputAll(unit.index, n, counts.data()) != n) {
-        fail_library("ZuWexoGetAnalogInputAll", "cannot read the analog inputs of " + unit.label);
-    }
+    if (channels.size() == 1)
+        return {checked(api(unit)->analog_input(channels[0]), "ZuWexoGetAnalogInput",
+                        "cannot read analog input " + std::to_string(channels[0]) + " of " + unit.label)};
+    // channels are all the model's inputs, which is what the call reads.
+    const char* call = "ZuWexoGetAnalogInputAll";
+    const std::string text = "cannot read the analog inputs of " + unit.label;
+    auto counts = checked(api(unit)->analog_inputs(), call, text);
+    if (counts.size() != channels.size()) fail_library(call, text);
     return counts;
 }
 
@@ -160,7 +157,7 @@ private:
 
 } // namespace
 
-int cmd_ai(Context& ctx) {
+static int cmd_ai(Context& ctx) {
     const Args& args = ctx.args;
     const UnitSelector selector = take_unit(ctx);
     const auto watch = read_watch(args, "ai");
@@ -180,14 +177,14 @@ int cmd_ai(Context& ctx) {
         if (*range == 6 && inputs.model == model_without_range6)
             fail_unit("--range 6: " + unit.label + " (model " + std::to_string(inputs.model) +
                       ") takes input ranges 0..5");
-        if (ZuWexoSetAnalogInputRange(unit.index, *channel, *range) != 1)
-            fail_library("ZuWexoSetAnalogInputRange",
-                         "cannot set the range of analog input " + std::to_string(*channel) + where);
+        checked(api(unit)->set_analog_input_range(*channel, *range), "ZuWexoSetAnalogInputRange",
+                "cannot set the range of analog input " + std::to_string(*channel) + where);
     }
-    if (sps && ZuWexoSetAnalogInputADCsps(unit.index, *sps) != 1)
-        fail_library("ZuWexoSetAnalogInputADCsps", "cannot set the sampling rate" + where);
-    if (cycle && ZuWexoSetAiTransmitCycle(unit.index, *cycle) != 1)
-        fail_library("ZuWexoSetAiTransmitCycle", "cannot set the transmit cycle" + where);
+    if (sps)
+        checked(api(unit)->set_sampling_rate(*sps), "ZuWexoSetAnalogInputADCsps", "cannot set the sampling rate" + where);
+    if (cycle)
+        checked(api(unit)->set_transmit_cycle(*cycle), "ZuWexoSetAiTransmitCycle",
+                "cannot set the transmit cycle" + where);
 
     // Ranges change only by command, so one read serves a whole watch.
     const Printer printer(format, channels, read_ranges(unit, channels));
@@ -198,12 +195,36 @@ int cmd_ai(Context& ctx) {
         printer.reading(0, read_counts(unit, channels));
     } else {
         const auto counts = read_counts(unit, channels);
-        int code = 0;
-        if (ZuWexoGetAiTransmitCycle(unit.index, &code) != 1)
-            fail_library("ZuWexoGetAiTransmitCycle", "cannot read the transmit cycle" + where);
+        const int code =
+            checked(api(unit)->transmit_cycle(), "ZuWexoGetAiTransmitCycle", "cannot read the transmit cycle" + where);
         printer.report(counts, code, sps);
     }
     return exit_ok;
+}
+
+void register_ai(Registry& registry) {
+    registry.option({"range", "R", "input range code 0..6 of CH (full scale 0: 0.1, 1: 1, 2: 10, 3: 30, 4/5: 20, 6: 3276.8)"});
+    registry.option({"sps", "CODE", "the unit's sampling-rate code, 0..7"});
+    registry.option({"cycle", "CODE", "the unit's transmit-cycle code, 0..13"});
+    registry.add(
+        {"ai", "UNIT [CH] [--range R] [--sps CODE] [--cycle CODE]\n"
+               "UNIT [CH] --watch [--interval MS] [--count N] [--csv]\nUNIT [CH] --csv",
+         "read analog inputs; set their range, sampling rate and transmit cycle",
+         "Reads all analog inputs (or input CH) in one exchange and prints, per input, the range\n"
+         "code, its full scale, the raw count (signed 24 bits, -8388608..8388607) and the value:\n"
+         "the count scaled to the range's full scale, in the range's own unit. Full scales:\n"
+         "range 0: 0.1, 1: 1, 2: 10, 3: 30, 4 and 5: 20, 6: 3276.8 (not on model 40). Then the\n"
+         "unit's transmit-cycle code. --range R sets the range of CH (0..6), --sps CODE the unit's\n"
+         "sampling-rate code (0..7; the unit does not report it back), --cycle CODE its\n"
+         "transmit-cycle code (0..13); the settings go in first, then the inputs are read.\n"
+         "--watch prints one reading every --interval ms (default 500), with --json one object\n"
+         "per reading, until --count readings were made or SIGINT/SIGTERM arrives; a unit that\n"
+         "stops answering is connected again, with back-off. --csv prints a header line and one\n"
+         "line per reading (UTC time, ms since the start, count and value of every input; values\n"
+         "with 8 decimals on the voltage ranges 0..3, 6 on the current ranges 4 and 5, 4 on range\n"
+         "6), for a spreadsheet or a plotting tool. A channel the model lacks is refused with the\n"
+         "channels it has (models 40 and 42: AI0..AI2, 44: AI0..AI4).",
+         {"range", "sps", "cycle", "watch", "interval", "count", "csv"}, true, cmd_ai});
 }
 
 } // namespace wexo::cli

@@ -5,14 +5,11 @@
 
 #include "analog_channels.hpp"
 #include "output.hpp"
-#include "wexo.h"
+#include "unit_api.hpp"
 
 namespace wexo::cli {
 
 namespace {
-
-using ValueSetter = int (*)(int index, int channel, double value);
-using RawSetter = int (*)(int index, int channel, int mode, int raw);
 
 // How VALUE is given. Volts drive the output as a voltage, milliamperes as
 // a current; counts keep the mode the output is in.
@@ -20,23 +17,21 @@ struct Mode {
     const char* name;
     const char* unit;   // of VALUE
     double min, max;    // the output's span, refused outside
-    int output_mode;    // 0 voltage, 1 current, -1 the output's present mode
-    ValueSetter set;    // nullptr: counts
+    int output_mode;    // 0 voltage, 1 current, -1 (counts) the output's present mode
     const char* set_call;
-    ValueSetter set_initial;
     const char* initial_call;
+
+    // VALUE is in V or mA rather than a raw count.
+    bool physical() const { return output_mode >= 0; }
 };
 
 constexpr int raw_min = -32768;
 constexpr int raw_max = 32767;
 
 const Mode modes[] = {
-    {"volts", "V", -10, 10, 0, ZuWexoSetAnalogOutputVoltage, "ZuWexoSetAnalogOutputVoltage",
-     ZuWexoSetInitialAnalogOutputVoltage, "ZuWexoSetInitialAnalogOutputVoltage"},
-    {"ma", "mA", 0, 20, 1, ZuWexoSetAnalogOutputCurrent, "ZuWexoSetAnalogOutputCurrent",
-     ZuWexoSetInitialAnalogOutputCurrent, "ZuWexoSetInitialAnalogOutputCurrent"},
-    {"counts", "counts", raw_min, raw_max, -1, nullptr, "ZuWexoSetAnalogOutput", nullptr,
-     "ZuWexoSetInitialAnalogOutput"},
+    {"volts", "V", -10, 10, 0, "ZuWexoSetAnalogOutputVoltage", "ZuWexoSetInitialAnalogOutputVoltage"},
+    {"ma", "mA", 0, 20, 1, "ZuWexoSetAnalogOutputCurrent", "ZuWexoSetInitialAnalogOutputCurrent"},
+    {"counts", "counts", raw_min, raw_max, -1, "ZuWexoSetAnalogOutput", "ZuWexoSetInitialAnalogOutput"},
 };
 
 const Mode& parse_mode(const std::string* text) {
@@ -61,10 +56,11 @@ Output read_output(const Unit& unit, int channel) {
     const std::string what = "cannot read back analog output " + std::to_string(channel) + " of " + unit.label;
     Output out;
     out.channel = channel;
-    if (ZuWexoGetAnalogOutput(unit.index, channel, &out.mode, &out.raw) != 1)
-        fail_library("ZuWexoGetAnalogOutput", what);
-    if (ZuWexoGetAnalogOutputByValue(unit.index, channel, &out.mode, &out.value) != 1)
-        fail_library("ZuWexoGetAnalogOutputByValue", what);
+    const auto raw = checked(api(unit)->analog_output(channel), "ZuWexoGetAnalogOutput", what);
+    out.raw = raw.raw;
+    const auto value = checked(api(unit)->analog_output_value(channel), "ZuWexoGetAnalogOutputByValue", what);
+    out.mode = static_cast<int>(value.mode);
+    out.value = value.value;
     return out;
 }
 
@@ -73,21 +69,27 @@ int set_output(const Unit& unit, int channel, const Mode& mode, double value, bo
     const char* call = initial ? mode.initial_call : mode.set_call;
     const std::string what = std::string("cannot set the ") + (initial ? "start-up value" : "value") +
                              " of analog output " + std::to_string(channel) + " of " + unit.label;
-    if (mode.set != nullptr) {
-        if ((initial ? mode.set_initial : mode.set)(unit.index, channel, value) != 1) fail_library(call, what);
+    const BorrowedUnit api_unit = api(unit);
+    if (mode.physical()) {
+        const auto output_mode = static_cast<AnalogMode>(mode.output_mode);
+        checked(initial ? api_unit->set_initial_analog_output_value(channel, output_mode, value)
+                        : api_unit->set_analog_output_value(channel, output_mode, value),
+                call, what);
         return mode.output_mode;
     }
-    int present = 0, now = 0;
-    if (ZuWexoGetAnalogOutput(unit.index, channel, &present, &now) != 1)
-        fail_library("ZuWexoGetAnalogOutput", "cannot read the mode of analog output " + std::to_string(channel) +
-                                                  " of " + unit.label);
+    const AnalogMode present_mode =
+        checked(api_unit->analog_output(channel), "ZuWexoGetAnalogOutput",
+                "cannot read the mode of analog output " + std::to_string(channel) + " of " + unit.label)
+            .mode;
+    const int present = static_cast<int>(present_mode);
     const int raw = static_cast<int>(value);
     // The library would send a negative count of a current output as 0.
     if (present == 1 && raw < 0)
         fail_unit("AO" + std::to_string(channel) + " of " + unit.label +
                   " is a current output: counts 0.." + std::to_string(raw_max));
-    if ((initial ? ZuWexoSetInitialAnalogOutput : ZuWexoSetAnalogOutput)(unit.index, channel, present, raw) != 1)
-        fail_library(call, what);
+    const AnalogOutput output{present_mode, raw};
+    checked(initial ? api_unit->set_initial_analog_output(channel, output) : api_unit->set_analog_output(channel, output),
+            call, what);
     return present;
 }
 
@@ -99,14 +101,14 @@ struct Initial {
     double value = 0;
 
     std::string text() const {
-        const std::string amount = given->set ? number_text(value) + " " + given->unit
+        const std::string amount = given->physical() ? number_text(value) + " " + given->unit
                                               : "raw " + std::to_string(static_cast<int>(value));
         return "AO" + std::to_string(channel) + "  start-up value set: " + amount + " (" + mode_name(mode) + ")";
     }
 
     void write(Json& j) const {
         j.begin_object().field("channel", channel).field("mode", mode_name(mode));
-        if (given->set) j.field("value", value).field("unit", given->unit);
+        if (given->physical()) j.field("value", value).field("unit", given->unit);
         else j.field("raw", static_cast<int>(value));
         j.end_object();
     }
@@ -134,7 +136,7 @@ void print_outputs(const std::vector<Output>& outputs, const std::optional<Initi
 
 } // namespace
 
-int cmd_ao(Context& ctx) {
+static int cmd_ao(Context& ctx) {
     const Args& args = ctx.args;
     const UnitSelector selector = take_unit(ctx);
     check_arity(args, 0, 2, "ao");
@@ -148,7 +150,7 @@ int cmd_ao(Context& ctx) {
     double value = 0;
     if (set) {
         const std::string what = std::string("ao VALUE in ") + mode.unit;
-        value = mode.set ? parse_decimal(args.positional[1], what, mode.min, mode.max)
+        value = mode.physical() ? parse_decimal(args.positional[1], what, mode.min, mode.max)
                          : static_cast<double>(parse_number(args.positional[1], what, raw_min, raw_max));
     }
 
@@ -164,6 +166,22 @@ int cmd_ao(Context& ctx) {
     for (int c : channels) read.push_back(read_output(unit, c));
     print_outputs(read, initial_set, ctx.globals.json);
     return exit_ok;
+}
+
+void register_ao(Registry& registry) {
+    registry.option({"mode", "M", "VALUE is in volts (-10..10, default), ma (0..20 mA) or counts (-32768..32767)"});
+    registry.option({"initial", nullptr, "set the start-up value instead of the present output"});
+    registry.add(
+        {"ao", "UNIT CH VALUE [--mode volts|ma|counts] [--initial]\nUNIT [CH]",
+         "set or read back analog outputs",
+         "Without VALUE, reads back all analog outputs (or output CH): mode (voltage or current),\n"
+         "value in V or mA, and raw count. CH VALUE sets output CH and reads it back. VALUE is in\n"
+         "volts by default (-10..10 V, a voltage output); --mode ma takes milliamperes (0..20 mA,\n"
+         "a current output); --mode counts takes the raw count (-32768..32767 = -10..10 V, or\n"
+         "0..32767 = 0..20 mA) and keeps the output's present mode. --initial sets the value\n"
+         "the output takes at power-up instead (the unit cannot report it back; the present\n"
+         "output is shown). Models 41 (AO0..AO1) and 43 (AO0..AO2) have analog outputs.",
+         {"mode", "initial"}, true, cmd_ao});
 }
 
 } // namespace wexo::cli

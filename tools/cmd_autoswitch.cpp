@@ -7,8 +7,7 @@
 
 #include "output.hpp"
 #include "unit_record.hpp"
-#include "unit_select.hpp"
-#include "wexo.h"
+#include "unit_api.hpp"
 // The binary boards' fixed switching times.
 #include "wexo_data.h"
 
@@ -31,29 +30,25 @@ struct State {
 
 State read_state(const Unit& unit) {
     const std::string where = " of " + unit.label;
+    const BorrowedUnit board = api(unit);
     State s;
-    int active = 0;
-    if (ZuWexoGetAutoSwitchingActive(unit.index, &active) != 1)
-        fail_library("ZuWexoGetAutoSwitchingActive", "cannot read auto switching" + where);
-    s.active = active != 0;
-    if (ZuWexoGetAutoSwitchingPio(unit.index, &s.mask) != 1)
-        fail_library("ZuWexoGetAutoSwitchingPio", "cannot read the auto-switching outputs" + where);
-    int time = 0;
-    if (ZuWexoGetAutoSwitchingTime(unit.index, &time) == 1) {
-        s.time_ms = time;
-    } else if (ZuWexoGetLastError() != WEXO_ERR_BAD_REPLY || s.mask != 0) {
+    s.active = checked(board->auto_switching(), "ZuWexoGetAutoSwitchingActive", "cannot read auto switching" + where);
+    s.mask = checked(board->auto_switching_outputs(), "ZuWexoGetAutoSwitchingPio",
+                     "cannot read the auto-switching outputs" + where);
+    if (const auto time = board->auto_switching_time()) {
+        s.time_ms = static_cast<int>(time->count());
+    } else if (time.error() != errc::bad_reply || s.mask != 0) {
         // ASCII boards read the time of the first selected output, so an
         // empty mask leaves no time to show; anything else is a failure.
-        fail_library("ZuWexoGetAutoSwitchingTime", "cannot read the switching time" + where);
+        fail_library(time.error(), "ZuWexoGetAutoSwitchingTime", "cannot read the switching time" + where);
     }
     const auto caps = capabilities(unit_model(unit));
     if (caps && caps->auto_switching == 3) {
         for (int i = 0; i < caps->outputs; ++i) {
-            Durations d{i, 0, 0};
-            if (ZuWexoGetAutoSwitchingChannel(unit.index, i, &d.first_ms, &d.second_ms) != 1)
-                fail_library("ZuWexoGetAutoSwitchingChannel",
-                             "cannot read the durations of output " + std::to_string(i) + where);
-            s.channels.push_back(d);
+            const auto times = checked(board->auto_switching_channel(i), "ZuWexoGetAutoSwitchingChannel",
+                                       "cannot read the durations of output " + std::to_string(i) + where);
+            s.channels.push_back({i, static_cast<unsigned>(times.first.count()),
+                                  static_cast<unsigned>(times.second.count())});
         }
     }
     return s;
@@ -120,7 +115,7 @@ void check_time(const Unit& unit, int variant, const char* option, long long ms)
 
 } // namespace
 
-int cmd_autoswitch(Context& ctx) {
+static int cmd_autoswitch(Context& ctx) {
     const Args& args = ctx.args;
     const UnitSelector selector = take_unit(ctx);
     check_arity(args, 0, 0, "autoswitch");
@@ -150,21 +145,43 @@ int cmd_autoswitch(Context& ctx) {
             check_time(unit, variant, "--second", *second);
         }
     }
+    const BorrowedUnit board = api(unit);
     // The mask travels as a plain int; bit 31 keeps its place.
-    if (mask && ZuWexoSetAutoSwitchingPio(unit.index, static_cast<int>(static_cast<unsigned>(*mask))) != 1)
-        fail_library("ZuWexoSetAutoSwitchingPio", "cannot set the auto-switching outputs" + where);
-    if (time && ZuWexoSetAutoSwitchingTime(unit.index, static_cast<int>(*time)) != 1)
-        fail_library("ZuWexoSetAutoSwitchingTime", "cannot set the switching time" + where);
+    if (mask)
+        checked(board->set_auto_switching_outputs(static_cast<std::uint32_t>(*mask)), "ZuWexoSetAutoSwitchingPio",
+                "cannot set the auto-switching outputs" + where);
+    if (time)
+        checked(board->set_auto_switching_time(std::chrono::milliseconds{*time}), "ZuWexoSetAutoSwitchingTime",
+                "cannot set the switching time" + where);
     // The per-output durations go after the common time so that they win.
-    if (per_channel &&
-        ZuWexoSetAutoSwitchingChannel(unit.index, static_cast<int>(*channel), static_cast<int>(*first),
-                                      static_cast<int>(*second)) != 1)
-        fail_library("ZuWexoSetAutoSwitchingChannel", "cannot set the durations" + where);
+    if (per_channel)
+        checked(board->set_auto_switching_channel(static_cast<int>(*channel), {std::chrono::milliseconds{*first},
+                                                                               std::chrono::milliseconds{*second}}),
+                "ZuWexoSetAutoSwitchingChannel", "cannot set the durations" + where);
     // The switch last: the board starts with its new timetable.
-    if (active && ZuWexoSetAutoSwitchingActive(unit.index, *active ? 1 : 0) != 1)
-        fail_library("ZuWexoSetAutoSwitchingActive", "cannot switch auto switching" + where);
+    if (active)
+        checked(board->set_auto_switching(*active), "ZuWexoSetAutoSwitchingActive",
+                "cannot switch auto switching" + where);
     print_state(read_state(unit), ctx.globals.json);
     return exit_ok;
+}
+
+void register_autoswitch(Registry& registry) {
+    registry.option({"active", "0|1", "switch auto switching off or on"});
+    registry.option({"mask", "M", "outputs that take part, bit i = output i"});
+    registry.option({"time", "MS", "switching time of all outputs, in the board's steps (100 ms; binary boards 1000 ms above 2000)"});
+    registry.option({"first", "MS", "first duration of --channel, 100..25500 in steps of 100"});
+    registry.option({"second", "MS", "second duration of --channel, 100..25500 in steps of 100"});
+    registry.add(
+        {"autoswitch", "UNIT [--active 0|1] [--mask M] [--time MS] [--channel N --first MS --second MS]",
+         "show or change automatic output switching",
+         "Applies the given settings (durations, mask, time, then the on/off switch) and prints the\n"
+         "state: active, the outputs that take part, the switching time and, on ASCII boards, the\n"
+         "two durations of every output. Times are set only as the board holds them: binary boards\n"
+         "100 to 2000 ms in steps of 100 ms and 3000 to 15000 ms in steps of 1000 ms (--time);\n"
+         "ASCII boards 100 to 25500 ms in steps of 100 ms (--time, --first, --second). Any other\n"
+         "time is refused with the nearest ones (exit status 2) and nothing is set.",
+         {"active", "mask", "time", "channel", "first", "second"}, true, cmd_autoswitch});
 }
 
 } // namespace wexo::cli

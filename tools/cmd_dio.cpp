@@ -5,9 +5,8 @@
 
 #include "output.hpp"
 #include "unit_record.hpp"
-#include "unit_select.hpp"
+#include "unit_api.hpp"
 #include "watch.hpp"
-#include "wexo.h"
 
 namespace wexo::cli {
 
@@ -55,10 +54,7 @@ void print_all(const char* prefix, unsigned bits, int count, bool json) {
 }
 
 unsigned read_inputs(const Unit& unit) {
-    unsigned bits = 0;
-    if (ZuWexoInPioAll(unit.index, &bits) != 1)
-        fail_library("ZuWexoInPioAll", "cannot read the inputs of " + unit.label);
-    return bits;
+    return checked(api(unit)->inputs(), "ZuWexoInPioAll", "cannot read the inputs of " + unit.label);
 }
 
 // Refuses a channel the unit's model lacks before anything is sent, naming
@@ -137,7 +133,7 @@ void watch_inputs(const Unit& unit, const Watch& watch, int channel, Format form
 
 } // namespace
 
-int cmd_di(Context& ctx) {
+static int cmd_di(Context& ctx) {
     const Args& args = ctx.args;
     const UnitSelector selector = take_unit(ctx);
     const auto watch = read_watch(args, "di");
@@ -153,9 +149,8 @@ int cmd_di(Context& ctx) {
     } else if (format == Format::csv) {
         print_csv_row(0, csv_fields(read_inputs(unit), channel, channel_count(unit, false)));
     } else if (channel >= 0) {
-        int value = 0;
-        if (ZuWexoInPio(unit.index, channel, &value) != 1)
-            fail_library("ZuWexoInPio", "cannot read input " + std::to_string(channel) + " of " + unit.label);
+        const int value = checked(api(unit)->input_level(channel), "ZuWexoInPio",
+                                  "cannot read input " + std::to_string(channel) + " of " + unit.label);
         print_one("DI", channel, value, ctx.globals.json);
     } else {
         print_all("DI", read_inputs(unit), channel_count(unit, false), ctx.globals.json);
@@ -163,7 +158,7 @@ int cmd_di(Context& ctx) {
     return exit_ok;
 }
 
-int cmd_do(Context& ctx) {
+static int cmd_do(Context& ctx) {
     const Args& args = ctx.args;
     const UnitSelector selector = take_unit(ctx);
     const bool set_all = args.has("all");
@@ -189,8 +184,8 @@ int cmd_do(Context& ctx) {
     const std::string where = " of " + unit.label;
     if (channel >= 0) check_channel(unit, channel, true);
     if (set_one) {
-        if (ZuWexoOutPio(unit.index, channel, on ? 1 : 0) != 1)
-            fail_library("ZuWexoOutPio", "cannot set output " + std::to_string(channel) + where);
+        checked(api(unit)->set_output(channel, on), "ZuWexoOutPio",
+                "cannot set output " + std::to_string(channel) + where);
         print_one("DO", channel, on ? 1 : 0, ctx.globals.json);
     } else if (set_all) {
         // The library drops bits above the unit's outputs; refuse them so
@@ -200,21 +195,42 @@ int cmd_do(Context& ctx) {
             fail_unit("--all " + mask_text(mask) + " has bits above the " + std::to_string(outputs) +
                       " outputs of " + unit.label + " (highest mask " +
                       mask_text((1U << outputs) - 1U) + "); nothing was set");
-        if (ZuWexoOutPioAll(unit.index, mask) != 1)
-            fail_library("ZuWexoOutPioAll", "cannot set the outputs" + where);
+        checked(api(unit)->set_outputs(mask), "ZuWexoOutPioAll", "cannot set the outputs" + where);
         print_all("DO", mask, channel_count(unit, true), ctx.globals.json);
     } else if (get_one) {
-        int value = 0;
-        if (ZuWexoGetOut(unit.index, channel, &value) != 1)
-            fail_library("ZuWexoGetOut", "cannot read back output " + std::to_string(channel) + where);
+        const int value = checked(api(unit)->output_level(channel), "ZuWexoGetOut",
+                                  "cannot read back output " + std::to_string(channel) + where);
         print_one("DO", channel, value, ctx.globals.json);
     } else {
-        unsigned bits = 0;
-        if (ZuWexoGetOutAll(unit.index, &bits) != 1)
-            fail_library("ZuWexoGetOutAll", "cannot read back the outputs" + where);
+        const unsigned bits = checked(api(unit)->outputs(), "ZuWexoGetOutAll", "cannot read back the outputs" + where);
         print_all("DO", bits, channel_count(unit, true), ctx.globals.json);
     }
     return exit_ok;
+}
+
+void register_dio(Registry& registry) {
+    registry.option({"all", "MASK", "set all outputs at once, bit i = output i"});
+    registry.option({"get", "CHANNEL", "read back one output"});
+    registry.add(
+        {"di", "UNIT [CHANNEL] [--csv]\nUNIT [CHANNEL] --watch [--interval MS] [--count N] [--csv]", "read digital inputs",
+         "Without CHANNEL, reads all inputs and prints one line per channel and the mask (bit i =\n"
+         "input i). With CHANNEL, reads that input. ASCII boards report an input that is on as 1,\n"
+         "2, 4 or 8 by its place in its group of four; this shows as 'on (value N)'. A channel the\n"
+         "model lacks is refused with the inputs it has, before anything is sent.\n"
+         "--watch polls the inputs every --interval ms (default 500) and prints the first state and\n"
+         "then one line per change (of CHANNEL alone when given), until --count polls were made or\n"
+         "SIGINT/SIGTERM arrives; with --json one object per line. A unit that stops answering is\n"
+         "reported on standard error and connected again, with back-off, until it answers. --csv\n"
+         "prints a header line and one line per reading (UTC time, ms since the start, 0 or 1 per\n"
+         "input and the mask), as ai and pulse count do.",
+         {"watch", "interval", "count", "csv"}, true, cmd_di});
+    registry.add(
+        {"do", "UNIT [CHANNEL on|off]\nUNIT --get CHANNEL\nUNIT --all MASK", "set or read back digital outputs",
+         "With no arguments, reads back all outputs. CHANNEL VALUE sets one output (VALUE on/off,\n"
+         "1/0, true/false, high/low). --all MASK sets all outputs at once (bit i = output i, 0x and\n"
+         "0b prefixes accepted); a mask with bits above the unit's outputs is refused and nothing\n"
+         "is set. --get CHANNEL reads back one output.",
+         {"all", "get"}, true, cmd_do});
 }
 
 } // namespace wexo::cli

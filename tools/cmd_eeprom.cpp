@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "board_features.hpp"
-#include "wexo.h"
+#include "unit_api.hpp"
 
 namespace wexo::cli {
 
@@ -68,9 +68,11 @@ Bytes read_bytes(const Unit& unit, int address, int length, const char* what = "
     for (int done = 0; done < length; done += chunk) {
         progress.update(done);
         const int n = std::min(chunk, length - done);
-        if (ZuWexoReadEEPROM(unit.index, address + done, n, data.data() + done) != 1)
-            fail_library("ZuWexoReadEEPROM", "cannot read EEPROM bytes " + address_text(address + done) + ".." +
-                                                 address_text(address + done + n - 1) + " of " + unit.label);
+        const Bytes part = checked(api(unit)->read_eeprom(address + done, static_cast<std::size_t>(n)),
+                                   "ZuWexoReadEEPROM",
+                                   "cannot read EEPROM bytes " + address_text(address + done) + ".." +
+                                       address_text(address + done + n - 1) + " of " + unit.label);
+        std::copy(part.begin(), part.end(), data.begin() + done);
     }
     return data;
 }
@@ -106,9 +108,9 @@ WriteResult write_changed(const Unit& unit, int address, const Bytes& wanted) {
     int mismatches = 0;
     for (const Run& run : result.runs) {
         const int n = static_cast<int>(run.new_bytes.size());
-        if (ZuWexoWriteEEPROM(unit.index, run.address, n, run.new_bytes.data()) != 1)
-            fail_library("ZuWexoWriteEEPROM", "cannot write EEPROM bytes " + address_text(run.address) + ".." +
-                                                  address_text(run.address + n - 1) + " of " + unit.label);
+        checked(api(unit)->write_eeprom(run.address, run.new_bytes), "ZuWexoWriteEEPROM",
+                "cannot write EEPROM bytes " + address_text(run.address) + ".." + address_text(run.address + n - 1) +
+                    " of " + unit.label);
         const Bytes back = read_bytes(unit, run.address, n);
         for (int i = 0; i < n; ++i) {
             const auto k = static_cast<std::size_t>(i);
@@ -237,7 +239,7 @@ private:
 
 } // namespace
 
-int cmd_eeprom(Context& ctx) {
+static int cmd_eeprom(Context& ctx) {
     const UnitSelector selector = take_unit(ctx);
     auto& words = ctx.args.positional;
     const std::string action = words.empty() ? "dump" : words[0];
@@ -288,6 +290,20 @@ int cmd_eeprom(Context& ctx) {
         print_write(write_changed(unit, 0, data), eeprom_size, "restored " + path + " to " + unit.label, json);
     }
     return exit_ok;
+}
+
+void register_eeprom(Registry& registry) {
+    registry.add(
+        {"eeprom", "UNIT [dump [ADDR [LEN]]]\nUNIT read ADDR [LEN]\nUNIT write ADDR HEXBYTES...\n"
+                   "UNIT backup FILE\nUNIT restore FILE",
+         "dump, read, write, back up or restore the board's EEPROM",
+         "The 4096 EEPROM bytes of models 17, 21, 22, 25, 26 and 40 to 44. 'dump' prints them as xxd\n"
+         "does (from ADDR, default 0; LEN bytes, default to the end), 'read' as plain hex bytes (LEN\n"
+         "default 1). 'write' and 'restore' write only the bytes that differ from the unit's, read\n"
+         "them back to verify, and list every change as 'old -> new'. 'backup' saves all 4096 bytes\n"
+         "to a raw file, 'restore' writes such a file back. Each byte is one exchange with the\n"
+         "board; a terminal shows the progress.",
+         {}, true, cmd_eeprom});
 }
 
 } // namespace wexo::cli

@@ -17,8 +17,7 @@
 #include <thread>
 
 #include "output.hpp"
-#include "unit_select.hpp"
-#include "wexo.h"
+#include "unit_api.hpp"
 
 namespace wexo::cli {
 
@@ -139,7 +138,7 @@ Reading read_records(const std::string& text) {
 struct HexFile {
     std::string path;
     std::string text;   // what goes to the library
-    wexo_hex_summary summary{};
+    HexSummary summary{};
     bool loadable = false;
     Reading reading;
     int gap_fill = -1;  // the fill byte when the blocks were joined
@@ -182,7 +181,8 @@ HexFile check_file(const std::string& path, int gap_fill = -1) {
     // Removed records leave their line ends, so that line numbers still hold.
     for (auto it = file.reading.removed.rbegin(); it != file.reading.removed.rend(); ++it)
         file.text.erase(it->begin, it->end - it->begin);
-    file.loadable = wexo_check_intel_hex(file.text.c_str(), &file.summary) == 1;
+    file.summary = check_intel_hex(file.text);
+    file.loadable = file.summary.loadable;
     if (file.loadable && file.summary.blocks > 1 && gap_fill >= 0) {
         std::vector<std::uint8_t> image(static_cast<std::size_t>(file.summary.last_address - file.summary.first_address),
                                         static_cast<std::uint8_t>(gap_fill));
@@ -190,13 +190,14 @@ HexFile check_file(const std::string& path, int gap_fill = -1) {
             std::copy(r.data.begin(), r.data.end(), image.begin() + (r.address - file.summary.first_address));
         file.text = one_block_hex(file.summary.first_address, image);
         file.gap_fill = gap_fill;
-        file.loadable = wexo_check_intel_hex(file.text.c_str(), &file.summary) == 1;
+        file.summary = check_intel_hex(file.text);
+        file.loadable = file.summary.loadable;
     }
     return file;
 }
 
 // "1 block, 301 bytes, 0x0000..0x012c"
-std::string contents_text(const wexo_hex_summary& s) {
+std::string contents_text(const HexSummary& s) {
     return std::to_string(s.blocks) + " block" + (s.blocks == 1 ? "" : "s") + ", " + std::to_string(s.bytes) +
            " byte" + (s.bytes == 1 ? "" : "s") + ", " + hex4(s.first_address) + ".." + hex4(s.last_address - 1);
 }
@@ -254,7 +255,7 @@ void note_removed(const HexFile& file) {
 }
 
 void write_summary(Json& json, const HexFile& file) {
-    const wexo_hex_summary& s = file.summary;
+    const HexSummary& s = file.summary;
     json.field("file", file.path).field("valid", file.loadable);
     json.field("blocks", s.blocks).field("bytes", s.bytes);
     json.key("first_address");
@@ -347,7 +348,9 @@ std::string interrupted_text(const std::string& label, int done, int total, bool
 // the progress callback hands to the library after the item under way. A
 // library call that waits for the unit past kStopWithinMs is not waited
 // for: the process ends there, before the commit byte could go out.
-int run_update(int index, const std::string& text, const std::string& label, Progress& progress, bool& signalled) {
+// Returns the update's error code, empty when it succeeded.
+std::error_code run_update(const Unit& unit, const std::string& text, Progress& progress, bool& signalled) {
+    const std::string& label = unit.label;
     sigset_t stop, old;
     sigemptyset(&stop);
     sigaddset(&stop, SIGINT);
@@ -360,9 +363,11 @@ int run_update(int index, const std::string& text, const std::string& label, Pro
         fail_unit(std::string("cannot watch for signals: ") + std::strerror(errno));
     }
     const Descriptor done_read(done_pipe[0]), done_write(done_pipe[1]);
-    int result = 0;
+    std::error_code result;
     std::thread worker([&] {
-        result = wexo_pic_firmware_update_hex(index, text.c_str(), on_progress, &progress);
+        result = api(unit)->update_firmware(text, [&](int done, int total) {
+            return on_progress(done, total, &progress) == 0;
+        }).error();
         const char byte = 1;
         while (write(done_write.fd, &byte, 1) < 0 && errno == EINTR) {}
     });
@@ -401,7 +406,7 @@ int gap_fill_of(const Context& ctx) {
 
 } // namespace
 
-int cmd_fw_check(Context& ctx) {
+static int cmd_fw_check(Context& ctx) {
     check_arity(ctx.args, 1, 1, "fw check");
     const HexFile file = check_file(ctx.args.positional[0], gap_fill_of(ctx));
     note_removed(file);
@@ -421,7 +426,7 @@ int cmd_fw_check(Context& ctx) {
     return file.loadable ? exit_ok : exit_library;
 }
 
-int cmd_fw_update(Context& ctx) {
+static int cmd_fw_update(Context& ctx) {
     const UnitSelector selector = take_unit(ctx);
     check_arity(ctx.args, 1, 1, "fw update");
     const HexFile file = check_file(ctx.args.positional[0], gap_fill_of(ctx));
@@ -443,11 +448,10 @@ int cmd_fw_update(Context& ctx) {
     const auto start = Clock::now();
     progress.start = progress.drawn = start;
     bool signalled = false;
-    if (!dry_run && run_update(unit.index, file.text, unit.label, progress, signalled) != 1) {
+    if (const std::error_code failed = dry_run ? std::error_code{} : run_update(unit, file.text, progress, signalled)) {
         if (progress.bar && !progress.finished) std::cerr << "\n";
-        if (ZuWexoGetLastError() == WEXO_ERR_SYSTEM_BASE + ECANCELED)
-            fail_unit(interrupted_text(unit.label, progress.done, progress.total, false));
-        fail_library("wexo_pic_firmware_update_hex",
+        if (failed == errc::cancelled) fail_unit(interrupted_text(unit.label, progress.done, progress.total, false));
+        fail_library(failed, "wexo_pic_firmware_update_hex",
                      "firmware update of " + unit.label + " failed after " + std::to_string(progress.done) + " of " +
                          std::to_string(file.summary.bytes) + " bytes");
     }
@@ -474,6 +478,28 @@ int cmd_fw_update(Context& ctx) {
                    " s" + (signalled ? "; the interrupt came after the last item" : ""));
     }
     return exit_ok;
+}
+
+void register_fw(Registry& registry) {
+    registry.option({"dry-run", nullptr, "fw update: check, connect and report; send nothing"});
+    registry.option({"gap-fill", "BYTE", "fw: join the file's blocks into one, the gaps filled with BYTE"});
+    registry.add(
+        {"fw check", "FILE.hex [--gap-fill BYTE]", "check an Intel HEX firmware file",
+         "Checks the file as the firmware update would (wexo_check_intel_hex) and prints its\n"
+         "blocks, bytes and address range, or the first bad line with its record and the reason\n"
+         "(exit status 1). Start-address records (type 03, 05) and extended-address records of\n"
+         "upper address 0 (type 04) are removed first, and a note says so.",
+         {"gap-fill"}, false, cmd_fw_check});
+    registry.add(
+        {"fw update", "UNIT FILE.hex [--gap-fill BYTE] [--dry-run]", "load firmware into the unit's board",
+         "Checks the file, connects the unit (models 0 and 3 to 6 have the loader) and writes the\n"
+         "image, with a progress bar on a terminal and progress lines on standard error\n"
+         "otherwise. The loader takes no addresses, so a file of more than one block is refused;\n"
+         "--gap-fill BYTE joins the blocks into one, from the lowest to the highest address, the\n"
+         "gaps filled with BYTE. --dry-run stops before the first byte of firmware is sent.\n"
+         "SIGINT or SIGTERM stops the update within 100 ms, also in the middle of a block, whose\n"
+         "commit byte is then never sent (exit status 1).",
+         {"dry-run", "gap-fill"}, true, cmd_fw_update});
 }
 
 } // namespace wexo::cli

@@ -14,8 +14,7 @@
 
 #include "output.hpp"
 #include "unit_record.hpp"
-#include "unit_select.hpp"
-#include "wexo.h"
+#include "unit_api.hpp"
 // The module's serial rates (bps_value) and the device table's counts are
 // only exported as data.
 #include "wexo_data.h"
@@ -312,13 +311,20 @@ std::string modes_text(const std::array<int, 3>& m, int option) {
            " (option " + std::to_string(option) + ")";
 }
 
-// The library's failure as a value, for a report that goes on.
-Failure library_failure(const char* call, const std::string& text) {
+// The library's failure as a value, for a report that goes on; none when
+// the call succeeded.
+std::optional<Failure> library_failure(const ::wexo::result<void>& result, const char* call, const std::string& text) {
     try {
-        fail_library(call, text);
+        checked(result, call, text);
     } catch (const Failure& failure) {
         return failure;
     }
+    return std::nullopt;
+}
+
+Ipv4 ipv4(const std::array<unsigned, 4>& o) {
+    return {static_cast<std::uint8_t>(o[0]), static_cast<std::uint8_t>(o[1]), static_cast<std::uint8_t>(o[2]),
+            static_cast<std::uint8_t>(o[3])};
 }
 
 // A change whose call failed. The library waits for the module's restart
@@ -342,9 +348,8 @@ void apply_settings(const Plan& plan, const Unit& unit, const UnitRecord& before
         const std::array<int, 3> from = {before.cp_mode[0], before.cp_mode[1], before.cp_mode[2]};
         const int option = plan.option.value_or(before.cp_flag);
         const auto& to = *plan.modes;
-        std::optional<Failure> failed;
-        if (ZuWexoSetCPMode(unit.index, to[0], to[1], to[2], option) != 1)
-            failed = library_failure("ZuWexoSetCPMode", "cannot set the pin modes of " + unit.label);
+        const auto failed = library_failure(device(unit).set_pin_modes(to, option), "ZuWexoSetCPMode",
+                                            "cannot set the pin modes of " + unit.label);
         Json& json = report.change("cp_modes", "pin modes " + modes_text(from, before.cp_flag) + " -> " +
                                                   modes_text(to, option));
         write_modes(json.key("from"), from, before.cp_flag);
@@ -362,9 +367,9 @@ void apply_settings(const Plan& plan, const Unit& unit, const UnitRecord& before
                                    before.data_port};
         SerialValues to{};
         for (std::size_t f = 0; f < to.size(); ++f) to[f] = plan.serial[f].value_or(from[f]);
-        std::optional<Failure> failed;
-        if (ZuWexoSetSerialParameter(unit.index, to[0], to[1], to[2], to[3], to[4], to[5]) != 1)
-            failed = library_failure("ZuWexoSetSerialParameter", "cannot set the serial parameters of " + unit.label);
+        const auto failed = library_failure(device(unit).set_serial_parameters({to[0], to[1], to[2], to[3], to[4], to[5]}),
+                                            "ZuWexoSetSerialParameter",
+                                            "cannot set the serial parameters of " + unit.label);
         Json& json = report.change("serial", "serial " + serial_values_text(from) + " -> " + serial_values_text(to));
         write_serial(json.key("from"), from);
         write_serial(json.key("to"), to);
@@ -378,9 +383,8 @@ void apply_settings(const Plan& plan, const Unit& unit, const UnitRecord& before
     }
     if (plan.performance) {
         // The module cannot report its mode, so only the new one is known.
-        std::optional<Failure> failed;
-        if (ZuWexoSetPerformance(unit.index, *plan.performance ? 1 : 0) != 1)
-            failed = library_failure("ZuWexoSetPerformance", "cannot switch the performance mode of " + unit.label);
+        const auto failed = library_failure(device(unit).set_performance(*plan.performance), "ZuWexoSetPerformance",
+                                            "cannot switch the performance mode of " + unit.label);
         report.change("performance", std::string("performance mode ") + (*plan.performance ? "on" : "off"))
             .field("to", *plan.performance)
             .end_object();
@@ -405,8 +409,8 @@ int first_found(Context& ctx) {
     int window = ctx.globals.timeout_ms;
     if (const auto* v = ctx.args.value("window")) window = static_cast<int>(parse_number(*v, "--window", 1, 600000));
     check_address_free(ip, ctx, "--first-found");
-    if (ZuWexoFirstFoundSetIpAddress(window, o[0], o[1], o[2], o[3]) != 1)
-        fail_library("ZuWexoFirstFoundSetIpAddress", "cannot send the address " + ip);
+    checked(Library::first_found_set_ip_address(std::chrono::milliseconds{window}, ipv4(o)),
+            "ZuWexoFirstFoundSetIpAddress", "cannot send the address " + ip);
     long long back_ms = -1;
     std::optional<UnitRecord> now;
     if (ctx.args.has("wait")) {
@@ -438,7 +442,7 @@ int first_found(Context& ctx) {
 
 } // namespace
 
-int cmd_net(Context& ctx) {
+static int cmd_net(Context& ctx) {
     if (ctx.args.has("first-found")) return first_found(ctx);
     const UnitSelector selector = take_unit(ctx);
     if (selector.data_port_only())
@@ -459,11 +463,9 @@ int cmd_net(Context& ctx) {
     if (plan.ip) {
         if (*plan.ip == before.ip) fail_usage("--ip: " + unit.label + " has the address " + before.ip + " already");
         check_address_free(*plan.ip, ctx, "--ip");
-        unsigned char mac[6] = {};
-        ZuWexoGetMacAddress(unit.index, mac);
-        const auto o = octets(*plan.ip, "--ip");
-        if (ZuWexoSetIpAddress(mac[4], mac[5], o[0], o[1], o[2], o[3]) != 1)
-            fail_library("ZuWexoSetIpAddress", "cannot send the address to " + unit.label);
+        const Mac mac = device(unit).mac().value_or(Mac{});
+        checked(Library::set_ip_address(mac[4], mac[5], ipv4(octets(*plan.ip, "--ip"))), "ZuWexoSetIpAddress",
+                "cannot send the address to " + unit.label);
         report.change("ip", "address " + before.ip + " -> " + *plan.ip + " (sent to the module whose MAC ends " +
                                 before.mac.substr(12) + "); the module restarts on it")
             .field("from", before.ip).field("to", *plan.ip).end_object();
@@ -471,12 +473,12 @@ int cmd_net(Context& ctx) {
         back_at = *plan.ip;
         settle_ms = 0;
     } else if (plan.restart) {
-        if (ZuWexoReset(unit.index) != 1) fail_library("ZuWexoReset", "cannot restart " + unit.label);
+        checked(device(unit).reset_module(), "ZuWexoReset", "cannot restart " + unit.label);
         report.change("restart", "the module restarts").end_object();
     } else if (plan.factory) {
         confirm_factory_defaults(ctx.args, unit.label);
-        if (ZuWexoSetXPortDefault(unit.index) != 1)
-            fail_library("ZuWexoSetXPortDefault", "cannot return the module of " + unit.label + " to its factory settings");
+        checked(device(unit).factory_defaults(), "ZuWexoSetXPortDefault",
+                "cannot return the module of " + unit.label + " to its factory settings");
         report.change("factory_defaults", "the module took its factory settings and restarts").end_object();
         // The library waited a second after the module stored them.
         settle_ms = 0;
@@ -500,6 +502,45 @@ int cmd_net(Context& ctx) {
     }
     report.finish(true, back_ms, now);
     return exit_ok;
+}
+
+void register_net(Registry& registry) {
+    registry.option({"ip", "A.B.C.D", "net: give the unit's module this address (sent by its MAC)"});
+    registry.option({"force", nullptr, "net: give the address even though a unit answers there already"});
+    registry.option({"first-found", "A.B.C.D", "net: give this address to the first module that answers"});
+    registry.option({"window", "MS", "with --first-found: how long modules may answer (default: --timeout)"});
+    registry.option({"performance", "on|off", "net: switch the module's performance mode"});
+    registry.option({"restart", nullptr, "net: restart the module"});
+    registry.option({"wait", nullptr, "net: wait until the module answers again after the restart"});
+    registry.option({"pin-modes", nullptr, "net: set the pin functions M1 M2 M3 of CP1..CP3 (three words follow)"});
+    registry.option({"option", "N", "with --pin-modes: the pin option byte (default: as now)"});
+    registry.option({"serial", nullptr, "net: set BAUD DATABITS PARITY STOPBITS FLOW PORT (six words, or the options below)"});
+    registry.option({"baud", "RATE", "serial rate in bit/s (300 to 921600)"});
+    registry.option({"data-bits", "7|8", "serial data bits"});
+    registry.option({"parity", "P", "serial parity code: 0 (none), 1 or 2"});
+    registry.option({"stop-bits", "1|2", "serial stop bits"});
+    registry.option({"flow", "F", "serial flow-control byte, 0..255"});
+    registry.option({"port", "P", "the TCP data port the module serves, 1..65535"});
+    registry.option({"factory-defaults", nullptr, "net: return the module to its factory settings (asks first)"});
+    registry.option({"yes", nullptr, "with --factory-defaults: do not ask"});
+    registry.add(
+        {"net", "UNIT [--ip A.B.C.D | --restart | --factory-defaults [--yes]] [--wait]\n"
+                "UNIT [--pin-modes M1 M2 M3 [--option N]] [--serial BAUD DATABITS PARITY STOPBITS FLOW PORT]\n"
+                "UNIT [--baud RATE] [--data-bits 7|8] [--parity P] [--stop-bits 1|2] [--flow F] [--port P]\n"
+                "UNIT [--performance on|off]\n"
+                "--first-found A.B.C.D [--window MS] [--wait]",
+         "show or change the unit's network module",
+         "Without changes, shows the module's settings: address, MAC, firmware, data port, serial\n"
+         "parameters and pin modes. --pin-modes, --serial (six words, or any of the named serial\n"
+         "options; what is not given stays) and --performance may be combined; the library waits\n"
+         "for the module's restart after each. --ip (the module is named by its MAC address),\n"
+         "--restart and --factory-defaults stand alone; the module restarts, and --wait waits\n"
+         "(up to 30 s) until it answers again and shows its settings then. --factory-defaults\n"
+         "asks for confirmation on a terminal; elsewhere it needs --yes. --first-found takes no\n"
+         "UNIT: the first module that answers within --window ms takes the address.",
+         {"ip", "first-found", "window", "performance", "restart", "wait", "pin-modes", "option", "serial",
+          "baud", "data-bits", "parity", "stop-bits", "flow", "port", "factory-defaults", "yes", "force"},
+         true, cmd_net});
 }
 
 } // namespace wexo::cli

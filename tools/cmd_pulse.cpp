@@ -8,7 +8,7 @@
 
 #include "board_features.hpp"
 #include "watch.hpp"
-#include "wexo.h"
+#include "unit_api.hpp"
 
 namespace wexo::cli {
 
@@ -47,8 +47,9 @@ struct PulseRequest {
     std::optional<Alert> alert;
 };
 
-void check(int result, const char* call, const Unit& unit, const std::string& what) {
-    if (result != 1) fail_library(call, "cannot " + what + " of " + unit.label);
+template <typename T>
+T check(::wexo::result<T> result, const char* call, const Unit& unit, const std::string& what) {
+    return checked(std::move(result), call, "cannot " + what + " of " + unit.label);
 }
 
 const char* on_off(bool on) { return on ? "on" : "off"; }
@@ -116,20 +117,23 @@ void check_request(const Unit& unit, const BoardRow& row, PulseSet set, const Pu
 // The basic set names its one counting channel; the others keep a setup
 // per channel, which GetConfig would reduce to the first counting one.
 std::string config_text(const Unit& unit, const BoardRow& row, PulseSet set) {
-    int channel = -1, down = 0, a = 0, b = 0;
+    const BorrowedUnit board = api(unit);
+    int a = 0, b = 0;
     std::string counting;
     if (set == PulseSet::basic) {
-        check(ZuWexoPulseModeGetConfig(unit.index, &channel, &down, &a, &b), "ZuWexoPulseModeGetConfig", unit,
-              "read the pulse configuration");
-        if (channel >= 0) counting = input_name(channel) + " " + sense(down != 0);
+        const auto config =
+            check(board->pulse_config(), "ZuWexoPulseModeGetConfig", unit, "read the pulse configuration");
+        a = config.setting_a;
+        b = config.setting_b;
+        if (config.channel >= 0) counting = input_name(config.channel) + " " + sense(config.down);
     } else {
-        check(ZuWexoPulseModeGetConfig2(unit.index, &a, &b), "ZuWexoPulseModeGetConfig2", unit,
-              "read the pulse settings");
+        const auto settings = check(board->pulse_settings(), "ZuWexoPulseModeGetConfig2", unit, "read the pulse settings");
+        a = settings.setting_a;
+        b = settings.setting_b;
         for (int i = 0; i < row.inputs; ++i) {
-            int enabled = 0;
-            check(ZuWexoPulseModeGetConfigChannel(unit.index, i, &enabled, &down), "ZuWexoPulseModeGetConfigChannel",
-                  unit, "read the pulse setup of " + input_name(i));
-            if (enabled) counting += (counting.empty() ? "" : " ") + input_name(i) + " " + sense(down != 0);
+            const auto setup = check(board->pulse_channel(i), "ZuWexoPulseModeGetConfigChannel", unit,
+                                     "read the pulse setup of " + input_name(i));
+            if (setup.enabled) counting += (counting.empty() ? "" : " ") + input_name(i) + " " + sense(setup.down);
         }
     }
     return "counting " + (counting.empty() ? std::string("none") : counting) + ", a " + std::to_string(a) + ", b " +
@@ -137,17 +141,14 @@ std::string config_text(const Unit& unit, const BoardRow& row, PulseSet set) {
 }
 
 std::string channel_text(const Unit& unit, int channel) {
-    int enabled = 0, down = 0;
-    check(ZuWexoPulseModeGetConfigChannel(unit.index, channel, &enabled, &down), "ZuWexoPulseModeGetConfigChannel",
-          unit, "read the pulse setup of " + input_name(channel));
-    return enabled ? std::string("counting ") + sense(down != 0) : "not counting";
+    const auto setup = check(api(unit)->pulse_channel(channel), "ZuWexoPulseModeGetConfigChannel", unit,
+                             "read the pulse setup of " + input_name(channel));
+    return setup.enabled ? std::string("counting ") + sense(setup.down) : "not counting";
 }
 
 Alert read_alert(const Unit& unit) {
-    Alert alert;
-    check(ZuWexoPulseModeGetAlart(unit.index, &alert.channel, &alert.mode, &alert.value), "ZuWexoPulseModeGetAlart",
-          unit, "read the pulse alert");
-    return alert;
+    const auto alert = check(api(unit)->pulse_alert(), "ZuWexoPulseModeGetAlart", unit, "read the pulse alert");
+    return {alert.channel, alert.mode, alert.value};
 }
 
 std::string alert_text(const Alert& alert) {
@@ -155,39 +156,36 @@ std::string alert_text(const Alert& alert) {
 }
 
 bool read_on(const Unit& unit) {
-    int state = 0;
-    check(ZuWexoPulseModeGetState(unit.index, &state), "ZuWexoPulseModeGetState", unit, "read the pulse mode");
-    return state == 1;
+    return check(api(unit)->pulse_mode(), "ZuWexoPulseModeGetState", unit, "read the pulse mode");
 }
 
 bool read_continuous(const Unit& unit) {
-    int state = 0;
-    check(ZuWexoPulseModeContinuesGetState(unit.index, &state), "ZuWexoPulseModeContinuesGetState", unit,
-          "read the continuous mode");
-    return state == 1;
+    return check(api(unit)->continuous_pulse_mode(), "ZuWexoPulseModeContinuesGetState", unit,
+                 "read the continuous mode");
 }
 
 // Applies the request, configuration first and the on/off switch last, so
 // that counting starts with the new setup. Each change is read before and after.
 std::vector<Change> apply(const Unit& unit, const BoardRow& row, PulseSet set, const PulseRequest& req) {
+    const BorrowedUnit board = api(unit);
     std::vector<Change> changes;
     if (const auto& c = req.config) {
         Change change{"configuration", config_text(unit, row, set), {}};
-        check(ZuWexoPulseModeSetConfig(unit.index, c->channel, c->down ? 1 : 0, c->a, c->b), "ZuWexoPulseModeSetConfig",
-              unit, "set the pulse configuration");
+        check(board->set_pulse_config({c->channel, c->down, c->a, c->b}), "ZuWexoPulseModeSetConfig", unit,
+              "set the pulse configuration");
         change.new_text = config_text(unit, row, set);
         changes.push_back(change);
     }
     if (const auto& s = req.channel_setup) {
         Change change{input_name(s->channel), channel_text(unit, s->channel), {}};
-        check(ZuWexoPulseModeSetConfigChannel(unit.index, s->channel, s->enable ? 1 : 0, s->down ? 1 : 0),
-              "ZuWexoPulseModeSetConfigChannel", unit, "set the pulse setup of " + input_name(s->channel));
+        check(board->set_pulse_channel(s->channel, {s->enable, s->down}), "ZuWexoPulseModeSetConfigChannel", unit,
+              "set the pulse setup of " + input_name(s->channel));
         change.new_text = channel_text(unit, s->channel);
         changes.push_back(change);
     }
     if (const auto& a = req.alert) {
         Change change{"alert", alert_text(read_alert(unit)), {}};
-        check(ZuWexoPulseModeSetAlart(unit.index, a->channel, a->mode, a->value), "ZuWexoPulseModeSetAlart", unit,
+        check(board->set_pulse_alert({a->channel, a->mode, a->value}), "ZuWexoPulseModeSetAlart", unit,
               "set the pulse alert");
         change.new_text = alert_text(read_alert(unit));
         changes.push_back(change);
@@ -195,7 +193,7 @@ std::vector<Change> apply(const Unit& unit, const BoardRow& row, PulseSet set, c
     if (req.continuous) {
         Change change{"continuous", on_off(read_continuous(unit)), {}};
         if (change.old_text != on_off(*req.continuous))
-            check(*req.continuous ? ZuWexoPulseModeContinuesOn(unit.index) : ZuWexoPulseModeContinuesOff(unit.index),
+            check(board->set_continuous_pulse_mode(*req.continuous),
                   *req.continuous ? "ZuWexoPulseModeContinuesOn" : "ZuWexoPulseModeContinuesOff", unit,
                   "switch the continuous mode");
         change.new_text = on_off(read_continuous(unit));
@@ -204,8 +202,8 @@ std::vector<Change> apply(const Unit& unit, const BoardRow& row, PulseSet set, c
     if (req.on) {
         // On and Off ask for the state first and send nothing when it is already so.
         Change change{"pulse mode", on_off(read_on(unit)), {}};
-        check(*req.on ? ZuWexoPulseModeOn(unit.index) : ZuWexoPulseModeOff(unit.index),
-              *req.on ? "ZuWexoPulseModeOn" : "ZuWexoPulseModeOff", unit, "switch the pulse mode");
+        check(board->set_pulse_mode(*req.on), *req.on ? "ZuWexoPulseModeOn" : "ZuWexoPulseModeOff", unit,
+              "switch the pulse mode");
         change.new_text = on_off(read_on(unit));
         changes.push_back(change);
     }
@@ -213,24 +211,17 @@ std::vector<Change> apply(const Unit& unit, const BoardRow& row, PulseSet set, c
 }
 
 long long read_count2(const Unit& unit, int channel) {
-    long long count = 0;
-    check(ZuWexoPulseModeGetCount2(unit.index, channel, &count), "ZuWexoPulseModeGetCount2", unit,
-          "read the pulse count of " + input_name(channel));
-    return count;
+    return check(api(unit)->pulse_count(channel), "ZuWexoPulseModeGetCount2", unit,
+                 "read the pulse count of " + input_name(channel));
 }
 
 // The basic set counts on one channel only: the one its configuration names.
 int counting_channel(const Unit& unit) {
-    int channel = -1, down = 0, a = 0, b = 0;
-    check(ZuWexoPulseModeGetConfig(unit.index, &channel, &down, &a, &b), "ZuWexoPulseModeGetConfig", unit,
-          "read the pulse configuration");
-    return channel;
+    return check(api(unit)->pulse_config(), "ZuWexoPulseModeGetConfig", unit, "read the pulse configuration").channel;
 }
 
 int read_count(const Unit& unit) {
-    int count = 0;
-    check(ZuWexoPulseModeGetCount(unit.index, &count), "ZuWexoPulseModeGetCount", unit, "read the pulse count");
-    return count;
+    return check(api(unit)->pulse_count(), "ZuWexoPulseModeGetCount", unit, "read the pulse count");
 }
 
 PulseState read_state(const Unit& unit, const BoardRow& row, PulseSet set) {
@@ -238,28 +229,29 @@ PulseState read_state(const Unit& unit, const BoardRow& row, PulseSet set) {
     s.on = read_on(unit);
     s.continuous = read_continuous(unit);
     if (set == PulseSet::basic) {
-        int channel = -1, down = 0;
-        check(ZuWexoPulseModeGetConfig(unit.index, &channel, &down, &s.setting_a, &s.setting_b),
-              "ZuWexoPulseModeGetConfig", unit, "read the pulse configuration");
+        const auto config =
+            check(api(unit)->pulse_config(), "ZuWexoPulseModeGetConfig", unit, "read the pulse configuration");
+        s.setting_a = config.setting_a;
+        s.setting_b = config.setting_b;
         for (int i = 0; i < row.inputs; ++i) {
             PulseChannel c;
             c.channel = i;
-            c.enabled = i == channel;
-            if (i == channel) {
-                c.down = down != 0;
+            c.enabled = i == config.channel;
+            if (i == config.channel) {
+                c.down = config.down;
                 c.count = read_count(unit);
             }
             s.channels.push_back(c);
         }
         return s;
     }
-    check(ZuWexoPulseModeGetConfig2(unit.index, &s.setting_a, &s.setting_b), "ZuWexoPulseModeGetConfig2", unit,
-          "read the pulse settings");
+    const auto settings = check(api(unit)->pulse_settings(), "ZuWexoPulseModeGetConfig2", unit, "read the pulse settings");
+    s.setting_a = settings.setting_a;
+    s.setting_b = settings.setting_b;
     for (int i = 0; i < row.inputs; ++i) {
-        int enabled = 0, down = 0;
-        check(ZuWexoPulseModeGetConfigChannel(unit.index, i, &enabled, &down), "ZuWexoPulseModeGetConfigChannel", unit,
-              "read the pulse setup of " + input_name(i));
-        s.channels.push_back({i, enabled != 0, down != 0, read_count2(unit, i)});
+        const auto setup = check(api(unit)->pulse_channel(i), "ZuWexoPulseModeGetConfigChannel", unit,
+                                 "read the pulse setup of " + input_name(i));
+        s.channels.push_back({i, setup.enabled, setup.down, read_count2(unit, i)});
     }
     if (set == PulseSet::full) s.alert = read_alert(unit);
     return s;
@@ -384,7 +376,7 @@ int pulse_count(Context& ctx, const UnitSelector& selector) {
 
 } // namespace
 
-int cmd_pulse(Context& ctx) {
+static int cmd_pulse(Context& ctx) {
     const UnitSelector selector = take_unit(ctx);
     if (!ctx.args.positional.empty() && ctx.args.positional[0] == "count") return pulse_count(ctx, selector);
     if (ctx.args.has("watch") || ctx.args.has("interval") || ctx.args.has("count"))
@@ -398,6 +390,31 @@ int cmd_pulse(Context& ctx) {
     const std::vector<Change> changes = apply(unit, row, set, req);
     print_state(read_state(unit, row, set), set, changes, ctx.globals.json);
     return exit_ok;
+}
+
+void register_pulse(Registry& registry) {
+    registry.option({"on", nullptr, "switch pulse mode on (after the other settings)"});
+    registry.option({"off", nullptr, "switch pulse mode off"});
+    registry.option({"continuous", "on|off", "switch the pulse counters' continuous mode"});
+    registry.option({"config", nullptr, "CH UP|DOWN A B follow: the counting channel, its sense, settings a (0..3) and b (0, 4..20)"});
+    registry.option({"down", nullptr, "with --channel --enable on: count DOWN instead of UP"});
+    registry.option({"alert", nullptr, "CH MODE VALUE follow: the pulse alert (mode 0..3, a 32-bit value)"});
+    registry.add(
+        {"pulse", "UNIT [--on|--off] [--continuous on|off] [--channel CH --enable on|off [--down]]\n"
+                  "UNIT --config CH UP|DOWN A B\nUNIT --alert CH MODE VALUE\n"
+                  "UNIT count [CH] [--watch [--interval MS] [--count N]] [--csv]",
+         "show or set pulse mode and read the pulse counters",
+         "Shows pulse mode (on/off), continuous mode, settings a and b, and per digital input whether\n"
+         "it counts, its sense (UP/DOWN) and its count; boards with the full pulse set add the pulse\n"
+         "alert. --config makes CH the counting channel with its sense and both settings; --channel\n"
+         "CH --enable sets one input's counting (not on the basic set, which counts on one channel);\n"
+         "--alert sets the pulse alert (full set only: models 1, 2, 4 behind firmware type _L).\n"
+         "Settings go in before --on/--off; each change is reported as 'old -> new'. 'count' reads\n"
+         "the counts alone; with --watch every --interval ms (default 500), reconnecting to a unit\n"
+         "that stops answering; with --csv as a header line and one line per reading (UTC time, ms\n"
+         "since the start, one count per input; an overflow is an empty field).",
+         {"on", "off", "continuous", "config", "channel", "enable", "down", "alert", "watch", "interval", "count", "csv"},
+         true, cmd_pulse});
 }
 
 } // namespace wexo::cli

@@ -6,7 +6,7 @@
 
 namespace wexo::cli {
 
-int cmd_search(Context& ctx) {
+static int cmd_search(Context& ctx) {
     if (!ctx.args.positional.empty()) fail_usage("search takes no arguments");
     int count = 0;
     try {
@@ -41,6 +41,16 @@ int cmd_search(Context& ctx) {
                         model_text(u.model), std::to_string(u.data_port)});
     print_text(format_table(rows));
     return exit_ok;
+}
+
+void register_search(Registry& registry) {
+    registry.add(
+        {"search", "[--identify]", "list the units that answer a broadcast",
+         "Broadcasts a discovery query, waits --timeout ms for replies and prints one row per unit:\n"
+         "index, IP address, MAC address, firmware version and type, board ID, model code and data\n"
+         "port. The search identifies no board, so board ID and model show as '-' (null in JSON)\n"
+         "unless --identify asks every board after the search. With --json: an array of objects.",
+         {"identify"}, false, cmd_search});
 }
 
 } // namespace wexo::cli

@@ -4,8 +4,7 @@
 #include <vector>
 
 #include "output.hpp"
-#include "unit_select.hpp"
-#include "wexo.h"
+#include "unit_api.hpp"
 
 namespace wexo::cli {
 
@@ -57,14 +56,11 @@ int receive_size(const Args& args) {
 
 // One receive within the unit's time-out.
 std::vector<std::uint8_t> receive(const Unit& unit, int size) {
-    std::vector<std::uint8_t> buffer(static_cast<std::size_t>(size));
-    const int count = ZuWexoReceiveSerialData(unit.index, buffer.data(), size);
-    if (count <= 0) {
-        if (ZuWexoGetLastError() == WEXO_OK) fail_unit(unit.label + " closed the connection");
-        fail_library("ZuWexoReceiveSerialData", "nothing received from " + unit.label);
-    }
-    buffer.resize(static_cast<std::size_t>(count));
-    return buffer;
+    auto received = api(unit)->receive(static_cast<std::size_t>(size));
+    // The channel is open (the unit was connected), so "not connected" is
+    // the unit closing it.
+    if (received.error() == errc::not_connected) fail_unit(unit.label + " closed the connection");
+    return checked(std::move(received), "ZuWexoReceiveSerialData", "nothing received from " + unit.label);
 }
 
 void write_received(Json& json, const std::vector<std::uint8_t>& data) {
@@ -112,7 +108,7 @@ std::vector<std::uint8_t> parse_hex_bytes(const std::vector<std::string>& words,
     return bytes;
 }
 
-int cmd_serial_send(Context& ctx) {
+static int cmd_serial_send(Context& ctx) {
     const UnitSelector selector = take_unit(ctx);
     std::vector<std::uint8_t> data;
     if (const auto* text = ctx.args.value("text")) {
@@ -128,8 +124,7 @@ int cmd_serial_send(Context& ctx) {
     const int size = receive_size(ctx.args);
 
     const Unit unit = open_unit(ctx, selector, true);
-    const int sent = ZuWexoSendSerialData(unit.index, data.data(), static_cast<int>(data.size()));
-    if (sent <= 0) fail_library("ZuWexoSendSerialData", "cannot send to " + unit.label);
+    const int sent = checked(api(unit)->send(data), "ZuWexoSendSerialData", "cannot send to " + unit.label);
     if (static_cast<std::size_t>(sent) != data.size())
         warn("only " + std::to_string(sent) + " of " + std::to_string(data.size()) + " bytes were sent");
     std::vector<std::uint8_t> reply;
@@ -151,7 +146,7 @@ int cmd_serial_send(Context& ctx) {
     return exit_ok;
 }
 
-int cmd_serial_recv(Context& ctx) {
+static int cmd_serial_recv(Context& ctx) {
     const UnitSelector selector = take_unit(ctx);
     check_arity(ctx.args, 0, 0, "serial recv");
     const int size = receive_size(ctx.args);
@@ -165,6 +160,24 @@ int cmd_serial_recv(Context& ctx) {
         print_text(received_text(data));
     }
     return exit_ok;
+}
+
+void register_serial(Registry& registry) {
+    registry.option({"text", "STR", "send these characters (escapes \\r \\n \\t \\\\ \\xHH) instead of hex bytes"});
+    registry.option({"recv", nullptr, "after sending, wait for one reply and dump it"});
+    registry.option({"size", "N", "receive at most N bytes (default 256)"});
+    registry.add(
+        {"serial send", "UNIT HEXBYTES... [--recv [--size N]]\nUNIT --text STR [--recv [--size N]]",
+         "send raw bytes through the unit's serial channel",
+         "Sends bytes on the command channel as they are, without framing. HEXBYTES may be written\n"
+         "'41 42 0d', '41420d', '0x41,0x42' or '41:42'. --text sends characters with the escapes\n"
+         "\\r \\n \\t \\0 \\\\ \\xHH. With --recv, one reply is awaited (up to --timeout ms) and dumped.",
+         {"text", "recv", "size"}, true, cmd_serial_send});
+    registry.add(
+        {"serial recv", "UNIT [--size N]", "receive raw bytes from the unit's serial channel",
+         "Waits up to --timeout ms for bytes from the unit and prints a hex dump of what one\n"
+         "receive returned (at most --size bytes, default 256). Nothing arriving is a failure.",
+         {"size"}, true, cmd_serial_recv});
 }
 
 } // namespace wexo::cli

@@ -6,14 +6,12 @@
 #include <vector>
 
 #include "board_features.hpp"
-#include "wexo.h"
+#include "unit_api.hpp"
 
 namespace wexo::cli {
 
 namespace {
 
-using Getter = int (*)(int, unsigned*);
-using Setter = int (*)(int, int);
 
 enum class Shape { time, mask, code };
 
@@ -23,37 +21,29 @@ struct Setting {
     Shape shape;
     int min;
     int max;           // masks: also bounded by the number of inputs
+    std::optional<::wexo::Setting> which; // none: the analog inputs' sampling rate
     const char* get_call;
-    Getter get;
     const char* set_call;
-    Setter set;
 };
-
-int get_sps(int index, unsigned* value) {
-    int code = 0;
-    const int ok = ZuWexoGetAnalogInputADCsps(index, &code);
-    *value = static_cast<unsigned>(code);
-    return ok;
-}
 
 // The library refuses values out of these spans too; checking here lets the
 // refusal name the span before anything is sent.
 const std::vector<Setting>& settings_table() {
     static const std::vector<Setting> table = {
-        {"disconnection-time", 0, Shape::time, 0, 15, "ZuWexoGetDisconnectionTime", ZuWexoGetDisconnectionTime,
-         "ZuWexoSetDisconnectionTime", ZuWexoSetDisconnectionTime},
-        {"notice-time", 1, Shape::time, 0, 4, "ZuWexoGetNoticeTime", ZuWexoGetNoticeTime, "ZuWexoSetNoticeTime",
-         ZuWexoSetNoticeTime},
-        {"resend-wait-time", 2, Shape::time, 1, 15, "ZuWexoGetResendWaitTime", ZuWexoGetResendWaitTime,
-         "ZuWexoSetResendWaitTime", ZuWexoSetResendWaitTime},
-        {"di-detect-time", 3, Shape::time, 4, 20, "ZuWexoGetDiDetectTime", ZuWexoGetDiDetectTime,
-         "ZuWexoSetDiDetectTime", ZuWexoSetDiDetectTime},
-        {"mail-logic", 4, Shape::mask, 0, 31, "ZuWexoGetDiMailLogic", ZuWexoGetDiMailLogic, "ZuWexoSetDiMailLogic",
-         ZuWexoSetDiMailLogic},
-        {"mail-enable", 4, Shape::mask, 0, 31, "ZuWexoGetDiMailEnable", ZuWexoGetDiMailEnable,
-         "ZuWexoSetDiMailEnable", ZuWexoSetDiMailEnable},
-        {"sampling-rate", -1, Shape::code, 0, 7, "ZuWexoGetAnalogInputADCsps", get_sps, "ZuWexoSetAnalogInputADCsps",
-         ZuWexoSetAnalogInputADCsps},
+        {"disconnection-time", 0, Shape::time, 0, 15, ::wexo::Setting::disconnection_time,
+         "ZuWexoGetDisconnectionTime", "ZuWexoSetDisconnectionTime"},
+        {"notice-time", 1, Shape::time, 0, 4, ::wexo::Setting::notice_time, "ZuWexoGetNoticeTime",
+         "ZuWexoSetNoticeTime"},
+        {"resend-wait-time", 2, Shape::time, 1, 15, ::wexo::Setting::resend_wait_time, "ZuWexoGetResendWaitTime",
+         "ZuWexoSetResendWaitTime"},
+        {"di-detect-time", 3, Shape::time, 4, 20, ::wexo::Setting::di_detect_time, "ZuWexoGetDiDetectTime",
+         "ZuWexoSetDiDetectTime"},
+        {"mail-logic", 4, Shape::mask, 0, 31, ::wexo::Setting::di_mail_logic, "ZuWexoGetDiMailLogic",
+         "ZuWexoSetDiMailLogic"},
+        {"mail-enable", 4, Shape::mask, 0, 31, ::wexo::Setting::di_mail_enable, "ZuWexoGetDiMailEnable",
+         "ZuWexoSetDiMailEnable"},
+        {"sampling-rate", -1, Shape::code, 0, 7, std::nullopt, "ZuWexoGetAnalogInputADCsps",
+         "ZuWexoSetAnalogInputADCsps"},
     };
     return table;
 }
@@ -107,9 +97,10 @@ std::string where_text(const Setting& s, const BoardRow& row) {
 }
 
 unsigned read_setting(const Unit& unit, const Setting& s) {
-    unsigned value = 0;
-    if (s.get(unit.index, &value) != 1) fail_library(s.get_call, "cannot read " + std::string(s.name) + " of " + unit.label);
-    return value;
+    const BorrowedUnit board = api(unit);
+    const std::string what = "cannot read " + std::string(s.name) + " of " + unit.label;
+    if (s.which) return checked(board->setting(*s.which), s.get_call, what);
+    return static_cast<unsigned>(checked(board->sampling_rate(), s.get_call, what));
 }
 
 struct Reading {
@@ -148,7 +139,7 @@ std::string why_missing(const Setting& s, const BoardRow& row) {
 
 } // namespace
 
-int cmd_settings(Context& ctx) {
+static int cmd_settings(Context& ctx) {
     const UnitSelector selector = take_unit(ctx);
     check_arity(ctx.args, 0, 2, "settings");
     const auto& words = ctx.args.positional;
@@ -180,8 +171,12 @@ int cmd_settings(Context& ctx) {
     // time), so every setting is compared before and after.
     const auto before = read_all(unit, row);
     const auto old = std::find_if(before.begin(), before.end(), [&](const Reading& r) { return r.setting == setting; });
-    if (old->value != static_cast<unsigned>(value) && setting->set(unit.index, static_cast<int>(value)) != 1)
-        fail_library(setting->set_call, "cannot set " + std::string(setting->name) + " of " + unit.label);
+    if (old->value != static_cast<unsigned>(value)) {
+        const BorrowedUnit board = api(unit);
+        const int v = static_cast<int>(value);
+        checked(setting->which ? board->set_setting(*setting->which, v) : board->set_sampling_rate(v), setting->set_call,
+                "cannot set " + std::string(setting->name) + " of " + unit.label);
+    }
     const auto after = read_all(unit, row);
     // The setting asked for first, then what changed with it.
     std::vector<Change> changes;
@@ -199,6 +194,17 @@ int cmd_settings(Context& ctx) {
         print_changes(changes);
     }
     return exit_ok;
+}
+
+void register_settings(Registry& registry) {
+    registry.add(
+        {"settings", "UNIT [NAME VALUE]", "show or set the unit settings the board keeps",
+         "Without NAME, shows every setting the unit's model has: disconnection-time, notice-time,\n"
+         "resend-wait-time, di-detect-time (in the board's time steps), mail-logic, mail-enable\n"
+         "(masks, bit i = input DIi) and sampling-rate (code, analog input boards), with value,\n"
+         "range and where the board keeps it. NAME VALUE sets one and reports every setting that\n"
+         "changed as 'old -> new' (disconnection and notice time share one byte on the board).",
+         {}, true, cmd_settings});
 }
 
 } // namespace wexo::cli

@@ -5,7 +5,7 @@
 
 #include "analog_channels.hpp"
 #include "output.hpp"
-#include "wexo.h"
+#include "unit_api.hpp"
 
 namespace wexo::cli {
 
@@ -30,10 +30,14 @@ Thermocouple read_tc(const Unit& unit, int channel) {
     const std::string what = "cannot read thermocouple input " + std::to_string(channel) + " of " + unit.label;
     Thermocouple tc;
     tc.channel = channel;
-    if (ZuWexoGetTCConfig(unit.index, channel, &tc.type, &tc.flags[0], &tc.flags[1], &tc.flags[2]) != 1)
-        fail_library("ZuWexoGetTCConfig", what);
-    if (ZuWexoGetTCTransmitScale(unit.index, channel, &tc.scale_mode, &tc.low, &tc.high) != 1)
-        fail_library("ZuWexoGetTCTransmitScale", what);
+    const BorrowedUnit board = api(unit);
+    const auto config = checked(board->thermocouple(channel), "ZuWexoGetTCConfig", what);
+    tc.type = config.type;
+    for (int i = 0; i < 3; ++i) tc.flags[i] = config.flags[i];
+    const auto scale = checked(board->transmit_scale(channel), "ZuWexoGetTCTransmitScale", what);
+    tc.scale_mode = scale.mode;
+    tc.low = scale.low;
+    tc.high = scale.high;
     return tc;
 }
 
@@ -65,7 +69,7 @@ void print_tcs(const std::vector<Thermocouple>& tcs, bool json) {
 
 } // namespace
 
-int cmd_tc(Context& ctx) {
+static int cmd_tc(Context& ctx) {
     const Args& args = ctx.args;
     const UnitSelector selector = take_unit(ctx);
     const bool set_config = args.has("type") || args.has("flags");
@@ -90,18 +94,38 @@ int cmd_tc(Context& ctx) {
         const std::string where = " of thermocouple input " + std::to_string(*channel) + " of " + unit.label;
         if (set_config) {
             const int f = flags ? *flags : tc.flags[0] | tc.flags[1] << 1 | tc.flags[2] << 2;
-            if (ZuWexoSetTCConfig(unit.index, *channel, type.value_or(tc.type), f & 1, (f >> 1) & 1, (f >> 2) & 1) != 1)
-                fail_library("ZuWexoSetTCConfig", "cannot set the type and flags" + where);
+            const ::wexo::Thermocouple config{type.value_or(tc.type), {(f & 1) != 0, (f & 2) != 0, (f & 4) != 0}};
+            checked(api(unit)->set_thermocouple(*channel, config), "ZuWexoSetTCConfig",
+                    "cannot set the type and flags" + where);
         }
-        if (set_scale &&
-            ZuWexoSetTCTransmitScale(unit.index, *channel, scale_mode.value_or(tc.scale_mode),
-                                     tenths(low.value_or(tc.low)), tenths(high.value_or(tc.high))) != 1)
-            fail_library("ZuWexoSetTCTransmitScale", "cannot set the transmit scale" + where);
+        if (set_scale) {
+            const TransmitScale scale{scale_mode.value_or(tc.scale_mode), tenths(low.value_or(tc.low)),
+                                      tenths(high.value_or(tc.high))};
+            checked(api(unit)->set_transmit_scale(*channel, scale), "ZuWexoSetTCTransmitScale",
+                    "cannot set the transmit scale" + where);
+        }
     }
     std::vector<Thermocouple> tcs;
     for (int c : channels) tcs.push_back(read_tc(unit, c));
     print_tcs(tcs, ctx.globals.json);
     return exit_ok;
+}
+
+void register_tc(Registry& registry) {
+    registry.option({"type", "T", "thermocouple type code 0..7"});
+    registry.option({"flags", "F", "thermocouple flags, bit i = flag i (0..7, e.g. 0b011)"});
+    registry.option({"scale-mode", "M", "transmit-scale mode 0..3"});
+    registry.option({"scale-low", "X", "transmit-scale low value, -3276.8..3276.7 (rounded to one decimal)"});
+    registry.option({"scale-high", "X", "transmit-scale high value, -3276.8..3276.7 (rounded to one decimal)"});
+    registry.add(
+        {"tc", "UNIT [CH] [--type T] [--flags F] [--scale-mode M] [--scale-low X] [--scale-high X]",
+         "show or set thermocouple inputs",
+         "Shows the thermocouple settings of all analog inputs (or input CH): type code, the three\n"
+         "flags and the transmit scale (mode, low and high value). Settings change input CH:\n"
+         "--type T (0..7), --flags F (bit i = flag i, 0..7), --scale-mode M (0..3), --scale-low X\n"
+         "and --scale-high X (-3276.8..3276.7, rounded to one decimal). What is not given stays as\n"
+         "the unit has it. Models 42 and 44 have thermocouple inputs; model 40 has none.",
+         {"type", "flags", "scale-mode", "scale-low", "scale-high"}, true, cmd_tc});
 }
 
 } // namespace wexo::cli

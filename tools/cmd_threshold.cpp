@@ -5,7 +5,7 @@
 
 #include "analog_channels.hpp"
 #include "output.hpp"
-#include "wexo.h"
+#include "unit_api.hpp"
 
 namespace wexo::cli {
 
@@ -26,13 +26,12 @@ Thresholds read_thresholds(const Unit& unit, const AnalogChannels& channels, int
     const std::string what = "cannot read the thresholds of " + channels.name(channel) + " of " + unit.label;
     Thresholds t;
     t.channel = channel;
-    if (ZuWexoGetAnalogThresholds(unit.index, channel, &t.enabled, &t.first, &t.second) != 1)
-        fail_library("ZuWexoGetAnalogThresholds", what);
-    int mail = 0;
-    if (channels.inputs) {
-        if (ZuWexoGetAiMailCondition(unit.index, channel, &mail) != 1) fail_library("ZuWexoGetAiMailCondition", what);
-        t.mail = mail;
-    }
+    const BorrowedUnit board = api(unit);
+    const auto now = checked(board->thresholds(channel), "ZuWexoGetAnalogThresholds", what);
+    t.enabled = now.enabled ? 1 : 0;
+    t.first = now.first;
+    t.second = now.second;
+    if (channels.inputs) t.mail = checked(board->mail_condition(channel), "ZuWexoGetAiMailCondition", what);
     return t;
 }
 
@@ -58,7 +57,7 @@ void print_thresholds(const AnalogChannels& channels, const std::vector<Threshol
 
 } // namespace
 
-int cmd_threshold(Context& ctx) {
+static int cmd_threshold(Context& ctx) {
     const Args& args = ctx.args;
     const UnitSelector selector = take_unit(ctx);
     const auto channel = optional_channel(args, "threshold", {"enable", "t1", "t2", "mail"});
@@ -80,16 +79,33 @@ int cmd_threshold(Context& ctx) {
     if (enable || first || second) {
         // What is not given stays as the unit has it.
         const Thresholds now = read_thresholds(unit, channels, *channel);
-        if (ZuWexoSetAnalogThresholds(unit.index, *channel, enable.value_or(now.enabled != 0) ? 1 : 0,
-                                      first.value_or(now.first), second.value_or(now.second)) != 1)
-            fail_library("ZuWexoSetAnalogThresholds", "cannot set the thresholds" + where);
+        const ::wexo::Thresholds wanted{enable.value_or(now.enabled != 0), first.value_or(now.first),
+                                        second.value_or(now.second)};
+        checked(api(unit)->set_thresholds(*channel, wanted), "ZuWexoSetAnalogThresholds",
+                "cannot set the thresholds" + where);
     }
-    if (mail && ZuWexoSetAiMailCondition(unit.index, *channel, *mail) != 1)
-        fail_library("ZuWexoSetAiMailCondition", "cannot set the mail condition" + where);
+    if (mail)
+        checked(api(unit)->set_mail_condition(*channel, static_cast<int>(*mail)), "ZuWexoSetAiMailCondition",
+                "cannot set the mail condition" + where);
     std::vector<Thresholds> list;
     for (int c : selected) list.push_back(read_thresholds(unit, channels, c));
     print_thresholds(channels, list, ctx.globals.json);
     return exit_ok;
+}
+
+void register_threshold(Registry& registry) {
+    registry.option({"t1", "N", "threshold 1 in counts, -32768..32767"});
+    registry.option({"t2", "N", "threshold 2 in counts, -32768..32767"});
+    registry.option({"mail", "C", "mail condition code 0..2 (analog inputs only)"});
+    registry.add(
+        {"threshold", "UNIT [CH] [--enable on|off] [--t1 N] [--t2 N] [--mail C]",
+         "show or set analog thresholds and mail conditions",
+         "Shows the thresholds of all analog channels (or channel CH): on or off, threshold 1 and\n"
+         "threshold 2 in raw counts (-32768..32767), and the mail condition code (0..2). The\n"
+         "channels are the analog inputs, or on models without inputs (41, 43) the analog outputs,\n"
+         "which have no mail condition. --enable, --t1 and --t2 change channel CH (what is not\n"
+         "given stays), --mail C its mail condition.",
+         {"enable", "t1", "t2", "mail"}, true, cmd_threshold});
 }
 
 } // namespace wexo::cli

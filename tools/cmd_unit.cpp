@@ -1,8 +1,7 @@
 // wexo info / identify / connect: one unit's record and its session.
 #include "output.hpp"
 #include "unit_record.hpp"
-#include "unit_select.hpp"
-#include "wexo.h"
+#include "unit_api.hpp"
 
 namespace wexo::cli {
 
@@ -29,18 +28,19 @@ void write_index(Json& json, const Unit& unit) {
 
 } // namespace
 
-int cmd_info(Context& ctx) {
+static int cmd_info(Context& ctx) {
     const UnitSelector selector = take_unit(ctx);
     check_arity(ctx.args, 0, 0, "info");
     const Unit unit = open_unit(ctx, selector, false);
     // Only the unit shown is identified (a direct connection already did).
     const bool must_identify = ctx.args.has("identify");
-    int id = 255, model = -1;
-    if (ZuWexoGetModel(unit.index, &model) == 1 && model < 0 && (must_identify || ctx.globals.auto_id) &&
-        ZuWexoRequestIdModel(unit.index, &id, &model) != 1) {
-        if (must_identify) fail_library("ZuWexoRequestIdModel", "cannot identify " + unit.label);
-        warn(unit.label + " did not identify itself (error " + std::to_string(ZuWexoGetLastError()) +
-             "); board ID and model are unknown");
+    const ::wexo::Device record = device(unit);
+    if (const auto model = record.model(); model && *model < 0 && (must_identify || ctx.globals.auto_id)) {
+        if (const auto identity = record.request_id_model(); !identity) {
+            if (must_identify) fail_library(identity.error(), "ZuWexoRequestIdModel", "cannot identify " + unit.label);
+            warn(unit.label + " did not identify itself (error " + std::to_string(identity.error().value()) +
+                 "); board ID and model are unknown");
+        }
     }
     UnitRecord r = read_record(unit.index);
     r.listed = unit.listed;
@@ -66,19 +66,22 @@ int cmd_info(Context& ctx) {
     return exit_ok;
 }
 
-int cmd_identify(Context& ctx) {
+static int cmd_identify(Context& ctx) {
     const UnitSelector selector = take_unit(ctx);
     check_arity(ctx.args, 0, 0, "identify");
     const Unit unit = open_unit(ctx, selector, false);
+    const ::wexo::Device record = device(unit);
     int id = 255, model = -1;
     // A direct connection has just identified the board; asking again would
     // only repeat the exchange.
     // A remembered identity is what this command checks: the board is asked.
     if (unit.connected && !unit.identity_cached) {
-        ZuWexoGetId(unit.index, &id);
-        ZuWexoGetModel(unit.index, &model);
-    } else if (ZuWexoRequestIdModel(unit.index, &id, &model) != 1) {
-        fail_library("ZuWexoRequestIdModel", "cannot identify " + unit.label);
+        id = record.id().value_or(id);
+        model = record.model().value_or(model);
+    } else {
+        const auto identity = checked(record.request_id_model(), "ZuWexoRequestIdModel", "cannot identify " + unit.label);
+        id = identity.id;
+        model = identity.model;
     }
     remember_unit(unit.index);
     if (ctx.globals.json) {
@@ -93,16 +96,15 @@ int cmd_identify(Context& ctx) {
     return exit_ok;
 }
 
-int cmd_connect(Context& ctx) {
+static int cmd_connect(Context& ctx) {
     const UnitSelector selector = take_unit(ctx);
     check_arity(ctx.args, 0, 0, "connect");
     const Unit unit = open_unit(ctx, selector, true);
-    int id = 255, model = -1;
-    ZuWexoGetId(unit.index, &id);
-    ZuWexoGetModel(unit.index, &model);
-    int baud = 0, bits = 0, parity = 0, stop = 0, flow = 0, port = 0;
-    ZuWexoGetSerialParameter(unit.index, &baud, &bits, &parity, &stop, &flow, &port);
-    if (ZuWexoClose(unit.index) != 1) fail_library("ZuWexoClose", "cannot close " + unit.label);
+    ::wexo::Unit channel = ::wexo::Unit::adopt(unit.index);
+    const int id = channel.id().value_or(255);
+    const int model = channel.model().value_or(-1);
+    const int port = channel.serial_parameters().value_or(::wexo::SerialParameters{}).port;
+    checked(channel.close(), "ZuWexoClose", "cannot close " + unit.label);
     if (ctx.globals.json) {
         Json json;
         json.begin_object();
@@ -119,6 +121,27 @@ int cmd_connect(Context& ctx) {
                    id_text(id) + ", model " + model_text(model) + "; closed again");
     }
     return exit_ok;
+}
+
+void register_unit(Registry& registry) {
+    registry.add(
+        {"info", "UNIT [--identify]", "everything known about one unit",
+         "Prints the unit's record: addresses, firmware, board ID, model and what the model offers,\n"
+         "data port, serial settings of the module and the configurable-pin modes. The board is\n"
+         "identified if its model is still unknown (a failure is a warning; with --identify an\n"
+         "error); --no-auto-id sends nothing to a board picked from a search. Values a unit reached\n"
+         "with --data-port cannot report show as '-' (null in JSON).",
+         {"identify"}, true, cmd_info});
+    registry.add(
+        {"identify", "UNIT", "ask the board for its board ID and model",
+         "Runs the identification exchange on the unit (over a temporary connection) and prints\n"
+         "the board ID and model code it reports.",
+         {}, true, cmd_identify});
+    registry.add(
+        {"connect", "UNIT", "open the command channel and report",
+         "Opens the unit's command channel (identifying the board first if needed), prints the\n"
+         "data port, board ID and model, and closes the channel again. A quick reachability test.",
+         {}, true, cmd_connect});
 }
 
 } // namespace wexo::cli

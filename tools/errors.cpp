@@ -1,7 +1,4 @@
-#include <array>
-
 #include "cli.hpp"
-#include "wexo.h"
 
 namespace wexo::cli {
 
@@ -17,16 +14,20 @@ namespace wexo::cli {
     throw Failure{exit_library, text, {}, 0, {}};
 }
 
+int exit_status(const std::error_code& code) {
+    const bool absent = code == errc::not_found || code == errc::index_range || code == errc::no_match;
+    return absent ? exit_not_found : exit_library;
+}
+
+[[noreturn]] void fail_library(const std::error_code& code, const char* call, const std::string& text) {
+    // The library's own text belongs to its last error, which is the code
+    // of the call that just failed.
+    throw Failure{exit_status(code), text, call, code.value(), Library::last_error_message()};
+}
+
 [[noreturn]] void fail_library(const char* call, const std::string& text) {
-    const int code = ZuWexoGetLastError();
-    // The longest message is 105 bytes; room to spare for "err:<code>".
-    std::array<char, 256> message{};
-    ZuWexoGetLastErrorMessage(message.data());
-    // Codes that mean "no such unit" get the not-found status so that scripts
-    // can tell an absent unit from a unit that misbehaves.
-    const bool absent = code == WEXO_ERR_NOT_FOUND || code == WEXO_ERR_INDEX_RANGE ||
-                        code == WEXO_ERR_NO_MATCH;
-    throw Failure{absent ? exit_not_found : exit_library, text, call, code, message.data()};
+    // The code as the library left it (0 included), as the report shows it.
+    fail_library(std::error_code{ZuWexoGetLastError(), category()}, call, text);
 }
 
 } // namespace wexo::cli

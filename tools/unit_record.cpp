@@ -8,8 +8,9 @@ namespace wexo::cli {
 
 namespace {
 
-void check(int result, const char* call, int index) {
-    if (result != 1) fail_library(call, "cannot read the record of unit #" + std::to_string(index));
+template <typename T>
+T check(::wexo::result<T> result, const char* call, int index) {
+    return checked(std::move(result), call, "cannot read the record of unit #" + std::to_string(index));
 }
 
 char printable(unsigned char c) { return (c >= 0x20 && c < 0x7f) ? static_cast<char>(c) : '?'; }
@@ -19,27 +20,26 @@ char printable(unsigned char c) { return (c >= 0x20 && c < 0x7f) ? static_cast<c
 UnitRecord read_record(int index) {
     UnitRecord r;
     r.index = index;
-    char ip[16] = {};
-    check(ZuWexoGetIpAddress(index, ip), "ZuWexoGetIpAddress", index);
-    ip[15] = '\0';
-    r.ip = ip;
-    unsigned char mac[6] = {};
-    check(ZuWexoGetMacAddress(index, mac), "ZuWexoGetMacAddress", index);
-    r.mac = mac_text(mac);
-    check(ZuWexoGetFirmVersion(index, &r.firm_version), "ZuWexoGetFirmVersion", index);
-    unsigned short type = 0;
-    check(ZuWexoGetFirmType2(index, &type), "ZuWexoGetFirmType2", index);
-    if (type != 0) {
-        r.firm_type += printable(static_cast<unsigned char>(type & 0xff));
-        r.firm_type += printable(static_cast<unsigned char>(type >> 8));
-    }
-    check(ZuWexoGetId(index, &r.id), "ZuWexoGetId", index);
-    check(ZuWexoGetModel(index, &r.model), "ZuWexoGetModel", index);
-    check(ZuWexoGetCPMode(index, &r.cp_mode[0], &r.cp_mode[1], &r.cp_mode[2], &r.cp_flag),
-          "ZuWexoGetCPMode", index);
-    check(ZuWexoGetSerialParameter(index, &r.baud, &r.data_bits, &r.parity, &r.stop_bits, &r.flow,
-                                   &r.data_port),
-          "ZuWexoGetSerialParameter", index);
+    const Device record(index);
+    r.ip = check(record.ip(), "ZuWexoGetIpAddress", index);
+    r.mac = mac_text(check(record.mac(), "ZuWexoGetMacAddress", index).data());
+    r.firm_version = check(record.firmware_version(), "ZuWexoGetFirmVersion", index);
+    const std::string type = check(record.firmware_type(), "ZuWexoGetFirmType2", index);
+    if (type != std::string(2, '\0'))
+        for (char letter : type) r.firm_type += printable(static_cast<unsigned char>(letter));
+    r.id = check(record.id(), "ZuWexoGetId", index);
+    r.model = check(record.model(), "ZuWexoGetModel", index);
+    // The record shows the flag byte as the module holds it (--option N);
+    // the API's PinModes tells only whether it is set.
+    if (ZuWexoGetCPMode(index, &r.cp_mode[0], &r.cp_mode[1], &r.cp_mode[2], &r.cp_flag) != 1)
+        fail_library("ZuWexoGetCPMode", "cannot read the record of unit #" + std::to_string(index));
+    const auto serial = check(record.serial_parameters(), "ZuWexoGetSerialParameter", index);
+    r.baud = serial.baud;
+    r.data_bits = serial.data_bits;
+    r.parity = serial.parity;
+    r.stop_bits = serial.stop_bits;
+    r.flow = serial.flow;
+    r.data_port = serial.port;
     return r;
 }
 

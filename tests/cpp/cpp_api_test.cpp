@@ -195,11 +195,13 @@ TEST_F(CppApiTest, DigitalIoAndAutoSwitching) {
     EXPECT_EQ(unit.inputs().value(), 0b10u);
     EXPECT_TRUE(unit.input(1).value());
     EXPECT_FALSE(unit.input(0).value());
+    EXPECT_EQ(unit.input_level(1).value(), 1);
     ASSERT_TRUE(unit.set_output(2, true));
     EXPECT_EQ(sim.outputs(kDigital), 0b100u);
     ASSERT_TRUE(unit.set_outputs(0b11001));
     EXPECT_EQ(unit.outputs().value(), 0b11001u);
     EXPECT_TRUE(unit.output(4).value());
+    EXPECT_EQ(unit.output_level(4).value(), 1);
     EXPECT_EQ(unit.set_output(5, true).error(), errc::not_possible);
 
     ASSERT_TRUE(unit.set_auto_switching_outputs(0b101));
