@@ -21,9 +21,9 @@
 #include <vector>
 
 #include "core/state.hpp"
-#include "net/discovery.hpp"
-#include "net/module_udp.hpp"
-#include "net/unit_socket.hpp"
+#include "session/discovery.hpp"
+#include "wire/module_udp.hpp"
+#include "wire/unit_socket.hpp"
 #include "wexo.h"
 #include "fuzz_support.hpp"
 

@@ -19,8 +19,8 @@
 #include <vector>
 
 #include "core/state.hpp"
-#include "net/command_channel.hpp"
-#include "xport/module_config.hpp"
+#include "wire/command_channel.hpp"
+#include "module/module_config.hpp"
 #include "fuzz_support.hpp"
 
 using namespace wexo;

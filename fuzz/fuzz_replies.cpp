@@ -25,9 +25,9 @@
 #include <vector>
 
 #include "core/state.hpp"
-#include "net/command_channel.hpp"
-#include "net/identification.hpp"
-#include "net/unit_socket.hpp"
+#include "wire/command_channel.hpp"
+#include "session/identification.hpp"
+#include "wire/unit_socket.hpp"
 #include "wexo.h"
 #include "wexo_data.h"
 #include "fuzz_support.hpp"

@@ -6,8 +6,8 @@
 
 #include <cstdint>
 
-#include "net/command_channel.hpp"
-#include "net/exchange.hpp"
+#include "wire/command_channel.hpp"
+#include "wire/exchange.hpp"
 
 namespace wexo::analog {
 

@@ -11,7 +11,6 @@
 
 #include "core/call.hpp"
 #include "core/state.hpp"
-#include "net/unit_socket.hpp"
 
 extern "C" {
 wexo_device xportset[WEXO_MAX_DEVICES];
@@ -145,6 +144,26 @@ int check_common(int index, int need_connected) {
     return 1;
 }
 
+int end_library(void (*close_connected)(int index)) {
+    std::unique_lock guard(lifecycle);
+    ending = true;
+    idle.wait(guard, [] { return table_calls == 0; });
+    for (int i = 0; i < xportcount; ++i) {
+        if (record(i).connected != 0) close_connected(i);
+    }
+    // A search that ran up to now left its count too: nothing is left.
+    xportcount = 0;
+    xportsearchcount = 0;
+    initialized = 0;
+    ending = false;
+    result_line("ZuWexoEnd:%d", 1);
+    if (mutex_live) {
+        pthread_mutex_destroy(&mutex);
+        mutex_live = false;
+    }
+    return 1;
+}
+
 void Sleep(int ms) {
     if (ms <= 0) return;
     timespec ts{};
@@ -176,31 +195,6 @@ extern "C" WEXO_API int ZuWexoInit(void) {
         }
         g_lanaddr = 0;
         g_fSet_addr = 0;
-        return 1;
-    });
-}
-
-extern "C" WEXO_API int ZuWexoEnd(void) {
-    return api_call("ZuWexoEnd", 0, [] {
-        std::unique_lock guard(lifecycle);
-        ending = true;
-        idle.wait(guard, [] { return table_calls == 0; });
-        for (int i = 0; i < xportcount; ++i) {
-            if (record(i).connected != 0) {
-                entry_line("ZuWexoClose");
-                close_channel(i);
-            }
-        }
-        // A search that ran up to now left its count too: nothing is left.
-        xportcount = 0;
-        xportsearchcount = 0;
-        initialized = 0;
-        ending = false;
-        result_line("ZuWexoEnd:%d", 1);
-        if (mutex_live) {
-            pthread_mutex_destroy(&mutex);
-            mutex_live = false;
-        }
         return 1;
     });
 }

@@ -104,6 +104,11 @@ inline void add_records(int32_t n) {
 bool enter_table_call();
 void leave_table_call();
 
+// The body of ZuWexoEnd: waits for the running table calls, closes every
+// connected record through close_connected (the session's close, which the
+// core does not know), clears the table and writes the result line.
+int end_library(void (*close_connected)(int index));
+
 // Serial rate in bit/s of a module baud code; 0 for codes without an entry.
 int baud_rate_of(uint8_t baud_code);
 

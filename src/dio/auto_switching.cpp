@@ -3,7 +3,7 @@
 #include "core/state.hpp"
 #include "dio/channel_groups.hpp"
 #include "core/call.hpp"
-#include "net/exchange.hpp"
+#include "wire/exchange.hpp"
 
 // Binary auto-switching times in ms, by the index the board stores: 100 ms
 // steps up to 2 s, then whole seconds up to 15 s.

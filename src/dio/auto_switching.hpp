@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "core/capabilities.hpp"
-#include "net/command_channel.hpp"
+#include "wire/command_channel.hpp"
 
 namespace wexo::dio {
 

@@ -2,9 +2,9 @@
 #include "dio/digital_input.hpp"
 
 #include "core/call.hpp"
-#include "net/exchange.hpp"
-#include "net/identification.hpp"
-#include "xport/configurable_pins.hpp"
+#include "wire/exchange.hpp"
+#include "session/identification.hpp"
+#include "module/configurable_pins.hpp"
 
 namespace wexo::dio {
 

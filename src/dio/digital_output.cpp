@@ -2,8 +2,8 @@
 #include "dio/digital_output.hpp"
 
 #include "core/call.hpp"
-#include "net/exchange.hpp"
-#include "xport/configurable_pins.hpp"
+#include "wire/exchange.hpp"
+#include "module/configurable_pins.hpp"
 
 namespace wexo::dio {
 

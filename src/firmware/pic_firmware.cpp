@@ -10,7 +10,7 @@
 #include "core/call.hpp"
 #include "core/capabilities.hpp"
 #include "firmware/intel_hex.hpp"
-#include "net/serial_data.hpp"
+#include "session/serial_data.hpp"
 
 namespace wexo::firmware {
 

@@ -2,7 +2,7 @@
 // ZuWexoDOAlertStartStop, ZuWexoSetDOAlertConfig, ZuWexoGetDOAlertStatus).
 #include "core/call.hpp"
 #include "core/capabilities.hpp"
-#include "net/exchange.hpp"
+#include "wire/exchange.hpp"
 
 namespace wexo::pulse {
 

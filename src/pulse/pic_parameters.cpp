@@ -8,7 +8,7 @@
 
 #include "core/call.hpp"
 #include "core/capabilities.hpp"
-#include "net/exchange.hpp"
+#include "wire/exchange.hpp"
 
 namespace wexo {
 

@@ -2,7 +2,7 @@
 #include <algorithm>
 
 #include "core/call.hpp"
-#include "net/exchange.hpp"
+#include "wire/exchange.hpp"
 #include "pulse/pulse.hpp"
 
 namespace wexo::pulse {

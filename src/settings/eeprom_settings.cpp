@@ -9,7 +9,7 @@
 
 #include "core/call.hpp"
 #include "core/capabilities.hpp"
-#include "net/exchange.hpp"
+#include "wire/exchange.hpp"
 #include "pulse/pic_parameters.hpp"
 
 namespace wexo::settings {

@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "core/state.hpp"
-#include "net/unit_socket.hpp"
+#include "wire/unit_socket.hpp"
 #include "test_support.hpp"
 #include "wexosim.hpp"
 

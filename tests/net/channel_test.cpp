@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "core/state.hpp"
-#include "net/command_channel.hpp"
-#include "net/exchange.hpp"
-#include "net/unit_socket.hpp"
+#include "wire/command_channel.hpp"
+#include "wire/exchange.hpp"
+#include "wire/unit_socket.hpp"
 #include "test_support.hpp"
 #include "wexosim.hpp"
 

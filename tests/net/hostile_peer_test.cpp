@@ -8,9 +8,9 @@
 #include <thread>
 
 #include "core/state.hpp"
-#include "net/command_channel.hpp"
-#include "net/module_udp.hpp"
-#include "net/unit_socket.hpp"
+#include "wire/command_channel.hpp"
+#include "wire/module_udp.hpp"
+#include "wire/unit_socket.hpp"
 #include "test_support.hpp"
 
 using namespace wexo;

@@ -1,5 +1,5 @@
 // Connect calls (ZuWexoConnect and its variants).
-#include "net/connections.hpp"
+#include "session/connections.hpp"
 
 #include <arpa/inet.h>
 #include <netdb.h>
@@ -12,10 +12,10 @@
 
 #include "core/call.hpp"
 #include "core/state.hpp"
-#include "net/identification.hpp"
-#include "net/module_udp.hpp"
-#include "net/discovery.hpp"
-#include "net/unit_socket.hpp"
+#include "session/identification.hpp"
+#include "wire/module_udp.hpp"
+#include "session/discovery.hpp"
+#include "wire/unit_socket.hpp"
 
 namespace wexo {
 
@@ -295,5 +295,29 @@ extern "C" WEXO_API int ZuWexoConnectDirect2(const char* host, int timeout_ms, i
     return wexo::initialized_call("ZuWexoConnectDirect2", -1, [&] {
         if (!ports_allowed({{data_port, 0}})) return -1;
         return wexo::connect_direct2(host, timeout_ms, data_port);
+    });
+}
+
+extern "C" WEXO_API int ZuWexoClose(int index) {
+    return wexo::api_call("ZuWexoClose", 0, [&] {
+        // Under the lock while the library runs: a direct connect call on
+        // another thread may choose this record as soon as it is closed.
+        // Without it (not initialised, or ZuWexoEnd under way) it closes all
+        // the same.
+        const wexo::TableLock lock;
+        return wexo::close_channel(index);
+    });
+}
+
+extern "C" WEXO_API int ZuWexoSelectNetworkDevice(const char* text) {
+    return wexo::api_call("ZuWexoSelectNetworkDevice", 0, [&] { return wexo::select_network_device(text); });
+}
+
+extern "C" WEXO_API int ZuWexoEnd(void) {
+    return wexo::api_call("ZuWexoEnd", 0, [] {
+        return wexo::end_library([](int index) {
+            wexo::entry_line("ZuWexoClose");
+            wexo::close_channel(index);
+        });
     });
 }

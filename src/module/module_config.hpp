@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <span>
 
-#include "net/command_channel.hpp"
+#include "wire/command_channel.hpp"
 
 namespace wexo {
 

@@ -1,5 +1,5 @@
 // The exchange helper every board command goes through.
-#include "net/exchange.hpp"
+#include "wire/exchange.hpp"
 
 #include <algorithm>
 #include <cstdio>

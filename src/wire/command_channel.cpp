@@ -1,5 +1,5 @@
 // Reading replies on the command channel, draining stale input, hex fields.
-#include "net/command_channel.hpp"
+#include "wire/command_channel.hpp"
 
 #include <poll.h>
 #include <sys/socket.h>

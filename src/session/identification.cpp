@@ -1,12 +1,12 @@
 // Board identification (ZuWexoRequestIdModel).
-#include "net/identification.hpp"
+#include "session/identification.hpp"
 
 #include <array>
 
 #include "core/call.hpp"
 #include "core/state.hpp"
-#include "net/command_channel.hpp"
-#include "net/unit_socket.hpp"
+#include "wire/command_channel.hpp"
+#include "wire/unit_socket.hpp"
 
 namespace wexo {
 

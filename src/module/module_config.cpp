@@ -1,6 +1,6 @@
 // Network module configuration (ZuWexoSetIpAddress, ZuWexoFirstFoundSetIpAddress,
 // ZuWexoSetPerformance, ZuWexoReset, ZuWexoSetCPMode, ZuWexoSetSerialParameter).
-#include "xport/module_config.hpp"
+#include "module/module_config.hpp"
 
 #include <arpa/inet.h>
 #include <sys/socket.h>
@@ -10,9 +10,9 @@
 #include <cstring>
 
 #include "core/call.hpp"
-#include "net/command_channel.hpp"
-#include "net/module_udp.hpp"
-#include "net/unit_socket.hpp"
+#include "wire/command_channel.hpp"
+#include "wire/module_udp.hpp"
+#include "wire/unit_socket.hpp"
 
 namespace wexo {
 

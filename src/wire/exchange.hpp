@@ -15,7 +15,7 @@
 #include <span>
 #include <string>
 
-#include "net/command_channel.hpp"
+#include "wire/command_channel.hpp"
 
 namespace wexo {
 

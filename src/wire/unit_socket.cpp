@@ -1,6 +1,6 @@
 // TCP connections to a unit, the local interface selection, and closing a
 // unit's command channel.
-#include "net/unit_socket.hpp"
+#include "wire/unit_socket.hpp"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -17,8 +17,7 @@
 #include "core/call.hpp"
 #include "core/deadline.hpp"
 #include "core/state.hpp"
-#include "net/command_channel.hpp"
-#include "net/discovery.hpp"
+#include "wire/command_channel.hpp"
 
 namespace wexo {
 
@@ -188,20 +187,3 @@ int select_network_device(const char* text) {
 }
 
 }  // namespace wexo
-
-using namespace wexo;
-
-extern "C" WEXO_API int ZuWexoClose(int index) {
-    return api_call("ZuWexoClose", 0, [&] {
-        // Under the lock while the library runs: a direct connect call on
-        // another thread may choose this record as soon as it is closed.
-        // Without it (not initialised, or ZuWexoEnd under way) it closes all
-        // the same.
-        const TableLock lock;
-        return close_channel(index);
-    });
-}
-
-extern "C" WEXO_API int ZuWexoSelectNetworkDevice(const char* text) {
-    return api_call("ZuWexoSelectNetworkDevice", 0, [&] { return select_network_device(text); });
-}

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "net/command_channel.hpp"
+#include "wire/command_channel.hpp"
 #include "wexo.h"
 
 namespace wexo {

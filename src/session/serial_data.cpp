@@ -1,6 +1,6 @@
 // Serial pass-through: raw bytes on a unit's command channel
 // (ZuWexoSendSerialData, ZuWexoReceiveSerialData).
-#include "net/serial_data.hpp"
+#include "session/serial_data.hpp"
 
 #include <sys/socket.h>
 
@@ -10,7 +10,7 @@
 
 #include "core/call.hpp"
 #include "core/state.hpp"
-#include "net/command_channel.hpp"
+#include "wire/command_channel.hpp"
 
 namespace wexo {
 

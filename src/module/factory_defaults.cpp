@@ -5,9 +5,9 @@
 #include <string_view>
 
 #include "core/call.hpp"
-#include "net/command_channel.hpp"
-#include "net/unit_socket.hpp"
-#include "xport/module_config.hpp"
+#include "wire/command_channel.hpp"
+#include "wire/unit_socket.hpp"
+#include "module/module_config.hpp"
 
 namespace wexo {
 

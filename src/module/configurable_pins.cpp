@@ -1,4 +1,4 @@
-#include "xport/configurable_pins.hpp"
+#include "module/configurable_pins.hpp"
 
 #include <sys/socket.h>
 
@@ -7,9 +7,9 @@
 
 #include "core/call.hpp"
 #include "core/state.hpp"
-#include "net/command_channel.hpp"
-#include "net/exchange.hpp"
-#include "net/unit_socket.hpp"
+#include "wire/command_channel.hpp"
+#include "wire/exchange.hpp"
+#include "wire/unit_socket.hpp"
 
 namespace wexo {
 
