@@ -14,7 +14,9 @@
 #include "core/call.hpp"
 #include "core/state.hpp"
 #include "core/worker.hpp"
+#include "session/connections.hpp"
 #include "session/identification.hpp"
+#include "session/unit_context.hpp"
 #include "wire/unit_socket.hpp"
 
 namespace wexo {
@@ -24,10 +26,10 @@ namespace {
 // One configuration query to the record's module; the reply's source becomes
 // the record's address, as the module may answer from another port.
 bool config_exchange(const ModuleSocket& socket, wexo_device& rec, std::span<const uint8_t> query,
-                     std::span<uint8_t> reply, std::size_t held, int timeout_ms) {
+                     std::span<uint8_t> reply, std::size_t held, int timeout_ms, Sink sink) {
     sockaddr_in from{};
     if (socket.query(rec.unit_addr, query, reply, held, &from, timeout_ms) < 0) {
-        set_system_error(errno);
+        sink.set_system_error(errno);
         return false;
     }
     rec.unit_addr = from;
@@ -70,17 +72,20 @@ constexpr int kIdentifyWorkers = WEXO_MAX_DEVICES;
 void configure_found_units(const ModuleSocket& udp, int timeout_ms) {
     std::vector<Deferred> config(static_cast<std::size_t>(xportcount));
     for (std::size_t i = 0; i < config.size(); ++i) config[i].index = static_cast<int>(i);
-    run_deferred(config, [timeout_ms] {
+    run_deferred(config, [timeout_ms](Deferred& slot) {
         // Each unit is asked over a socket of its own, so that replies are
         // told apart by socket.
-        const ModuleSocket own = ModuleSocket::open(Broadcast::kNo);
-        return own.valid() ? get_xport_information2(own, t_deferred->index, timeout_ms) : -1;
+        const Sink sink(slot);
+        const ModuleSocket own = ModuleSocket::open(Broadcast::kNo, sink);
+        return own.valid() ? get_xport_information2(own, slot.rec, timeout_ms, sink) : -1;
     }, kConfigWorkers);
     for (Deferred& slot : config) {
         if (slot.result >= 0) continue;
         // No socket of its own (out of descriptors): the search's socket serves.
         slot.error_set = false;
-        run_here(slot, [&] { return get_xport_information2(udp, slot.index, timeout_ms); });
+        run_here(slot, [&](Deferred& own) {
+            return get_xport_information2(udp, own.rec, timeout_ms, Sink(own));
+        });
     }
 
     // The table as the sequential removals leave it, and the identifications
@@ -98,7 +103,10 @@ void configure_found_units(const ModuleSocket& udp, int timeout_ms) {
         }
         ++position;
     }
-    run_deferred(identify, [] { return identify_as_requested(t_deferred->index); }, kIdentifyWorkers);
+    run_deferred(identify, [](Deferred& slot) {
+        UnitContext unit = UnitContext::of(slot);
+        return identify_as_requested(unit);
+    }, kIdentifyWorkers);
 
     // Codes and log lines in the sequential order.
     auto next = identify.begin();
@@ -138,10 +146,9 @@ int get_xport_information(const ModuleSocket& socket, sockaddr_in* address, int 
     return 1;
 }
 
-int get_xport_information2(const ModuleSocket& socket, int index, int timeout_ms) {
-    wexo_device& rec = record(index);
+int get_xport_information2(const ModuleSocket& socket, wexo_device& rec, int timeout_ms, Sink sink) {
     std::array<uint8_t, kSetupRecordSize> setup{};
-    if (!config_exchange(socket, rec, kSetupQuery, setup, kSetupRecordHeld, timeout_ms)) return 0;
+    if (!config_exchange(socket, rec, kSetupQuery, setup, kSetupRecordHeld, timeout_ms, sink)) return 0;
 
     const char type0 = rec.firm_type[0];
     const char type1 = rec.firm_type[1];
@@ -161,7 +168,7 @@ int get_xport_information2(const ModuleSocket& socket, int index, int timeout_ms
     SetupLayout layout = SetupLayout::kFirst;
     if (type0 == 'X' && type1 == '6') {
         std::array<uint8_t, kIdTextReplySize> text{};
-        if (!config_exchange(socket, rec, kIdTextQuery, text, kIdTextHeld, timeout_ms)) return 0;
+        if (!config_exchange(socket, rec, kIdTextQuery, text, kIdTextHeld, timeout_ms, sink)) return 0;
         layout = x6_layout(text);
     }
     const SerialSetup serial = decode_setup_record(setup, layout);
@@ -171,7 +178,7 @@ int get_xport_information2(const ModuleSocket& socket, int index, int timeout_ms
     rec.data_port = serial.data_port;
 
     std::array<uint8_t, kCpBlockSize> block{};
-    if (!config_exchange(socket, rec, kCpQuery, block, kCpBlockHeld, timeout_ms)) return 0;
+    if (!config_exchange(socket, rec, kCpQuery, block, kCpBlockHeld, timeout_ms, sink)) return 0;
     const CpConfig cp = decode_cp_block(block);
     std::copy(cp.block.begin(), cp.block.end(), rec.cp_block);
     std::copy(cp.modes.begin(), cp.modes.end(), rec.cp_mode);

@@ -22,10 +22,11 @@ namespace wexo {
 int get_xport_information(const ModuleSocket& socket, sockaddr_in* address, int index);
 
 // Reads the setup record (and, by firmware type, the identification text and
-// the CP block) of record index over socket, each reply awaited at most
-// timeout_ms and taken only from the record's module. Returns 1, or 0 with
-// code errno + 10000.
-int get_xport_information2(const ModuleSocket& socket, int index, int timeout_ms);
+// the CP block) of rec over socket, each reply awaited at most timeout_ms and
+// taken only from the record's module. Returns 1, or 0 with code errno +
+// 10000 (to sink).
+int get_xport_information2(const ModuleSocket& socket, wexo_device& rec, int timeout_ms,
+                           Sink sink = {});
 
 // Body of ZuWexoSearch after the initialised check.
 int search(int timeout_ms);

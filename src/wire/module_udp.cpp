@@ -82,17 +82,17 @@ bool same_host(const sockaddr_in& a, const sockaddr_in& b) {
            a.sin_addr.s_addr == b.sin_addr.s_addr;
 }
 
-ModuleSocket ModuleSocket::open(Broadcast broadcast) {
+ModuleSocket ModuleSocket::open(Broadcast broadcast, Sink sink) {
     Socket udp(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
     if (!udp.valid()) {
-        set_system_error(errno);
+        sink.set_system_error(errno);
         return ModuleSocket(Socket());
     }
-    if (!bind_local_interface(udp.get())) return ModuleSocket(Socket());
+    if (!bind_local_interface(udp.get(), sink)) return ModuleSocket(Socket());
     const int on = 1;
     if (broadcast == Broadcast::kYes &&
         ::setsockopt(udp.get(), SOL_SOCKET, SO_BROADCAST, &on, sizeof(on)) < 0) {
-        set_system_error(errno);
+        sink.set_system_error(errno);
         return ModuleSocket(Socket());
     }
     return ModuleSocket(std::move(udp));

@@ -94,8 +94,8 @@ CpConfig decode_cp_block(std::span<const uint8_t> datagram);
 class ModuleSocket {
 public:
     // A datagram socket bound to the selected local interface, allowed to
-    // broadcast when asked. Invalid, with the code set, on failure.
-    static ModuleSocket open(Broadcast broadcast);
+    // broadcast when asked. Invalid, with the code set (to sink), on failure.
+    static ModuleSocket open(Broadcast broadcast, Sink sink = {});
 
     bool valid() const { return socket_.valid(); }
     int fd() const { return socket_.get(); }

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "core/state.hpp"
+#include "session/unit_context.hpp"
 #include "wire/unit_socket.hpp"
 #include "test_support.hpp"
 #include "wexosim.hpp"
