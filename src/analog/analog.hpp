@@ -63,7 +63,8 @@ int set_tc_TF(UnitContext& unit, int channel, int mode, int32_t low_tenths, int3
 int get_tc_TJ(UnitContext& unit, int channel, int32_t* type, int32_t* flags, int32_t* mode,
               int32_t* low_tenths, int32_t* high_tenths);
 
-int get_aio_AK(UnitContext& unit, int channel, int32_t* flags, int32_t* threshold1, int32_t* threshold2);
+int get_aio_AK(UnitContext& unit, int channel, int32_t* flags, int32_t* threshold1,
+               int32_t* threshold2);
 int set_aio_AL(UnitContext& unit, int channel, int flags, int32_t threshold1, int32_t threshold2);
 int set_ai_AL(UnitContext& unit, int channel, int flags, int32_t threshold1, int32_t threshold2);
 int set_ao_AL(UnitContext& unit, int channel, int flags, int32_t threshold1, int32_t threshold2);

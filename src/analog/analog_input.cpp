@@ -157,8 +157,9 @@ extern "C" int ZuWexoSetAnalogInputRange(int index, int channel, int range) {
 }
 
 extern "C" int ZuWexoSetAnalogInputADCsps(int index, int code) {
-    return on_unit("ZuWexoSetAnalogInputADCsps", index,
-                     [&](UnitContext& unit) { return analog_inputs(unit) != 0 ? set_ai_AP(unit, code) : 0; });
+    return on_unit("ZuWexoSetAnalogInputADCsps", index, [&](UnitContext& unit) {
+        return analog_inputs(unit) != 0 ? set_ai_AP(unit, code) : 0;
+    });
 }
 
 extern "C" int ZuWexoGetAiTransmitCycle(int index, int* code) {
@@ -170,6 +171,7 @@ extern "C" int ZuWexoGetAiTransmitCycle(int index, int* code) {
 }
 
 extern "C" int ZuWexoSetAiTransmitCycle(int index, int code) {
-    return on_unit("ZuWexoSetAiTransmitCycle", index,
-                     [&](UnitContext& unit) { return analog_inputs(unit) != 0 ? set_ai_AS(unit, code) : 0; });
+    return on_unit("ZuWexoSetAiTransmitCycle", index, [&](UnitContext& unit) {
+        return analog_inputs(unit) != 0 ? set_ai_AS(unit, code) : 0;
+    });
 }

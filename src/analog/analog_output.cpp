@@ -91,22 +91,24 @@ using namespace wexo::analog;
 
 extern "C" int ZuWexoSetAnalogOutput(int index, int channel, int mode, int raw) {
     return on_unit("ZuWexoSetAnalogOutput", index,
-                     [&](UnitContext& unit) { return set_one(unit, 'O', channel, mode, raw); });
+                   [&](UnitContext& unit) { return set_one(unit, 'O', channel, mode, raw); });
 }
 
 extern "C" int ZuWexoSetInitialAnalogOutput(int index, int channel, int mode, int raw) {
     return on_unit("ZuWexoSetInitialAnalogOutput", index,
-                     [&](UnitContext& unit) { return set_one(unit, 'Q', channel, mode, raw); });
+                   [&](UnitContext& unit) { return set_one(unit, 'Q', channel, mode, raw); });
 }
 
 extern "C" int ZuWexoSetAnalogOutputVoltage(int index, int channel, double volts) {
-    return on_unit("ZuWexoSetAnalogOutputVoltage", index,
-                     [&](UnitContext& unit) { return set_one(unit, 'O', channel, 0, volts_to_raw(volts)); });
+    return on_unit("ZuWexoSetAnalogOutputVoltage", index, [&](UnitContext& unit) {
+        return set_one(unit, 'O', channel, 0, volts_to_raw(volts));
+    });
 }
 
 extern "C" int ZuWexoSetInitialAnalogOutputVoltage(int index, int channel, double volts) {
-    return on_unit("ZuWexoSetInitialAnalogOutputVoltage", index,
-                     [&](UnitContext& unit) { return set_one(unit, 'Q', channel, 0, volts_to_raw(volts)); });
+    return on_unit("ZuWexoSetInitialAnalogOutputVoltage", index, [&](UnitContext& unit) {
+        return set_one(unit, 'Q', channel, 0, volts_to_raw(volts));
+    });
 }
 
 extern "C" int ZuWexoSetAnalogOutputCurrent(int index, int channel, double milliamperes) {

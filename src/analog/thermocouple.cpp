@@ -95,7 +95,9 @@ extern "C" int ZuWexoSetTCConfig(int index, int channel, int type, int flag0, in
 extern "C" int ZuWexoSetTCType(int index, int channel, int type) {
     return api_call("ZuWexoSetTCType", 0, [&] {
         entry_line("ZuWexoSetTCConfig");
-        return with_unit(index, [&](UnitContext& unit) { return set_config(unit, channel, type, 1, 1, 0); });
+        return with_unit(index, [&](UnitContext& unit) {
+            return set_config(unit, channel, type, 1, 1, 0);
+        });
     });
 }
 

@@ -43,12 +43,14 @@ bool threshold_channel(UnitContext& unit, int channel, Channels& channels) {
 // The mail condition belongs to analog inputs only.
 bool mail_channel(UnitContext& unit, int channel) {
     Channels channels;
-    return threshold_channel(unit, channel, channels) && offered(channels.domain == Domain::kInputs);
+    return threshold_channel(unit, channel, channels) &&
+           offered(channels.domain == Domain::kInputs);
 }
 
 }  // namespace
 
-int get_aio_AK(UnitContext& unit, int channel, int32_t* flags, int32_t* threshold1, int32_t* threshold2) {
+int get_aio_AK(UnitContext& unit, int channel, int32_t* flags, int32_t* threshold1,
+               int32_t* threshold2) {
     const Frame request = Frame::ascii('A', 'K').push(channel_byte(channel)).terminate();
     Reply reply;
     if (!exchange(unit.link, kAK, request, reply)) return 0;
@@ -131,7 +133,9 @@ extern "C" int ZuWexoGetAiMailCondition(int index, int channel, int* condition) 
 
 extern "C" int ZuWexoSetAiMailCondition(int index, int channel, unsigned int condition) {
     return on_unit("ZuWexoSetAiMailCondition", index, [&](UnitContext& unit) {
-        if (!mail_channel(unit, channel) || !in_range(condition, 0, kHighestMailCondition)) return 0;
+        if (!mail_channel(unit, channel) || !in_range(condition, 0, kHighestMailCondition)) {
+            return 0;
+        }
         int32_t flags = 0, threshold1 = 0, threshold2 = 0;
         if (!get_aio_AK(unit, channel, &flags, &threshold1, &threshold2)) return 0;
         return set_aio_AL(unit, channel, (flags & kEnabled) | static_cast<int>(condition),

@@ -159,7 +159,9 @@ int get_switching_active(UnitContext& unit, int32_t& flag) {
         return 1;
     }
     Reply reply;
-    if (!exchange(unit.link, kAsciiFlags, Frame::ascii('O', 'J').terminate().bytes(), reply)) return 0;
+    if (!exchange(unit.link, kAsciiFlags, Frame::ascii('O', 'J').terminate().bytes(), reply)) {
+        return 0;
+    }
     flag = (reply.byte(2) & kActiveFlag) != 0 ? 1 : 0;
     return 1;
 }
@@ -243,8 +245,8 @@ int get_switching_time(UnitContext& unit, int32_t& ms) {
     return 1;
 }
 
-int set_switching_channel(UnitContext& unit, int output, int first_ms, int second_ms, int& first_steps,
-                          int& second_steps) {
+int set_switching_channel(UnitContext& unit, int output, int first_ms, int second_ms,
+                          int& first_steps, int& second_steps) {
     Switching board;
     if (!ascii_board(unit, output, board)) return 0;
     const int first = first_ms / kStepMs;

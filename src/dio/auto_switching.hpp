@@ -39,8 +39,8 @@ int get_switching_outputs(UnitContext& unit, uint32_t& mask);
 // shown: ms as passed (binary) or the steps sent (ASCII).
 int set_switching_time(UnitContext& unit, int ms, int& shown);
 int get_switching_time(UnitContext& unit, int32_t& ms);
-int set_switching_channel(UnitContext& unit, int output, int first_ms, int second_ms, int& first_steps,
-                          int& second_steps);
+int set_switching_channel(UnitContext& unit, int output, int first_ms, int second_ms,
+                          int& first_steps, int& second_steps);
 // Stores 0 into both durations before the exchange.
 int get_switching_channel(UnitContext& unit, int output, uint32_t& first_ms, uint32_t& second_ms);
 

@@ -125,7 +125,8 @@ int get_do_DY(UnitContext& unit, Values& values) {
     const int outputs = output_count(unit);
     const Frame request = Frame::ascii('D', 'Y').terminate();
     Reply reply;
-    if (!exchange(unit.link, kGetDoDY.at_least(3 + reply_groups(outputs)), request.bytes(), reply)) {
+    if (!exchange(unit.link, kGetDoDY.at_least(3 + reply_groups(outputs)), request.bytes(),
+                  reply)) {
         return 0;
     }
     const uint32_t bits = group_bits(reply.view());
@@ -135,7 +136,8 @@ int get_do_DY(UnitContext& unit, Values& values) {
 
 int set_do_DO(UnitContext& unit, const Values& values) {
     Reply reply;
-    return exchange(unit.link, kSetDoDO, do_request(output_count(unit), values).bytes(), reply) ? 1 : 0;
+    return exchange(unit.link, kSetDoDO, do_request(output_count(unit), values).bytes(), reply) ? 1
+                                                                                                : 0;
 }
 
 int set_do_DK(UnitContext& unit, int channel, int value) {

@@ -75,7 +75,8 @@ bool cancelled() {
     return false;
 }
 
-int transfer(UnitContext& unit, int address, const uint8_t* data, int count, const ItemWatch& watch = {}) {
+int transfer(UnitContext& unit, int address, const uint8_t* data, int count,
+             const ItemWatch& watch = {}) {
     const auto board = unit.board();
     if (!board || !offered(board->firmware_transfer())) return 0;
     if (!in_range(count, 0, kMaxItems) || (count > 0 && !outputs_given(data))) return 0;

@@ -107,5 +107,7 @@ extern "C" int ZuWexoInCP(int index, int* cp1, int* cp2, int* cp3) {
 }
 
 extern "C" int ZuWexoOutCP(int index, int cp1, int cp2, int cp3) {
-    return on_record("ZuWexoOutCP", index, [&](UnitContext& unit) { return setcp(unit, cp1, cp2, cp3); });
+    return on_record("ZuWexoOutCP", index, [&](UnitContext& unit) {
+        return setcp(unit, cp1, cp2, cp3);
+    });
 }

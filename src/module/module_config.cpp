@@ -159,8 +159,8 @@ int set_cp_mode(UnitContext& unit, int cp1, int cp2, int cp3, int option) {
     return wait_restart(unit);
 }
 
-int set_serial_parameter(UnitContext& unit, int baud, int data_bits, int parity, int stop_bits, int flow,
-                         int port) {
+int set_serial_parameter(UnitContext& unit, int baud, int data_bits, int parity, int stop_bits,
+                         int flow, int port) {
     close_channel_first(unit);
     wexo_device& rec = unit.rec;
     ModuleSocket udp = ModuleSocket::open(Broadcast::kNo);
@@ -302,8 +302,9 @@ extern "C" int ZuWexoSetPerformance(int index, int on) {
 }
 
 extern "C" int ZuWexoReset(int index) {
-    return on_record("ZuWexoReset", index,
-                       [&](UnitContext& unit) { return reset_module(unit) ? result_line("ZuWexoReset:%d", index) : 0; });
+    return on_record("ZuWexoReset", index, [&](UnitContext& unit) {
+        return reset_module(unit) ? result_line("ZuWexoReset:%d", index) : 0;
+    });
 }
 
 extern "C" int ZuWexoSetCPMode(int index, int cp1_mode, int cp2_mode, int cp3_mode, int option) {

@@ -49,7 +49,8 @@ int start_stop(UnitContext& unit, int channel, int start) {
 }
 
 int set_config(UnitContext& unit, int channel, int mode, int flag, int value) {
-    if (!alert_channel(unit, channel) || !in_range(static_cast<unsigned>(mode), 0, kLastAlertMode)) {
+    if (!alert_channel(unit, channel) ||
+        !in_range(static_cast<unsigned>(mode), 0, kLastAlertMode)) {
         return 0;
     }
     const int clamped = value > 65535 ? 65535 : (value < 0 ? 0 : value);
@@ -85,21 +86,25 @@ int get_status(UnitContext& unit, int channel, int* started, int* mode, int* fla
 using namespace wexo;
 
 extern "C" int ZuWexoSetResetTime(int index, int reset_time) {
-    return on_unit("ZuWexoSetResetTime", index, [&](UnitContext& unit) { return pulse::set_reset_time(unit, reset_time); });
+    return on_unit("ZuWexoSetResetTime", index, [&](UnitContext& unit) {
+        return pulse::set_reset_time(unit, reset_time);
+    });
 }
 
 extern "C" int ZuWexoDOAlertStartStop(int index, int channel, int start) {
     return on_unit("ZuWexoDOAlertStartStop", index,
-                     [&](UnitContext& unit) { return pulse::start_stop(unit, channel, start); });
+                   [&](UnitContext& unit) { return pulse::start_stop(unit, channel, start); });
 }
 
 extern "C" int ZuWexoSetDOAlertConfig(int index, int channel, int mode, int flag, int value) {
-    return on_unit("ZuWexoSetDOAlertConfig", index,
-                     [&](UnitContext& unit) { return pulse::set_config(unit, channel, mode, flag, value); });
+    return on_unit("ZuWexoSetDOAlertConfig", index, [&](UnitContext& unit) {
+        return pulse::set_config(unit, channel, mode, flag, value);
+    });
 }
 
 extern "C" int ZuWexoGetDOAlertStatus(int index, int channel, int* started, int* mode, int* flag,
                                       int* value) {
-    return on_unit("ZuWexoGetDOAlertStatus", index,
-                     [&](UnitContext& unit) { return pulse::get_status(unit, channel, started, mode, flag, value); });
+    return on_unit("ZuWexoGetDOAlertStatus", index, [&](UnitContext& unit) {
+        return pulse::get_status(unit, channel, started, mode, flag, value);
+    });
 }

@@ -58,7 +58,8 @@ int getPICparameter_(UnitContext& unit, int code, int argument, uint32_t& value)
     return 1;
 }
 
-int getPICparameter2_(UnitContext& unit, std::span<const uint8_t> request, std::span<uint8_t> reply) {
+int getPICparameter2_(UnitContext& unit, std::span<const uint8_t> request,
+                      std::span<uint8_t> reply) {
     Command command = kGetParameter2;
     command.reply = ReplyShape::binary(static_cast<int>(reply.size()), 1);
     Reply got;
@@ -104,7 +105,9 @@ using namespace wexo;
 // the lengths first, as every other call does.
 extern "C" int setPICparameter(int index, int code, int value) {
     return guarded(0, [&] {
-        return with_unit(index, [&](UnitContext& unit) { return setPICparameter_(unit, code, value); });
+        return with_unit(index, [&](UnitContext& unit) {
+            return setPICparameter_(unit, code, value);
+        });
     });
 }
 

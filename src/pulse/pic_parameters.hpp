@@ -19,7 +19,8 @@ constexpr int kMaxParameterFrame = 16;
 // routine's error line written.
 int setPICparameter_(UnitContext& unit, int code, int value);
 int getPICparameter_(UnitContext& unit, int code, int argument, uint32_t& value);
-int getPICparameter2_(UnitContext& unit, std::span<const uint8_t> request, std::span<uint8_t> reply);
+int getPICparameter2_(UnitContext& unit, std::span<const uint8_t> request,
+                      std::span<uint8_t> reply);
 int setPICparameter2_(UnitContext& unit, std::span<const uint8_t> request);
 
 // A 32-bit value as six bytes of six bits, most significant first (the top

@@ -13,7 +13,8 @@
 namespace wexo::pulse {
 
 // The unit's pulse variant when it is one of accepted; code 6 otherwise.
-std::optional<PulseVariant> variant(UnitContext& unit, std::initializer_list<PulseVariant> accepted);
+std::optional<PulseVariant> variant(UnitContext& unit,
+                                    std::initializer_list<PulseVariant> accepted);
 
 constexpr std::initializer_list<PulseVariant> kAnyVariant = {
     PulseVariant::kPicBasic, PulseVariant::kPicFull, PulseVariant::kAscii};

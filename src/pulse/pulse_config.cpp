@@ -42,8 +42,10 @@ int write_status_settings(UnitContext& unit, int setting_a, int setting_b) {
 }
 
 // Parameter read of a 3-byte parameter.
-int read3(UnitContext& unit, std::initializer_list<uint8_t> request, std::array<uint8_t, 3>& reply) {
-    return getPICparameter2_(unit, std::span<const uint8_t>(request.begin(), request.size()), reply);
+int read3(UnitContext& unit, std::initializer_list<uint8_t> request,
+          std::array<uint8_t, 3>& reply) {
+    return getPICparameter2_(unit, std::span<const uint8_t>(request.begin(), request.size()),
+                             reply);
 }
 
 int write(UnitContext& unit, std::initializer_list<uint8_t> request) {
@@ -67,8 +69,8 @@ int set_config(UnitContext& unit, int channel, int updown, int setting_a, int se
             if (!channel_query(unit, i, ignored) || !channel_write(unit, i, x)) return 0;
         }
     }
-    return result_line("ZuWexoPulseModeSetConfig:%d:%d:%s:%d:%d", unit.index, channel, direction(updown),
-                       setting_a, setting_b);
+    return result_line("ZuWexoPulseModeSetConfig:%d:%d:%s:%d:%d", unit.index, channel,
+                       direction(updown), setting_a, setting_b);
 }
 
 int set_config2(UnitContext& unit, int setting_a, int setting_b) {
@@ -180,18 +182,21 @@ using namespace wexo;
 
 extern "C" int ZuWexoPulseModeSetConfig(int index, int channel, int updown, int setting_a,
                                         int setting_b) {
-    return on_unit("ZuWexoPulseModeSetConfig", index,
-                     [&](UnitContext& unit) { return pulse::set_config(unit, channel, updown, setting_a, setting_b); });
+    return on_unit("ZuWexoPulseModeSetConfig", index, [&](UnitContext& unit) {
+        return pulse::set_config(unit, channel, updown, setting_a, setting_b);
+    });
 }
 
 extern "C" int ZuWexoPulseModeSetConfig2(int index, int setting_a, int setting_b) {
-    return on_unit("ZuWexoPulseModeSetConfig2", index,
-                     [&](UnitContext& unit) { return pulse::set_config2(unit, setting_a, setting_b); });
+    return on_unit("ZuWexoPulseModeSetConfig2", index, [&](UnitContext& unit) {
+        return pulse::set_config2(unit, setting_a, setting_b);
+    });
 }
 
 extern "C" int ZuWexoPulseModeSetConfigChannel(int index, int channel, int enable, int updown) {
-    return on_unit("ZuWexoPulseModeSetConfigChannel", index,
-                     [&](UnitContext& unit) { return pulse::set_config_channel(unit, channel, enable, updown); });
+    return on_unit("ZuWexoPulseModeSetConfigChannel", index, [&](UnitContext& unit) {
+        return pulse::set_config_channel(unit, channel, enable, updown);
+    });
 }
 
 extern "C" int ZuWexoPulseModeGetConfig(int index, int* channel, int* updown, int* setting_a,
@@ -205,7 +210,8 @@ extern "C" int ZuWexoPulseModeGetConfig(int index, int* channel, int* updown, in
 
 extern "C" int ZuWexoPulseModeGetConfig2(int index, int* setting_a, int* setting_b) {
     return on_unit("ZuWexoPulseModeGetConfig2", index, [&](UnitContext& unit) {
-        return outputs_given(setting_a, setting_b) ? pulse::get_config2(unit, setting_a, setting_b) : 0;
+        return outputs_given(setting_a, setting_b) ? pulse::get_config2(unit, setting_a, setting_b)
+                                                   : 0;
     });
 }
 

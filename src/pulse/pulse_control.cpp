@@ -70,7 +70,9 @@ int switch_pulse_mode(UnitContext& unit, int target) {
 int switch_continuous(UnitContext& unit, bool on) {
     const auto v = variant(unit, kAnyVariant);
     if (!v) return 0;
-    if (*v == PulseVariant::kAscii) return continuous_write(unit, on ? kContinuousOn : kContinuousOff);
+    if (*v == PulseVariant::kAscii) {
+        return continuous_write(unit, on ? kContinuousOn : kContinuousOff);
+    }
     return write2(unit, kWriteContinuous, on ? kOn : kOff);
 }
 
@@ -104,7 +106,8 @@ int set_alert(UnitContext& unit, int channel, int alert_mode, long long alert_va
     const uint8_t request[] = {kWriteAlert, static_cast<uint8_t>((alert_mode & 3) * 8 + (channel & 7)),
                                groups[0], groups[1], groups[2], groups[3], groups[4], groups[5]};
     if (!setPICparameter2_(unit, request)) return 0;
-    return result_line("ZuWexoPulseModeSetAlart:%d:%d:%d:%lld", unit.index, channel, alert_mode, alert_value);
+    return result_line("ZuWexoPulseModeSetAlart:%d:%d:%d:%lld", unit.index, channel, alert_mode,
+                       alert_value);
 }
 
 int get_alert(UnitContext& unit, int* channel, int* alert_mode, long long* alert_value) {
@@ -151,13 +154,17 @@ extern "C" int ZuWexoPulseModeOff(int index) {
 
 extern "C" int ZuWexoPulseModeContinuesOn(int index) {
     return on_unit("ZuWexoPulseModeContinuesOn", index, [&](UnitContext& unit) {
-        return pulse::switch_continuous(unit, true) ? result_line("ZuWexoPulseModeContinuesOn:%d", index) : 0;
+        return pulse::switch_continuous(unit, true)
+                   ? result_line("ZuWexoPulseModeContinuesOn:%d", index)
+                   : 0;
     });
 }
 
 extern "C" int ZuWexoPulseModeContinuesOff(int index) {
     return on_unit("ZuWexoPulseModeContinuesOff", index, [&](UnitContext& unit) {
-        return pulse::switch_continuous(unit, false) ? result_line("ZuWexoPulseModeContinuesOff:%d", index) : 0;
+        return pulse::switch_continuous(unit, false)
+                   ? result_line("ZuWexoPulseModeContinuesOff:%d", index)
+                   : 0;
     });
 }
 
@@ -171,8 +178,9 @@ extern "C" int ZuWexoPulseModeContinuesGetState(int index, int* state) {
 }
 
 extern "C" int ZuWexoPulseModeSetAlart(int index, int channel, int alert_mode, long long alert_value) {
-    return on_unit("ZuWexoPulseModeSetAlart", index,
-                     [&](UnitContext& unit) { return pulse::set_alert(unit, channel, alert_mode, alert_value); });
+    return on_unit("ZuWexoPulseModeSetAlart", index, [&](UnitContext& unit) {
+        return pulse::set_alert(unit, channel, alert_mode, alert_value);
+    });
 }
 
 extern "C" int ZuWexoPulseModeGetAlart(int index, int* channel, int* alert_mode, long long* alert_value) {

@@ -67,8 +67,9 @@ int get_count2(UnitContext& unit, int channel, long long* count) {
 using namespace wexo;
 
 extern "C" int ZuWexoPulseModeGetCount(int index, int* count) {
-    return on_unit("ZuWexoPulseModeGetCount", index,
-                     [&](UnitContext& unit) { return outputs_given(count) ? pulse::get_count(unit, count) : 0; });
+    return on_unit("ZuWexoPulseModeGetCount", index, [&](UnitContext& unit) {
+        return outputs_given(count) ? pulse::get_count(unit, count) : 0;
+    });
 }
 
 extern "C" int ZuWexoPulseModeGetCount2(int index, int channel, long long* count) {

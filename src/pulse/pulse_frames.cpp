@@ -24,7 +24,8 @@ uint8_t channel_param(int channel) { return static_cast<uint8_t>(channel | 0x20)
 
 }  // namespace
 
-std::optional<PulseVariant> variant(UnitContext& unit, std::initializer_list<PulseVariant> accepted) {
+std::optional<PulseVariant> variant(UnitContext& unit,
+                                    std::initializer_list<PulseVariant> accepted) {
     const auto board = unit.board();
     if (!board) return std::nullopt;
     const PulseVariant v = board->pulse();
@@ -32,7 +33,9 @@ std::optional<PulseVariant> variant(UnitContext& unit, std::initializer_list<Pul
     return v;
 }
 
-int pulse_channels(UnitContext& unit) { return Board(unit.rec.model_code, unit.rec.unit_kind).inputs(); }
+int pulse_channels(UnitContext& unit) {
+    return Board(unit.rec.model_code, unit.rec.unit_kind).inputs();
+}
 
 bool channel_below_inputs(UnitContext& unit, int channel) {
     // A negative channel would reach the frames' masks as a high one and set

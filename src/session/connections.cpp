@@ -333,7 +333,8 @@ extern "C" WEXO_API int ZuWexoClose(int index) {
 }
 
 extern "C" WEXO_API int ZuWexoSelectNetworkDevice(const char* text) {
-    return wexo::api_call("ZuWexoSelectNetworkDevice", 0, [&] { return wexo::select_network_device(text); });
+    return wexo::api_call("ZuWexoSelectNetworkDevice", 0,
+                          [&] { return wexo::select_network_device(text); });
 }
 
 extern "C" WEXO_API int ZuWexoEnd(void) {

@@ -146,9 +146,12 @@ int get_xport_information(const ModuleSocket& socket, sockaddr_in* address, int 
     return 1;
 }
 
-int get_xport_information2(const ModuleSocket& socket, wexo_device& rec, int timeout_ms, Sink sink) {
+int get_xport_information2(const ModuleSocket& socket, wexo_device& rec, int timeout_ms,
+                           Sink sink) {
     std::array<uint8_t, kSetupRecordSize> setup{};
-    if (!config_exchange(socket, rec, kSetupQuery, setup, kSetupRecordHeld, timeout_ms, sink)) return 0;
+    if (!config_exchange(socket, rec, kSetupQuery, setup, kSetupRecordHeld, timeout_ms, sink)) {
+        return 0;
+    }
 
     const char type0 = rec.firm_type[0];
     const char type1 = rec.firm_type[1];
@@ -168,7 +171,9 @@ int get_xport_information2(const ModuleSocket& socket, wexo_device& rec, int tim
     SetupLayout layout = SetupLayout::kFirst;
     if (type0 == 'X' && type1 == '6') {
         std::array<uint8_t, kIdTextReplySize> text{};
-        if (!config_exchange(socket, rec, kIdTextQuery, text, kIdTextHeld, timeout_ms, sink)) return 0;
+        if (!config_exchange(socket, rec, kIdTextQuery, text, kIdTextHeld, timeout_ms, sink)) {
+            return 0;
+        }
         layout = x6_layout(text);
     }
     const SerialSetup serial = decode_setup_record(setup, layout);

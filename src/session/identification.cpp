@@ -79,7 +79,7 @@ int RequestIdModel_MI(UnitContext& unit) {
     const auto id = decode_mi_id(std::span<const uint8_t>(reply.data(), length));
     if (!id) {
         unit.sink.log(kLogError, "requestid MI check error.%02x %02x %02x", reply[0], reply[1],
-                   reply[length - 1]);
+                      reply[length - 1]);
         unit.sink.set_error(kBadReply);
         return 0;
     }
@@ -89,10 +89,10 @@ int RequestIdModel_MI(UnitContext& unit) {
     rec.unit_kind = id->unit_kind;
     if (length == kMiExtendedLength) {
         unit.sink.log(kLogTrace, "requestid %02x%02x -> %d -> %02x%02x%02x%02x%02x", request[0],
-                   request[1], unit.index, reply[0], reply[1], reply[2], reply[3], reply[4]);
+                      request[1], unit.index, reply[0], reply[1], reply[2], reply[3], reply[4]);
     } else {
         unit.sink.log(kLogTrace, "requestid %02x%02x -> %d -> %02x%02x%02x%02x", request[0],
-                   request[1], unit.index, reply[0], reply[1], reply[2], reply[3]);
+                      request[1], unit.index, reply[0], reply[1], reply[2], reply[3]);
     }
     return 1;
 }
@@ -117,7 +117,7 @@ int request_id_model(UnitContext& unit, int* id, int* model) {
     std::array<uint8_t, 2> reply{};
     if (receivedata(link, reply.data(), 2) == 2) {
         unit.sink.log(kLogTrace, "requestid %02x%02x -> %d -> %02x%02x", request[0], request[1],
-                   unit.index, reply[0], reply[1]);
+                      unit.index, reply[0], reply[1]);
         const BinaryId decoded = decode_binary_id(reply[0], reply[1]);
         rec.board_id = decoded.board_id;
         rec.model_code = decoded.model_code;
@@ -132,7 +132,8 @@ int request_id_model(UnitContext& unit, int* id, int* model) {
     if (model) *model = rec.model_code;
 
     temporary.reset();
-    unit.sink.log(kLogResult, "ZuWexoRequestIdModel:%d:%d:%d", unit.index, rec.board_id, rec.model_code);
+    unit.sink.log(kLogResult, "ZuWexoRequestIdModel:%d:%d:%d", unit.index, rec.board_id,
+                  rec.model_code);
     return 1;
 }
 

@@ -23,7 +23,9 @@ UnitContext UnitContext::of(Deferred& slot) { return build(slot.index, slot.rec,
 
 int open_command_channel(UnitContext& unit) {
     wexo_device& rec = unit.rec;
-    if (!socketconnect(&rec.sock, rec.unit_addr, rec.timeout_ms, rec.data_port, unit.sink)) return 0;
+    if (!socketconnect(&rec.sock, rec.unit_addr, rec.timeout_ms, rec.data_port, unit.sink)) {
+        return 0;
+    }
     reset_unit_inbox(unit.index, rec.sock, rec.timeout_ms);
     unit.link.sock = rec.sock;
     return 1;

@@ -141,8 +141,9 @@ int get_setting(UnitContext& unit, const Setting& setting, uint32_t& value) {
     const auto place = place_of(unit, setting);
     if (!place) return 0;
     uint32_t byte = 0;
-    const bool read = place->parameters ? getPICparameter_(unit, kReadSetting, setting.selector, byte)
-                                        : read_byte(unit, place->address, byte);
+    const bool read = place->parameters
+                          ? getPICparameter_(unit, kReadSetting, setting.selector, byte)
+                          : read_byte(unit, place->address, byte);
     if (!read) return 0;
     switch (setting.packing) {
         case Packing::kLowNibble: value = byte & 0x0F; break;
@@ -187,7 +188,9 @@ int set_setting(UnitContext& unit, const Setting& setting, int value) {
     }
     const auto v = static_cast<uint32_t>(value);
     const uint32_t byte = setting.packing == Packing::kHighNibble ? (v & 0x0F) * 16 + 15 : v;
-    if (place->parameters) return setPICparameter_(unit, setting.write_code, static_cast<int>(byte));
+    if (place->parameters) {
+        return setPICparameter_(unit, setting.write_code, static_cast<int>(byte));
+    }
     if (!layout1_mask(setting, *place)) return write_byte(unit, place->address, byte);
     const uint32_t first = place->inputs >= 5 ? (v & 0xFF) : (v & 0x0F) * 16;
     if (!write_byte(unit, place->address, first)) return 0;

@@ -102,7 +102,9 @@ bool exchange(Link link, const Command& command, std::span<const uint8_t> reques
         command.trace(command.name, link.unit, request, reply.view());
     }
     if (length < shape.min) return refuse_reply(link.sink, command, length, true);
-    if (!echo_matches(shape, request, reply.view().bytes())) return refuse_reply(link.sink, command, length, false);
+    if (!echo_matches(shape, request, reply.view().bytes())) {
+        return refuse_reply(link.sink, command, length, false);
+    }
     return true;
 }
 
