@@ -12,7 +12,7 @@ UnitContext build(int index, wexo_device& rec, Sink sink) {
                        .rec = rec,
                        .link = unit_link(index, rec.sock, sink),
                        .sink = sink,
-                       .board_ = Board::known(rec.model_code, rec.unit_kind)};
+                       .resolved_board = Board::known(rec.model_code, rec.unit_kind)};
 }
 
 }  // namespace

@@ -25,6 +25,9 @@ struct UnitContext {
     wexo_device& rec;  // its record (a search worker's own copy on a worker)
     Link link;         // its command channel
     Sink sink;         // where its codes and log lines go
+    // Its board from the capability resolver, once: nullopt when the
+    // record's model code has no row of the model table.
+    std::optional<Board> resolved_board;
 
     // Record index on the caller's thread.
     static UnitContext of(int index);
@@ -34,11 +37,9 @@ struct UnitContext {
     // The board as the record named it when the context was built: nullopt
     // with code 6 when its model code has no row of the model table.
     std::optional<Board> board() const {
-        if (!board_) sink.set_error(kNotPossible);
-        return board_;
+        if (!resolved_board) sink.set_error(kNotPossible);
+        return resolved_board;
     }
-
-    std::optional<Board> board_;
 };
 
 // Opens the unit's command channel: a connection to its data port stored in
