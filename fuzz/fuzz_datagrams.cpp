@@ -21,9 +21,9 @@
 #include <vector>
 
 #include "core/state.hpp"
-#include "net/discovery.hpp"
-#include "net/module_udp.hpp"
-#include "net/unit_socket.hpp"
+#include "session/discovery.hpp"
+#include "wire/module_udp.hpp"
+#include "wire/unit_socket.hpp"
 #include "wexo.h"
 #include "fuzz_support.hpp"
 
@@ -90,7 +90,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // The configuration queries, each answered by the next datagram.
     std::thread config_end(serve, module.get(), stop[0], std::span(datagrams).subspan(1));
-    const int ok = get_xport_information2(udp, 0, 3);
+    const int ok = get_xport_information2(udp, xportset[0], 3);
     check(write(stop[1], "", 1) == 1, "stop");
     config_end.join();
     if (ok) {

@@ -19,8 +19,8 @@
 #include <vector>
 
 #include "core/state.hpp"
-#include "net/command_channel.hpp"
-#include "xport/module_config.hpp"
+#include "wire/command_channel.hpp"
+#include "module/module_config.hpp"
 #include "fuzz_support.hpp"
 
 using namespace wexo;
@@ -87,7 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     } else if (reader == 1) {
         record(0).sock = pair.fd[0];
         reset_unit_inbox(0, pair.fd[0], 2);
-        const int got = receive_until_0xc8(0, buffer.data(), n, request);
+        const int got = receive_until_0xc8(unit_link(0), buffer.data(), n, request);
         // Unread: what the channel received after the frame, then the socket's rest.
         Inbox& inbox = unit_link(0).inbox;
         std::vector<uint8_t> rest(inbox.size());

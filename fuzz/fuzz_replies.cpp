@@ -25,9 +25,10 @@
 #include <vector>
 
 #include "core/state.hpp"
-#include "net/command_channel.hpp"
-#include "net/identification.hpp"
-#include "net/unit_socket.hpp"
+#include "wire/command_channel.hpp"
+#include "session/identification.hpp"
+#include "session/unit_context.hpp"
+#include "wire/unit_socket.hpp"
 #include "wexo.h"
 #include "wexo_data.h"
 #include "fuzz_support.hpp"
@@ -240,7 +241,8 @@ const std::vector<Call>& calls() {
         [](int i, const Args& x) { ZuWexoSetDiMailLogic(i, x.value(1)); },
         // identification, serial pass-through, firmware loader
         [](int i, const Args&) {
-            if (wexo::RequestIdModel_MI(i)) {
+            wexo::UnitContext unit = wexo::UnitContext::of(i);
+            if (wexo::RequestIdModel_MI(unit)) {
                 const wexo_device& d = xportset[i];
                 check(d.model_code >= 16 && d.model_code <= 47 && d.unit_kind >= 4 &&
                           d.unit_kind <= 6 && d.board_id <= 15,

@@ -6,8 +6,9 @@
 
 #include <cstdint>
 
-#include "net/command_channel.hpp"
-#include "net/exchange.hpp"
+#include "wire/command_channel.hpp"
+#include "wire/exchange.hpp"
+#include "session/unit_context.hpp"
 
 namespace wexo::analog {
 
@@ -47,25 +48,26 @@ bool output_request(char letter, int n, const int* channels, const int* modes, c
 // ------------------------------------------------------------ exchanges
 // Each on a validated, connected unit: 1 (or the count stored), or 0 with the code set.
 
-int get_ai_AI(int index, int channel, int n, int32_t* counts);
-int get_ai_AJ(int index, int channel, int32_t* range, int32_t* cycle);
-int set_ai_AR(int index, int channel, int range);
-int set_ai_AP(int index, int code);
-int set_ai_AS(int index, int code);
+int get_ai_AI(UnitContext& unit, int channel, int n, int32_t* counts);
+int get_ai_AJ(UnitContext& unit, int channel, int32_t* range, int32_t* cycle);
+int set_ai_AR(UnitContext& unit, int channel, int range);
+int set_ai_AP(UnitContext& unit, int code);
+int set_ai_AS(UnitContext& unit, int code);
 
-int set_ao_AO(int index, int n, const int* channels, const int* modes, const int* raws);
-int set_ao_AQ(int index, int n, const int* channels, const int* modes, const int* raws);
-int get_ao_AY(int index, int channel, int32_t* mode, int32_t* raw);
+int set_ao_AO(UnitContext& unit, int n, const int* channels, const int* modes, const int* raws);
+int set_ao_AQ(UnitContext& unit, int n, const int* channels, const int* modes, const int* raws);
+int get_ao_AY(UnitContext& unit, int channel, int32_t* mode, int32_t* raw);
 
-int set_tc_TC(int index, int channel, int type, int flags);
-int set_tc_TF(int index, int channel, int mode, int32_t low_tenths, int32_t high_tenths);
-int get_tc_TJ(int index, int channel, int32_t* type, int32_t* flags, int32_t* mode,
+int set_tc_TC(UnitContext& unit, int channel, int type, int flags);
+int set_tc_TF(UnitContext& unit, int channel, int mode, int32_t low_tenths, int32_t high_tenths);
+int get_tc_TJ(UnitContext& unit, int channel, int32_t* type, int32_t* flags, int32_t* mode,
               int32_t* low_tenths, int32_t* high_tenths);
 
-int get_aio_AK(int index, int channel, int32_t* flags, int32_t* threshold1, int32_t* threshold2);
-int set_aio_AL(int index, int channel, int flags, int32_t threshold1, int32_t threshold2);
-int set_ai_AL(int index, int channel, int flags, int32_t threshold1, int32_t threshold2);
-int set_ao_AL(int index, int channel, int flags, int32_t threshold1, int32_t threshold2);
+int get_aio_AK(UnitContext& unit, int channel, int32_t* flags, int32_t* threshold1,
+               int32_t* threshold2);
+int set_aio_AL(UnitContext& unit, int channel, int flags, int32_t threshold1, int32_t threshold2);
+int set_ai_AL(UnitContext& unit, int channel, int flags, int32_t threshold1, int32_t threshold2);
+int set_ao_AL(UnitContext& unit, int channel, int flags, int32_t threshold1, int32_t threshold2);
 
 // The command rows of the analog family: queries check length and channel
 // echo (code 9, with the "recv error." line for a short or missing reply);

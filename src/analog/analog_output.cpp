@@ -6,6 +6,7 @@
 #include "analog/analog.hpp"
 #include "core/call.hpp"
 #include "core/capabilities.hpp"
+#include "session/unit_context.hpp"
 
 namespace wexo::analog {
 
@@ -24,20 +25,20 @@ constexpr Command kAY = [] {
 }();
 
 // A unit with analog outputs, and channel one of them; code 6 otherwise.
-bool output_channel(int index, int channel) {
-    const auto board = Board::of(index);
+bool output_channel(UnitContext& unit, int channel) {
+    const auto board = unit.board();
     return board && offered(board->analog_outputs() > 0) &&
            in_range(channel, 0, board->analog_outputs() - 1);
 }
 
-int set_outputs(int index, char letter, int n, const int* channels, const int* modes,
+int set_outputs(UnitContext& unit, char letter, int n, const int* channels, const int* modes,
                 const int* raws) {
     Frame request;
     if (!in_range(n, 1, INT32_MAX) || !offered(output_request(letter, n, channels, modes, raws, request))) {
         return 0;
     }
     Reply reply;
-    if (!exchange(index, kAOAQ, request, reply)) return 0;
+    if (!exchange(unit.link, kAOAQ, request, reply)) return 0;
     // Each entry's line shows the reply's bytes at that entry's place, no
     // more than the reply holds.
     for (int i = 0; i < n; ++i) {
@@ -51,26 +52,26 @@ int set_outputs(int index, char letter, int n, const int* channels, const int* m
 }
 
 // One entry through AO or AQ, on a checked output channel.
-int set_one(int index, char letter, int channel, int mode, int32_t raw) {
-    if (!output_channel(index, channel)) return 0;
-    return set_outputs(index, letter, 1, &channel, &mode, &raw);
+int set_one(UnitContext& unit, char letter, int channel, int mode, int32_t raw) {
+    if (!output_channel(unit, channel)) return 0;
+    return set_outputs(unit, letter, 1, &channel, &mode, &raw);
 }
 
 }  // namespace
 
-int set_ao_AO(int index, int n, const int* channels, const int* modes, const int* raws) {
-    return set_outputs(index, 'O', n, channels, modes, raws);
+int set_ao_AO(UnitContext& unit, int n, const int* channels, const int* modes, const int* raws) {
+    return set_outputs(unit, 'O', n, channels, modes, raws);
 }
 
-int set_ao_AQ(int index, int n, const int* channels, const int* modes, const int* raws) {
-    return set_outputs(index, 'Q', n, channels, modes, raws);
+int set_ao_AQ(UnitContext& unit, int n, const int* channels, const int* modes, const int* raws) {
+    return set_outputs(unit, 'Q', n, channels, modes, raws);
 }
 
-int get_ao_AY(int index, int channel, int32_t* mode, int32_t* raw) {
+int get_ao_AY(UnitContext& unit, int channel, int32_t* mode, int32_t* raw) {
     const uint8_t voltage = output_channel_byte(channel, 0);
     const Frame request = Frame::ascii('A', 'Y').push(voltage).terminate();
     Reply reply;
-    if (!exchange(index, kAY, request, reply)) return 0;
+    if (!exchange(unit.link, kAY, request, reply)) return 0;
     const uint8_t named = reply.byte(2);
     if (named != voltage && named != output_channel_byte(channel, 1)) {
         set_error(kBadReply);
@@ -89,41 +90,43 @@ using namespace wexo;
 using namespace wexo::analog;
 
 extern "C" int ZuWexoSetAnalogOutput(int index, int channel, int mode, int raw) {
-    return unit_call("ZuWexoSetAnalogOutput", index,
-                     [&] { return set_one(index, 'O', channel, mode, raw); });
+    return on_unit("ZuWexoSetAnalogOutput", index,
+                   [&](UnitContext& unit) { return set_one(unit, 'O', channel, mode, raw); });
 }
 
 extern "C" int ZuWexoSetInitialAnalogOutput(int index, int channel, int mode, int raw) {
-    return unit_call("ZuWexoSetInitialAnalogOutput", index,
-                     [&] { return set_one(index, 'Q', channel, mode, raw); });
+    return on_unit("ZuWexoSetInitialAnalogOutput", index,
+                   [&](UnitContext& unit) { return set_one(unit, 'Q', channel, mode, raw); });
 }
 
 extern "C" int ZuWexoSetAnalogOutputVoltage(int index, int channel, double volts) {
-    return unit_call("ZuWexoSetAnalogOutputVoltage", index,
-                     [&] { return set_one(index, 'O', channel, 0, volts_to_raw(volts)); });
+    return on_unit("ZuWexoSetAnalogOutputVoltage", index, [&](UnitContext& unit) {
+        return set_one(unit, 'O', channel, 0, volts_to_raw(volts));
+    });
 }
 
 extern "C" int ZuWexoSetInitialAnalogOutputVoltage(int index, int channel, double volts) {
-    return unit_call("ZuWexoSetInitialAnalogOutputVoltage", index,
-                     [&] { return set_one(index, 'Q', channel, 0, volts_to_raw(volts)); });
+    return on_unit("ZuWexoSetInitialAnalogOutputVoltage", index, [&](UnitContext& unit) {
+        return set_one(unit, 'Q', channel, 0, volts_to_raw(volts));
+    });
 }
 
 extern "C" int ZuWexoSetAnalogOutputCurrent(int index, int channel, double milliamperes) {
-    return unit_call("ZuWexoSetAnalogOutputCurrent", index, [&] {
-        return set_one(index, 'O', channel, 1, milliamperes_to_raw(milliamperes));
+    return on_unit("ZuWexoSetAnalogOutputCurrent", index, [&](UnitContext& unit) {
+        return set_one(unit, 'O', channel, 1, milliamperes_to_raw(milliamperes));
     });
 }
 
 extern "C" int ZuWexoSetInitialAnalogOutputCurrent(int index, int channel, double milliamperes) {
-    return unit_call("ZuWexoSetInitialAnalogOutputCurrent", index, [&] {
-        return set_one(index, 'Q', channel, 1, milliamperes_to_raw(milliamperes));
+    return on_unit("ZuWexoSetInitialAnalogOutputCurrent", index, [&](UnitContext& unit) {
+        return set_one(unit, 'Q', channel, 1, milliamperes_to_raw(milliamperes));
     });
 }
 
 extern "C" int ZuWexoSetAnalogOutputMulti(int index, int n, const int* channels, const int* modes,
                                           const int* raws) {
-    return unit_call("ZuWexoSetAnalogOutputMulti", index, [&] {
-        const auto board = Board::of(index);
+    return on_unit("ZuWexoSetAnalogOutputMulti", index, [&](UnitContext& unit) {
+        const auto board = unit.board();
         if (!board || !outputs_given(channels, modes, raws) ||
             !in_range(n, 1, board->analog_outputs())) {
             return 0;
@@ -131,22 +134,22 @@ extern "C" int ZuWexoSetAnalogOutputMulti(int index, int n, const int* channels,
         for (int i = 0; i < n; ++i) {
             if (!in_range(channels[i], 0, board->analog_outputs() - 1)) return 0;
         }
-        return set_ao_AO(index, n, channels, modes, raws);
+        return set_ao_AO(unit, n, channels, modes, raws);
     });
 }
 
 extern "C" int ZuWexoGetAnalogOutput(int index, int channel, int* mode, int* raw) {
-    return unit_call("ZuWexoGetAnalogOutput", index, [&] {
-        if (!outputs_given(mode, raw) || !output_channel(index, channel)) return 0;
-        return get_ao_AY(index, channel, mode, raw);
+    return on_unit("ZuWexoGetAnalogOutput", index, [&](UnitContext& unit) {
+        if (!outputs_given(mode, raw) || !output_channel(unit, channel)) return 0;
+        return get_ao_AY(unit, channel, mode, raw);
     });
 }
 
 extern "C" int ZuWexoGetAnalogOutputByValue(int index, int channel, int* mode, double* value) {
-    return unit_call("ZuWexoGetAnalogOutputByValue", index, [&] {
-        if (!outputs_given(mode, value) || !output_channel(index, channel)) return 0;
+    return on_unit("ZuWexoGetAnalogOutputByValue", index, [&](UnitContext& unit) {
+        if (!outputs_given(mode, value) || !output_channel(unit, channel)) return 0;
         int32_t raw = 0;
-        if (!get_ao_AY(index, channel, mode, &raw)) return 0;
+        if (!get_ao_AY(unit, channel, mode, &raw)) return 0;
         *value = raw_to_value(raw, *mode);
         return 1;
     });

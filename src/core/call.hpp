@@ -86,4 +86,32 @@ inline bool in_range(long long value, long long low, long long high) {
 // Writes the result line and returns 1, the success value of most calls.
 int result_line(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
+// Holds the library mutex that serialises the search, the connect calls and
+// close. Refused (held() false) once ZuWexoEnd has begun or the library is
+// not initialised: End waits for the calls that hold it, then destroys it.
+class TableLock {
+public:
+    TableLock() : held_(enter_table_call()) {
+        if (held_) pthread_mutex_lock(&::mutex);
+    }
+    ~TableLock() {
+        if (!held_) return;
+        pthread_mutex_unlock(&::mutex);
+        leave_table_call();
+    }
+    TableLock(const TableLock&) = delete;
+    TableLock& operator=(const TableLock&) = delete;
+    bool held() const { return held_; }
+
+private:
+    bool held_;
+};
+
+// The failure of a search or connect call whose lock was refused: code 1,
+// as for any call after ZuWexoEnd.
+inline int lock_refused() {
+    set_error(kNotInitialized);
+    return -1;
+}
+
 }  // namespace wexo

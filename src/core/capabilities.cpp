@@ -92,13 +92,16 @@ Board::Board(int model_code, int unit_kind)
       model_(model_code),
       kind_(unit_kind) {}
 
+std::optional<Board> Board::known(int model_code, int unit_kind) {
+    if (!known_model(model_code)) return std::nullopt;
+    return Board(model_code, unit_kind);
+}
+
 std::optional<Board> Board::of(int index) {
     const wexo_device& device = record(index);
-    if (!known_model(device.model_code)) {
-        set_error(kNotPossible);
-        return std::nullopt;
-    }
-    return Board(device.model_code, device.unit_kind);
+    auto board = known(device.model_code, device.unit_kind);
+    if (!board) set_error(kNotPossible);
+    return board;
 }
 
 int Board::counters() const {

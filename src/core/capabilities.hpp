@@ -46,6 +46,9 @@ public:
     // The board of record index, or nullopt with code 6 when its model code
     // has no row of the table (unknown, or outside 0..47).
     static std::optional<Board> of(int index);
+    // The board of a model code and unit kind, or nullopt (no code set) when
+    // the code has no row of the table.
+    static std::optional<Board> known(int model_code, int unit_kind);
     // Codes without a row read as an all-zero row: a board offering nothing.
     Board(int model_code, int unit_kind);
 

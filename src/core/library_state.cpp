@@ -11,7 +11,6 @@
 
 #include "core/call.hpp"
 #include "core/state.hpp"
-#include "net/unit_socket.hpp"
 
 extern "C" {
 wexo_device xportset[WEXO_MAX_DEVICES];
@@ -68,12 +67,12 @@ bool ending = false;               // End has begun: admit nothing
 
 namespace {
 
-void write_line(unsigned level, const char* format, va_list args) {
+void write_line(Deferred* deferred, unsigned level, const char* format, va_list args) {
     if ((level & output_loglevel) == 0) return;
     char line[4096];
     std::vsnprintf(line, sizeof(line), format, args);
-    if (Deferred* d = t_deferred; d != nullptr) {
-        d->log.append(line).push_back('\n');  // printed in order by the caller's thread
+    if (deferred != nullptr) {
+        deferred->log.append(line).push_back('\n');  // printed in order by the caller's thread
         return;
     }
     std::puts(line);
@@ -81,10 +80,18 @@ void write_line(unsigned level, const char* format, va_list args) {
 
 }  // namespace
 
+int Sink::log(unsigned level, const char* format, ...) const {
+    va_list args;
+    va_start(args, format);
+    write_line(deferred_, level, format, args);
+    va_end(args);
+    return 1;
+}
+
 int output_log(unsigned level, const char* format, ...) {
     va_list args;
     va_start(args, format);
-    write_line(level, format, args);
+    write_line(nullptr, level, format, args);
     va_end(args);
     return 1;
 }
@@ -92,7 +99,7 @@ int output_log(unsigned level, const char* format, ...) {
 int result_line(const char* format, ...) {
     va_list args;
     va_start(args, format);
-    write_line(kLogResult, format, args);
+    write_line(nullptr, kLogResult, format, args);
     va_end(args);
     return 1;
 }
@@ -112,35 +119,55 @@ void leave_table_call() {
     idle.notify_all();
 }
 
-int check_initialized_index(int index) {
-    set_error(kOk);
+int check_initialized_index(int index, Sink sink) {
+    sink.set_error(kOk);
     if (initialized == 0) {
-        set_error(kNotInitialized);
+        sink.set_error(kNotInitialized);
         return 0;
     }
     // Negative indices are caught here too, taken as unsigned.
     if (static_cast<unsigned>(index) > 255) {
-        set_error(kNotPossible);
+        sink.set_error(kNotPossible);
         return 0;
     }
     return 1;
 }
 
-int check_common(int index, int need_connected) {
-    if (!check_initialized_index(index)) return 0;
+int check_common(int index, int need_connected, Sink sink) {
+    if (!check_initialized_index(index, sink)) return 0;
     if (need_connected == 0) {
         if (index < record_count()) return 1;
-        set_error(kIndexRange);
+        sink.set_error(kIndexRange);
         return 0;
     }
     const wexo_device& d = record(index);
     if (d.connected == 0) {
-        set_error(kNotConnected);
+        sink.set_error(kNotConnected);
         return 0;
     }
     if (d.model_code == -1) {
-        set_error(kNotPossible);
+        sink.set_error(kNotPossible);
         return 0;
+    }
+    return 1;
+}
+
+int end_library(void (*close_connected)(int index)) {
+    std::unique_lock guard(lifecycle);
+    ending = true;
+    idle.wait(guard, [] { return table_calls == 0; });
+    for (int i = 0; i < xportcount; ++i) {
+        if (record(i).connected != 0) close_connected(i);
+    }
+    // A search that ran up to now left its count too: nothing is left.
+    xportcount = 0;
+    xportsearchcount = 0;
+    initialized = 0;
+    ending = false;
+    result_line("ZuWexoEnd:%d", 1);
+    if (mutex_live) {
+        pthread_mutex_destroy(&mutex);
+        mutex_live = false;
     }
     return 1;
 }
@@ -176,31 +203,6 @@ extern "C" WEXO_API int ZuWexoInit(void) {
         }
         g_lanaddr = 0;
         g_fSet_addr = 0;
-        return 1;
-    });
-}
-
-extern "C" WEXO_API int ZuWexoEnd(void) {
-    return api_call("ZuWexoEnd", 0, [] {
-        std::unique_lock guard(lifecycle);
-        ending = true;
-        idle.wait(guard, [] { return table_calls == 0; });
-        for (int i = 0; i < xportcount; ++i) {
-            if (record(i).connected != 0) {
-                entry_line("ZuWexoClose");
-                close_channel(i);
-            }
-        }
-        // A search that ran up to now left its count too: nothing is left.
-        xportcount = 0;
-        xportsearchcount = 0;
-        initialized = 0;
-        ending = false;
-        result_line("ZuWexoEnd:%d", 1);
-        if (mutex_live) {
-            pthread_mutex_destroy(&mutex);
-            mutex_live = false;
-        }
         return 1;
     });
 }

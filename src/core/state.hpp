@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdarg>
 #include <cerrno>
 #include <cstdint>
 #include <new>
@@ -34,22 +35,42 @@ enum ErrorCode : uint32_t {
     kConnectTimeout = WEXO_ERR_CONNECT_TIMEOUT,
 };
 
-// On a search worker the code goes to its Deferred, never to the global.
-inline void set_error(uint32_t code) {
-    if (Deferred* d = t_deferred; d != nullptr) [[unlikely]] {
-        d->error = code;
-        d->error_set = true;
-    } else {
-        wexo_last_error = code;
-    }
-}
+// The caller's last-error code.
+inline void set_error(uint32_t code) { wexo_last_error = code; }
 // The code as the caller's calls so far have left it.
-inline uint32_t last_error() {
-    if (const Deferred* d = t_deferred; d != nullptr && d->error_set) [[unlikely]] return d->error;
-    return wexo_last_error;
-}
+inline uint32_t last_error() { return wexo_last_error; }
 // Stores an operating-system error number the way every socket failure is reported.
 inline void set_system_error(int err) { set_error(static_cast<uint32_t>(err) + WEXO_ERR_SYSTEM_BASE); }
+
+// Where the codes and log lines of one piece of work go: by default the
+// caller's (the last-error code and standard output); for a search worker,
+// its Deferred, which the caller's thread replays in the sequential order.
+class Sink {
+public:
+    Sink() = default;
+    explicit Sink(Deferred& deferred) : deferred_(&deferred) {}
+
+    void set_error(uint32_t code) const {
+        if (deferred_ == nullptr) {
+            wexo::set_error(code);
+            return;
+        }
+        deferred_->error = code;
+        deferred_->error_set = true;
+    }
+    void set_system_error(int err) const {
+        set_error(static_cast<uint32_t>(err) + WEXO_ERR_SYSTEM_BASE);
+    }
+    uint32_t last_error() const {
+        if (deferred_ != nullptr && deferred_->error_set) return deferred_->error;
+        return wexo::last_error();
+    }
+    // A log line, as output_log writes it. Always returns 1.
+    int log(unsigned level, const char* format, ...) const __attribute__((format(printf, 3, 4)));
+
+private:
+    Deferred* deferred_ = nullptr;
+};
 
 // Writes one log line to standard output when level is enabled in the mask.
 // Always returns 1.
@@ -60,12 +81,12 @@ inline void entry_line(const char* function) { output_log(kLogEntry, "%s", funct
 
 // The first checks of every per-unit call: clears the code, then 1 when the
 // library is initialised and index is at most 255, else 0 with code 1 or 6.
-int check_initialized_index(int index);
+int check_initialized_index(int index, Sink sink = {});
 
 // Common validation: 1 when the call may go on, else 0 with the code set.
 // need_connected = 0: the index must name a record of the table;
 // otherwise the unit must be connected with a known model code.
-int check_common(int index, int need_connected);
+int check_common(int index, int need_connected, Sink sink = {});
 
 enum ModelColumn : int {
     kColOutputs = 0,
@@ -81,11 +102,8 @@ enum ModelColumn : int {
     kColAnalogInputs = 10,
 };
 
-// A search worker sees its own copy of the record it works on.
-inline wexo_device& record(int index) {
-    if (Deferred* d = t_deferred; d != nullptr && d->index == index) [[unlikely]] return d->rec;
-    return xportset[index];
-}
+// Record index of the table.
+inline wexo_device& record(int index) { return xportset[index]; }
 
 // The record count as a record call on one thread reads it while a direct
 // connect call on another thread adds a record (under the table lock): both
@@ -103,6 +121,11 @@ inline void add_records(int32_t n) {
 // waits for the running ones before it closes and clears the table.
 bool enter_table_call();
 void leave_table_call();
+
+// The body of ZuWexoEnd: waits for the running table calls, closes every
+// connected record through close_connected (the session's close, which the
+// core does not know), clears the table and writes the result line.
+int end_library(void (*close_connected)(int index));
 
 // Serial rate in bit/s of a module baud code; 0 for codes without an entry.
 int baud_rate_of(uint8_t baud_code);

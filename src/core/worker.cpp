@@ -14,8 +14,6 @@
 
 namespace wexo {
 
-constinit thread_local Deferred* t_deferred = nullptr;
-
 namespace {
 
 // The workers run short exchanges; a small stack keeps 256 of them cheap.
@@ -23,7 +21,7 @@ constexpr std::size_t kWorkerStack = std::size_t{1} << 20;
 
 struct Pool {
     std::vector<Deferred>& slots;
-    const std::function<int()>& job;
+    const DeferredJob& job;
     std::vector<std::vector<std::size_t>> groups;  // slot numbers per unit address
     std::atomic<std::size_t> next{0};
 
@@ -79,7 +77,7 @@ std::vector<std::vector<std::size_t>> group_by_address(const std::vector<Deferre
 
 }  // namespace
 
-void run_deferred(std::vector<Deferred>& slots, const std::function<int()>& job, int max_workers) {
+void run_deferred(std::vector<Deferred>& slots, const DeferredJob& job, int max_workers) {
     if (slots.empty()) return;
     for (Deferred& slot : slots) slot.rec = xportset[slot.index];
     Pool pool{slots, job, group_by_address(slots)};
@@ -106,16 +104,14 @@ void run_deferred(std::vector<Deferred>& slots, const std::function<int()>& job,
     for (pthread_t thread : threads) pthread_join(thread, nullptr);
 }
 
-void run_here(Deferred& slot, const std::function<int()>& job) {
-    t_deferred = &slot;
+void run_here(Deferred& slot, const DeferredJob& job) {
     try {
-        slot.result = job();
+        slot.result = job(slot);
     } catch (...) {
         // Only allocation can throw here (log lines).
         slot.result = 0;
-        set_system_error(ENOMEM);
+        Sink(slot).set_system_error(ENOMEM);
     }
-    t_deferred = nullptr;
 }
 
 void replay_deferred(const Deferred& done) {

@@ -3,7 +3,8 @@
 #include "core/state.hpp"
 #include "dio/channel_groups.hpp"
 #include "core/call.hpp"
-#include "net/exchange.hpp"
+#include "wire/exchange.hpp"
+#include "session/unit_context.hpp"
 
 // Binary auto-switching times in ms, by the index the board stores: 100 ms
 // steps up to 2 s, then whole seconds up to 15 s.
@@ -48,44 +49,44 @@ struct Switching {
 };
 
 // The unit's variant and output count; code 6 when it has no auto switching.
-bool switching_board(int index, Switching& board) {
-    const auto unit = Board::of(index);
-    if (!unit) return false;
-    board.variant = unit->auto_switching();
-    board.outputs = unit->outputs();
+bool switching_board(UnitContext& unit, Switching& board) {
+    const auto found = unit.board();
+    if (!found) return false;
+    board.variant = found->auto_switching();
+    board.outputs = found->outputs();
     return offered(board.variant != SwitchVariant::kUnsupported);
 }
 
 // The per-output calls exist only on ASCII boards.
-bool ascii_board(int index, int output, Switching& board) {
-    return switching_board(index, board) && offered(board.variant == SwitchVariant::kAscii) &&
+bool ascii_board(UnitContext& unit, int output, Switching& board) {
+    return switching_board(unit, board) && offered(board.variant == SwitchVariant::kAscii) &&
            in_range(output, 0, board.outputs - 1);
 }
 
-int binary_set(int index, uint8_t command, uint8_t value) {
+int binary_set(UnitContext& unit, uint8_t command, uint8_t value) {
     const uint8_t request[] = {command, value};
     Reply reply;
-    return exchange(index, kBinary, request, reply) ? 1 : 0;
+    return exchange(unit.link, kBinary, request, reply) ? 1 : 0;
 }
 
-int binary_get(int index, uint8_t command, uint8_t& value) {
+int binary_get(UnitContext& unit, uint8_t command, uint8_t& value) {
     const uint8_t request[] = {command};
     Reply reply;
-    if (!exchange(index, kBinary, request, reply)) return 0;
+    if (!exchange(unit.link, kBinary, request, reply)) return 0;
     value = reply.byte(1);
     return 1;
 }
 
-int ascii_send(int index, const Frame& request) {
+int ascii_send(UnitContext& unit, const Frame& request) {
     Reply reply;
-    return exchange(index, kAscii, request.bytes(), reply) ? 1 : 0;
+    return exchange(unit.link, kAscii, request.bytes(), reply) ? 1 : 0;
 }
 
 // A reply without one mask byte per group of outputs fails with code 9: it is
 // never read as "none take part".
-int ascii_outputs(int index, int outputs, uint32_t& mask) {
+int ascii_outputs(UnitContext& unit, int outputs, uint32_t& mask) {
     Reply reply;
-    if (!exchange(index, kAscii.at_least(3 + reply_groups(outputs)),
+    if (!exchange(unit.link, kAscii.at_least(3 + reply_groups(outputs)),
                   Frame::ascii('O', 'H').terminate().bytes(), reply)) {
         return 0;
     }
@@ -94,9 +95,9 @@ int ascii_outputs(int index, int outputs, uint32_t& mask) {
 }
 
 // Durations of one output in steps.
-int ascii_durations(int index, int output, int& first_steps, int& second_steps) {
+int ascii_durations(UnitContext& unit, int output, int& first_steps, int& second_steps) {
     Reply reply;
-    if (!exchange(index, kAsciiDurations, oi_request(output).bytes(), reply)) return 0;
+    if (!exchange(unit.link, kAsciiDurations, oi_request(output).bytes(), reply)) return 0;
     const auto first = reply.hex(3, 2);
     const auto second = reply.hex(5, 2);
     if (!hex_fields_read(first, second)) return 0;
@@ -141,53 +142,55 @@ int lowest_output(uint32_t mask, int outputs) {
     return -1;
 }
 
-int set_switching_active(int index, int flag) {
+int set_switching_active(UnitContext& unit, int flag) {
     Switching board;
-    if (!switching_board(index, board)) return 0;
-    if (board.variant == SwitchVariant::kBinary) return binary_set(index, kActive.set, flag != 0);
-    return ascii_send(index, ol_request(flag != 0));
+    if (!switching_board(unit, board)) return 0;
+    if (board.variant == SwitchVariant::kBinary) return binary_set(unit, kActive.set, flag != 0);
+    return ascii_send(unit, ol_request(flag != 0));
 }
 
-int get_switching_active(int index, int32_t& flag) {
+int get_switching_active(UnitContext& unit, int32_t& flag) {
     Switching board;
-    if (!switching_board(index, board)) return 0;
+    if (!switching_board(unit, board)) return 0;
     if (board.variant == SwitchVariant::kBinary) {
         uint8_t value = 0;
-        if (!binary_get(index, kActive.get, value)) return 0;
+        if (!binary_get(unit, kActive.get, value)) return 0;
         flag = value;
         return 1;
     }
     Reply reply;
-    if (!exchange(index, kAsciiFlags, Frame::ascii('O', 'J').terminate().bytes(), reply)) return 0;
+    if (!exchange(unit.link, kAsciiFlags, Frame::ascii('O', 'J').terminate().bytes(), reply)) {
+        return 0;
+    }
     flag = (reply.byte(2) & kActiveFlag) != 0 ? 1 : 0;
     return 1;
 }
 
-int set_switching_outputs(int index, uint32_t mask) {
+int set_switching_outputs(UnitContext& unit, uint32_t mask) {
     Switching board;
-    if (!switching_board(index, board)) return 0;
+    if (!switching_board(unit, board)) return 0;
     if (board.variant == SwitchVariant::kBinary) {
-        return binary_set(index, kOutputs.set, static_cast<uint8_t>(mask & kBinaryOutputMask));
+        return binary_set(unit, kOutputs.set, static_cast<uint8_t>(mask & kBinaryOutputMask));
     }
-    return ascii_send(index, oc_request(board.outputs, mask));
+    return ascii_send(unit, oc_request(board.outputs, mask));
 }
 
-int get_switching_outputs(int index, uint32_t& mask) {
+int get_switching_outputs(UnitContext& unit, uint32_t& mask) {
     Switching board;
-    if (!switching_board(index, board)) return 0;
+    if (!switching_board(unit, board)) return 0;
     if (board.variant == SwitchVariant::kBinary) {
         uint8_t value = 0;
-        if (!binary_get(index, kOutputs.get, value)) return 0;
+        if (!binary_get(unit, kOutputs.get, value)) return 0;
         mask = value;
         return 1;
     }
     mask = 0;
-    return ascii_outputs(index, board.outputs, mask);
+    return ascii_outputs(unit, board.outputs, mask);
 }
 
-int set_switching_time(int index, int ms, int& shown) {
+int set_switching_time(UnitContext& unit, int ms, int& shown) {
     Switching board;
-    if (!switching_board(index, board)) return 0;
+    if (!switching_board(unit, board)) return 0;
     if (board.variant == SwitchVariant::kBinary) {
         // The board has no time above 15 s; sending the longest instead would
         // quietly shorten what the caller asked for, so such a time is refused.
@@ -196,7 +199,7 @@ int set_switching_time(int index, int ms, int& shown) {
             set_error(kNotPossible);
             return 0;
         }
-        if (!binary_set(index, kTime.set, static_cast<uint8_t>(time_index))) return 0;
+        if (!binary_set(unit, kTime.set, static_cast<uint8_t>(time_index))) return 0;
         shown = ms;
         return 1;
     }
@@ -207,18 +210,18 @@ int set_switching_time(int index, int ms, int& shown) {
     const int steps = ms / kStepMs;
     // One frame per output; a failure leaves the outputs before it changed.
     for (int output = 0; output < board.outputs; ++output) {
-        if (!ascii_send(index, ot_request(output, steps, steps))) return 0;
+        if (!ascii_send(unit, ot_request(output, steps, steps))) return 0;
     }
     shown = steps;
     return 1;
 }
 
-int get_switching_time(int index, int32_t& ms) {
+int get_switching_time(UnitContext& unit, int32_t& ms) {
     Switching board;
-    if (!switching_board(index, board)) return 0;
+    if (!switching_board(unit, board)) return 0;
     if (board.variant == SwitchVariant::kBinary) {
         uint8_t time_index = 0;
-        if (!binary_get(index, kTime.get, time_index)) return 0;
+        if (!binary_get(unit, kTime.get, time_index)) return 0;
         if (time_index >= kSwitchTimes) {
             set_error(kBadReply);
             return 0;
@@ -229,7 +232,7 @@ int get_switching_time(int index, int32_t& ms) {
     // All outputs share the time that the set call wrote; ask the first one
     // taking part.
     uint32_t mask = 0;
-    if (!ascii_outputs(index, board.outputs, mask)) return 0;
+    if (!ascii_outputs(unit, board.outputs, mask)) return 0;
     const int output = lowest_output(mask, board.outputs);
     if (output < 0) {
         set_error(kBadReply);
@@ -237,35 +240,35 @@ int get_switching_time(int index, int32_t& ms) {
     }
     int first_steps = 0;
     int second_steps = 0;
-    if (!ascii_durations(index, output, first_steps, second_steps)) return 0;
+    if (!ascii_durations(unit, output, first_steps, second_steps)) return 0;
     ms = first_steps * kStepMs;
     return 1;
 }
 
-int set_switching_channel(int index, int output, int first_ms, int second_ms, int& first_steps,
-                          int& second_steps) {
+int set_switching_channel(UnitContext& unit, int output, int first_ms, int second_ms,
+                          int& first_steps, int& second_steps) {
     Switching board;
-    if (!ascii_board(index, output, board)) return 0;
+    if (!ascii_board(unit, output, board)) return 0;
     const int first = first_ms / kStepMs;
     const int second = second_ms / kStepMs;
     if (first < 1 || first > kMaxSteps || second < 1 || second > kMaxSteps) {
         set_error(kNotPossible);
         return 0;
     }
-    if (!ascii_send(index, ot_request(output, first, second))) return 0;
+    if (!ascii_send(unit, ot_request(output, first, second))) return 0;
     first_steps = first;
     second_steps = second;
     return 1;
 }
 
-int get_switching_channel(int index, int output, uint32_t& first_ms, uint32_t& second_ms) {
+int get_switching_channel(UnitContext& unit, int output, uint32_t& first_ms, uint32_t& second_ms) {
     Switching board;
-    if (!ascii_board(index, output, board)) return 0;
+    if (!ascii_board(unit, output, board)) return 0;
     first_ms = 0;
     second_ms = 0;
     int first_steps = 0;
     int second_steps = 0;
-    if (!ascii_durations(index, output, first_steps, second_steps)) return 0;
+    if (!ascii_durations(unit, output, first_steps, second_steps)) return 0;
     first_ms = static_cast<uint32_t>(first_steps * kStepMs);
     second_ms = static_cast<uint32_t>(second_steps * kStepMs);
     return 1;
@@ -276,57 +279,57 @@ int get_switching_channel(int index, int output, uint32_t& first_ms, uint32_t& s
 using namespace wexo;
 
 extern "C" int ZuWexoSetAutoSwitchingActive(int index, int flag) {
-    return unit_call("ZuWexoSetAutoSwitchingActive", index, [&] {
-        if (!dio::set_switching_active(index, flag)) return 0;
+    return on_unit("ZuWexoSetAutoSwitchingActive", index, [&](UnitContext& unit) {
+        if (!dio::set_switching_active(unit, flag)) return 0;
         return result_line("ZuWexoSetAutoSwitchingActive:%d:%d", index, flag);
     });
 }
 
 extern "C" int ZuWexoGetAutoSwitchingActive(int index, int* flag) {
-    return unit_call("ZuWexoGetAutoSwitchingActive", index, [&] {
+    return on_unit("ZuWexoGetAutoSwitchingActive", index, [&](UnitContext& unit) {
         int32_t result = 0;
-        if (!outputs_given(flag) || !dio::get_switching_active(index, result)) return 0;
+        if (!outputs_given(flag) || !dio::get_switching_active(unit, result)) return 0;
         *flag = result;
         return result_line("ZuWexoGetAutoSwitchingActive:%d:%d", index, result);
     });
 }
 
 extern "C" int ZuWexoSetAutoSwitchingPio(int index, int mask) {
-    return unit_call("ZuWexoSetAutoSwitchingPio", index, [&] {
-        if (!dio::set_switching_outputs(index, static_cast<uint32_t>(mask))) return 0;
+    return on_unit("ZuWexoSetAutoSwitchingPio", index, [&](UnitContext& unit) {
+        if (!dio::set_switching_outputs(unit, static_cast<uint32_t>(mask))) return 0;
         return result_line("ZuWexoSetAutoSwitchingPio:%d:%d", index, mask);
     });
 }
 
 extern "C" int ZuWexoGetAutoSwitchingPio(int index, unsigned int* mask) {
-    return unit_call("ZuWexoGetAutoSwitchingPio", index, [&] {
-        if (!outputs_given(mask) || !dio::get_switching_outputs(index, *mask)) return 0;
+    return on_unit("ZuWexoGetAutoSwitchingPio", index, [&](UnitContext& unit) {
+        if (!outputs_given(mask) || !dio::get_switching_outputs(unit, *mask)) return 0;
         return result_line("ZuWexoGetAutoSwitchingPio:%d:%d", index, static_cast<int>(*mask));
     });
 }
 
 extern "C" int ZuWexoSetAutoSwitchingTime(int index, int ms) {
-    return unit_call("ZuWexoSetAutoSwitchingTime", index, [&] {
+    return on_unit("ZuWexoSetAutoSwitchingTime", index, [&](UnitContext& unit) {
         int shown = 0;
-        if (!dio::set_switching_time(index, ms, shown)) return 0;
+        if (!dio::set_switching_time(unit, ms, shown)) return 0;
         return result_line("ZuWexoSetAutoSwitchingTime:%d:%d", index, shown);
     });
 }
 
 extern "C" int ZuWexoGetAutoSwitchingTime(int index, int* ms) {
-    return unit_call("ZuWexoGetAutoSwitchingTime", index, [&] {
+    return on_unit("ZuWexoGetAutoSwitchingTime", index, [&](UnitContext& unit) {
         int32_t result = 0;
-        if (!outputs_given(ms) || !dio::get_switching_time(index, result)) return 0;
+        if (!outputs_given(ms) || !dio::get_switching_time(unit, result)) return 0;
         *ms = result;
         return result_line("ZuWexoGetAutoSwitchingTime:%d:%d", index, result);
     });
 }
 
 extern "C" int ZuWexoSetAutoSwitchingChannel(int index, int output, int first_ms, int second_ms) {
-    return unit_call("ZuWexoSetAutoSwitchingChannel", index, [&] {
+    return on_unit("ZuWexoSetAutoSwitchingChannel", index, [&](UnitContext& unit) {
         int first = 0;
         int second = 0;
-        if (!dio::set_switching_channel(index, output, first_ms, second_ms, first, second)) {
+        if (!dio::set_switching_channel(unit, output, first_ms, second_ms, first, second)) {
             return 0;
         }
         return result_line("ZuWexoSetAutoSwitchingChannel:%d:%d:%d:%d", index, output, first,
@@ -336,9 +339,9 @@ extern "C" int ZuWexoSetAutoSwitchingChannel(int index, int output, int first_ms
 
 extern "C" int ZuWexoGetAutoSwitchingChannel(int index, int output, unsigned int* first_ms,
                                              unsigned int* second_ms) {
-    return unit_call("ZuWexoGetAutoSwitchingChannel", index, [&] {
+    return on_unit("ZuWexoGetAutoSwitchingChannel", index, [&](UnitContext& unit) {
         if (!outputs_given(first_ms, second_ms) ||
-            !dio::get_switching_channel(index, output, *first_ms, *second_ms)) {
+            !dio::get_switching_channel(unit, output, *first_ms, *second_ms)) {
             return 0;
         }
         return result_line("ZuWexoGetAutoSwitchingChannel:%d:%d:%d:%d", index, output,

@@ -6,7 +6,8 @@
 #include <cstdint>
 
 #include "core/capabilities.hpp"
-#include "net/command_channel.hpp"
+#include "wire/command_channel.hpp"
+#include "session/unit_context.hpp"
 
 namespace wexo::dio {
 
@@ -31,16 +32,16 @@ int lowest_output(uint32_t mask, int outputs);
 
 // The work of the eight exported calls after validation; 1, or 0 with the
 // code set. Outputs hold what the result lines show.
-int set_switching_active(int index, int flag);
-int get_switching_active(int index, int32_t& flag);
-int set_switching_outputs(int index, uint32_t mask);
-int get_switching_outputs(int index, uint32_t& mask);
+int set_switching_active(UnitContext& unit, int flag);
+int get_switching_active(UnitContext& unit, int32_t& flag);
+int set_switching_outputs(UnitContext& unit, uint32_t mask);
+int get_switching_outputs(UnitContext& unit, uint32_t& mask);
 // shown: ms as passed (binary) or the steps sent (ASCII).
-int set_switching_time(int index, int ms, int& shown);
-int get_switching_time(int index, int32_t& ms);
-int set_switching_channel(int index, int output, int first_ms, int second_ms, int& first_steps,
-                          int& second_steps);
+int set_switching_time(UnitContext& unit, int ms, int& shown);
+int get_switching_time(UnitContext& unit, int32_t& ms);
+int set_switching_channel(UnitContext& unit, int output, int first_ms, int second_ms,
+                          int& first_steps, int& second_steps);
 // Stores 0 into both durations before the exchange.
-int get_switching_channel(int index, int output, uint32_t& first_ms, uint32_t& second_ms);
+int get_switching_channel(UnitContext& unit, int output, uint32_t& first_ms, uint32_t& second_ms);
 
 }  // namespace wexo::dio

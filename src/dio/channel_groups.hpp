@@ -7,8 +7,8 @@
 #include <array>
 #include <cstdint>
 
-#include "net/command_channel.hpp"
-#include "net/exchange.hpp"
+#include "wire/command_channel.hpp"
+#include "wire/exchange.hpp"
 
 namespace wexo::dio {
 

@@ -2,8 +2,9 @@
 #include "dio/digital_output.hpp"
 
 #include "core/call.hpp"
-#include "net/exchange.hpp"
-#include "xport/configurable_pins.hpp"
+#include "wire/exchange.hpp"
+#include "module/configurable_pins.hpp"
+#include "session/unit_context.hpp"
 
 namespace wexo::dio {
 
@@ -39,32 +40,32 @@ constexpr Command kSetDoDO{.name = "set_do_DO", .drain = Drain::kYes,
 constexpr Command kSetDoDK{.name = "set_do_DK", .drain = Drain::kYes,
                            .reply = ReplyShape::ascii(), .trace = trace_dk};
 
-int output_count(int index) {
-    return Board(record(index).model_code, record(index).unit_kind).outputs();
+int output_count(UnitContext& unit) {
+    return Board(unit.rec.model_code, unit.rec.unit_kind).outputs();
 }
 
-OutputVariant variant_of(int index) {
-    return output_variant(record(index).unit_kind, record(index).model_code);
+OutputVariant variant_of(UnitContext& unit) {
+    return output_variant(unit.rec.unit_kind, unit.rec.model_code);
 }
 
 // Reads every output by the variant into values.
-int read_outputs(int index, OutputVariant variant, Values& values) {
+int read_outputs(UnitContext& unit, OutputVariant variant, Values& values) {
     switch (variant) {
         case OutputVariant::kAsciiMasked:
-        case OutputVariant::kAscii: return get_do_DY(index, values);
-        case OutputVariant::kPins: return getcp(index, &values[0], &values[1], &values[2]);
-        case OutputVariant::kBinary: return get_do_E0(index, values);
+        case OutputVariant::kAscii: return get_do_DY(unit, values);
+        case OutputVariant::kPins: return getcp(unit, &values[0], &values[1], &values[2]);
+        case OutputVariant::kBinary: return get_do_E0(unit, values);
     }
     return 0;
 }
 
 // Writes every output by the variant from values.
-int write_outputs(int index, OutputVariant variant, const Values& values) {
+int write_outputs(UnitContext& unit, OutputVariant variant, const Values& values) {
     switch (variant) {
         case OutputVariant::kAsciiMasked:
-        case OutputVariant::kAscii: return set_do_DO(index, values);
-        case OutputVariant::kPins: return setcp(index, values[0], values[1], values[2]);
-        case OutputVariant::kBinary: return set_do_F0(index, values);
+        case OutputVariant::kAscii: return set_do_DO(unit, values);
+        case OutputVariant::kPins: return setcp(unit, values[0], values[1], values[2]);
+        case OutputVariant::kBinary: return set_do_F0(unit, values);
     }
     return 0;
 }
@@ -72,13 +73,13 @@ int write_outputs(int index, OutputVariant variant, const Values& values) {
 // The unit's output count, or 0 with code 6 when a single-output call names
 // no output of the model (or a pin not configured as one), or a whole-board
 // call finds none.
-int checked_outputs(int index, int channel, bool single) {
-    const auto board = Board::of(index);
+int checked_outputs(UnitContext& unit, int channel, bool single) {
+    const auto board = unit.board();
     if (!board) return 0;
     const int outputs = board->outputs();
     if (!single) return offered(outputs != 0) ? outputs : 0;
     if (!in_range(channel, 0, std::min(outputs, kMaxChannels) - 1)) return 0;
-    if (board->outputs_on_pins() && !offered(pin_is_output(record(index), channel))) return 0;
+    if (board->outputs_on_pins() && !offered(pin_is_output(unit.rec, channel))) return 0;
     return outputs;
 }
 
@@ -107,24 +108,25 @@ bool pin_is_output(const wexo_device& device, int channel) {
     return channel >= 0 && channel < kPins && device.cp_mode[channel] == kPinOutputMode[channel];
 }
 
-int get_do_E0(int index, Values& values) {
+int get_do_E0(UnitContext& unit, Values& values) {
     const uint8_t request[] = {kReadBinary};
     Reply reply;
-    if (!exchange(index, kGetDoE0, request, reply)) return 0;
+    if (!exchange(unit.link, kGetDoE0, request, reply)) return 0;
     for (int k = 0; k < kBinaryOutputs; ++k) values[k] = (reply.byte(1) >> k) & 1;
     return 1;
 }
 
-int set_do_F0(int index, const Values& values) {
+int set_do_F0(UnitContext& unit, const Values& values) {
     Reply reply;
-    return exchange(index, kSetDoF0, f0_request(values).bytes(), reply) ? 1 : 0;
+    return exchange(unit.link, kSetDoF0, f0_request(values).bytes(), reply) ? 1 : 0;
 }
 
-int get_do_DY(int index, Values& values) {
-    const int outputs = output_count(index);
+int get_do_DY(UnitContext& unit, Values& values) {
+    const int outputs = output_count(unit);
     const Frame request = Frame::ascii('D', 'Y').terminate();
     Reply reply;
-    if (!exchange(index, kGetDoDY.at_least(3 + reply_groups(outputs)), request.bytes(), reply)) {
+    if (!exchange(unit.link, kGetDoDY.at_least(3 + reply_groups(outputs)), request.bytes(),
+                  reply)) {
         return 0;
     }
     const uint32_t bits = group_bits(reply.view());
@@ -132,57 +134,58 @@ int get_do_DY(int index, Values& values) {
     return 1;
 }
 
-int set_do_DO(int index, const Values& values) {
+int set_do_DO(UnitContext& unit, const Values& values) {
     Reply reply;
-    return exchange(index, kSetDoDO, do_request(output_count(index), values).bytes(), reply) ? 1 : 0;
+    return exchange(unit.link, kSetDoDO, do_request(output_count(unit), values).bytes(), reply) ? 1
+                                                                                                : 0;
 }
 
-int set_do_DK(int index, int channel, int value) {
+int set_do_DK(UnitContext& unit, int channel, int value) {
     Reply reply;
-    const Frame request = dk_request(output_count(index), channel, value != 0);
-    return exchange(index, kSetDoDK, request.bytes(), reply) ? 1 : 0;
+    const Frame request = dk_request(output_count(unit), channel, value != 0);
+    return exchange(unit.link, kSetDoDK, request.bytes(), reply) ? 1 : 0;
 }
 
-int write_output(int index, int channel, int value) {
-    if (checked_outputs(index, channel, true) == 0) return 0;
-    const OutputVariant variant = variant_of(index);
-    if (variant == OutputVariant::kAsciiMasked) return set_do_DK(index, channel, value);
+int write_output(UnitContext& unit, int channel, int value) {
+    if (checked_outputs(unit, channel, true) == 0) return 0;
+    const OutputVariant variant = variant_of(unit);
+    if (variant == OutputVariant::kAsciiMasked) return set_do_DK(unit, channel, value);
     // Read back, change one, write all: the other outputs keep their state,
     // and a failed or short read-back sends nothing.
     Values values{};
-    if (!read_outputs(index, variant, values)) return 0;
+    if (!read_outputs(unit, variant, values)) return 0;
     values[channel] = value;
-    return write_outputs(index, variant, values);
+    return write_outputs(unit, variant, values);
 }
 
-int write_all_outputs(int index, uint32_t bits) {
-    const int outputs = checked_outputs(index, -1, false);
+int write_all_outputs(UnitContext& unit, uint32_t bits) {
+    const int outputs = checked_outputs(unit, -1, false);
     if (outputs == 0) return 0;
-    const OutputVariant variant = variant_of(index);
+    const OutputVariant variant = variant_of(unit);
     // The read-back keeps whatever the write does not cover (binary outputs
     // above the model's count); a failed read-back sends nothing.
     Values values{};
-    if (!read_outputs(index, variant, values)) return 0;
+    if (!read_outputs(unit, variant, values)) return 0;
     for (int i = 0; i < outputs && i < kMaxChannels; ++i) {
         values[i] = static_cast<int32_t>(bits & (1u << i));
     }
-    return write_outputs(index, variant, values);
+    return write_outputs(unit, variant, values);
 }
 
-int read_output(int index, int channel, int32_t& value) {
-    if (checked_outputs(index, channel, true) == 0) return 0;
+int read_output(UnitContext& unit, int channel, int32_t& value) {
+    if (checked_outputs(unit, channel, true) == 0) return 0;
     Values values{};
-    if (!read_outputs(index, variant_of(index), values)) return 0;
+    if (!read_outputs(unit, variant_of(unit), values)) return 0;
     value = values[channel];
     return 1;
 }
 
-int read_all_outputs(int index, uint32_t& bits) {
-    const int outputs = checked_outputs(index, -1, false);
+int read_all_outputs(UnitContext& unit, uint32_t& bits) {
+    const int outputs = checked_outputs(unit, -1, false);
     if (outputs == 0) return 0;
     bits = 0;
     Values values{};
-    if (!read_outputs(index, variant_of(index), values)) return 0;
+    if (!read_outputs(unit, variant_of(unit), values)) return 0;
     bits = values_to_bits(values, outputs);
     return 1;
 }
@@ -192,31 +195,31 @@ int read_all_outputs(int index, uint32_t& bits) {
 using namespace wexo;
 
 extern "C" int ZuWexoOutPio(int index, int channel, int value) {
-    return unit_call("ZuWexoOutPio", index, [&] {
-        if (!dio::write_output(index, channel, value)) return 0;
+    return on_unit("ZuWexoOutPio", index, [&](UnitContext& unit) {
+        if (!dio::write_output(unit, channel, value)) return 0;
         return result_line("ZuWexoOutPio:%d:%d:%d", index, channel, value);
     });
 }
 
 extern "C" int ZuWexoOutPioAll(int index, unsigned int bits) {
-    return unit_call("ZuWexoOutPioAll", index, [&] {
-        if (!dio::write_all_outputs(index, bits)) return 0;
+    return on_unit("ZuWexoOutPioAll", index, [&](UnitContext& unit) {
+        if (!dio::write_all_outputs(unit, bits)) return 0;
         return result_line("ZuWexoOutPioAll:%d:%d", index, static_cast<int>(bits));
     });
 }
 
 extern "C" int ZuWexoGetOut(int index, int channel, int* value) {
-    return unit_call("ZuWexoGetOut", index, [&] {
+    return on_unit("ZuWexoGetOut", index, [&](UnitContext& unit) {
         int32_t result = 0;
-        if (!outputs_given(value) || !dio::read_output(index, channel, result)) return 0;
+        if (!outputs_given(value) || !dio::read_output(unit, channel, result)) return 0;
         *value = result;
         return result_line("ZuWexoGetOut:%d:%d:%d", index, channel, result);
     });
 }
 
 extern "C" int ZuWexoGetOutAll(int index, unsigned int* bits) {
-    return unit_call("ZuWexoGetOutAll", index, [&] {
-        if (!outputs_given(bits) || !dio::read_all_outputs(index, *bits)) return 0;
+    return on_unit("ZuWexoGetOutAll", index, [&](UnitContext& unit) {
+        if (!outputs_given(bits) || !dio::read_all_outputs(unit, *bits)) return 0;
         return result_line("ZuWexoGetOutAll:%d:%d", index, static_cast<int>(*bits));
     });
 }

@@ -8,6 +8,7 @@
 #include "core/capabilities.hpp"
 #include "dio/channel_groups.hpp"
 #include "wexo.h"
+#include "session/unit_context.hpp"
 
 namespace wexo::dio {
 
@@ -25,17 +26,17 @@ bool pin_is_output(const wexo_device& device, int channel);
 // The exchanges, on a validated and connected unit. 1, or 0 with the code
 // set. A "DY" reply without a data byte for every group of the unit's
 // outputs fails with code 9, so nothing is written back from it.
-int get_do_E0(int index, Values& values);
-int set_do_F0(int index, const Values& values);
-int get_do_DY(int index, Values& values);
-int set_do_DO(int index, const Values& values);
-int set_do_DK(int index, int channel, int value);
+int get_do_E0(UnitContext& unit, Values& values);
+int set_do_F0(UnitContext& unit, const Values& values);
+int get_do_DY(UnitContext& unit, Values& values);
+int set_do_DO(UnitContext& unit, const Values& values);
+int set_do_DK(UnitContext& unit, int channel, int value);
 
 // The work of the four exported output calls after validation.
-int write_output(int index, int channel, int value);
-int write_all_outputs(int index, uint32_t bits);
-int read_output(int index, int channel, int32_t& value);
+int write_output(UnitContext& unit, int channel, int value);
+int write_all_outputs(UnitContext& unit, uint32_t bits);
+int read_output(UnitContext& unit, int channel, int32_t& value);
 // Stores 0 into bits before the first exchange.
-int read_all_outputs(int index, uint32_t& bits);
+int read_all_outputs(UnitContext& unit, uint32_t& bits);
 
 }  // namespace wexo::dio

@@ -10,7 +10,8 @@
 #include "core/call.hpp"
 #include "core/capabilities.hpp"
 #include "firmware/intel_hex.hpp"
-#include "net/serial_data.hpp"
+#include "session/serial_data.hpp"
+#include "session/unit_context.hpp"
 
 namespace wexo::firmware {
 
@@ -44,15 +45,15 @@ struct ItemWatch {
 // entry lines it writes like any other caller of them. Sends drain only what
 // is already waiting: the loader's answers carry nothing, and a 1 ms window
 // per item would cost more than the whole item.
-bool send(int index, std::span<const uint8_t> bytes) {
+bool send(UnitContext& unit, std::span<const uint8_t> bytes) {
     entry_line("ZuWexoSendSerialData");
-    return send_serial_data(index, bytes.data(), static_cast<int>(bytes.size()), true) > 0;
+    return send_serial_data(unit, bytes.data(), static_cast<int>(bytes.size()), true) > 0;
 }
 
-bool receive(int index, int most) {
+bool receive(UnitContext& unit, int most) {
     entry_line("ZuWexoReceiveSerialData");
     uint8_t ignored[4];
-    if (receive_serial_data(index, ignored, most) > 0) return true;
+    if (receive_serial_data(unit, ignored, most) > 0) return true;
     // A unit that hung up leaves code 0 behind; the transfer still failed.
     if (last_error() == kOk) set_system_error(ECONNRESET);
     return false;
@@ -74,33 +75,35 @@ bool cancelled() {
     return false;
 }
 
-int transfer(int index, int address, const uint8_t* data, int count, const ItemWatch& watch = {}) {
-    const auto board = Board::of(index);
+int transfer(UnitContext& unit, int address, const uint8_t* data, int count,
+             const ItemWatch& watch = {}) {
+    const auto board = unit.board();
     if (!board || !offered(board->firmware_transfer())) return 0;
     if (!in_range(count, 0, kMaxItems) || (count > 0 && !outputs_given(data))) return 0;
     const uint8_t size[] = {kSize, static_cast<uint8_t>(count & 0xFF), static_cast<uint8_t>(count >> 8)};
-    if (!send(index, kStart) || !receive(index, 4) || !send(index, size)) return 0;
+    if (!send(unit, kStart) || !receive(unit, 4) || !send(unit, size)) return 0;
     for (int k = 0; k < count; ++k) {
-        if (!send(index, {data + 2 * k, 2})) return 0;
-        if (k % kAckEvery == 0 && !receive(index, 4)) return 0;
+        if (!send(unit, {data + 2 * k, 2})) return 0;
+        if (k % kAckEvery == 0 && !receive(unit, 4)) return 0;
         // A cancelled block never gets its commit: the loader keeps no part of it.
         if (!watch.go_on(k + 1)) return cancelled();
     }
-    if (!receive(index, 2) || !send(index, kCommit) || !receive(index, 1)) return 0;
-    return result_line("ZuWexoPicFirmwareUpdate:%d:%d", index, address);
+    if (!receive(unit, 2) || !send(unit, kCommit) || !receive(unit, 1)) return 0;
+    return result_line("ZuWexoPicFirmwareUpdate:%d:%d", unit.index, address);
 }
 
 // One block transfer as the exported call does it, its entry line included.
-int transfer_block(int index, const Block& block, const ItemWatch& watch) {
+int transfer_block(UnitContext& unit, const Block& block, const ItemWatch& watch) {
     entry_line("ZuWexoPicFirmwareUpdate");
     set_error(kOk);
-    if (!transfer_allowed(index)) return 0;
+    if (!transfer_allowed(unit.index)) return 0;
     const std::vector<uint8_t> items = as_items(block.bytes);
-    return transfer(index, block.address, items.data(), static_cast<int>(items.size() / 2), watch);
+    return transfer(unit, block.address, items.data(), static_cast<int>(items.size() / 2), watch);
 }
 
-int update_from_hex(int index, const char* text, wexo_progress_fn progress, void* user) {
-    if (!transfer_allowed(index) || !outputs_given(text)) return 0;
+// After transfer_allowed.
+int update_from_hex(UnitContext& unit, const char* text, wexo_progress_fn progress, void* user) {
+    if (!outputs_given(text)) return 0;
     const HexImage image = parse_intel_hex(text);
     // Nothing goes to the unit unless the whole text is good and holds data.
     if (!offered(image.valid() && image.data_bytes() > 0)) return 0;
@@ -110,7 +113,7 @@ int update_from_hex(int index, const char* text, wexo_progress_fn progress, void
         watch.block_bytes = static_cast<int>(block.bytes.size());
         // A failed block ends the update: later blocks would be written
         // around a hole, and the result would hide it.
-        if (!transfer_block(index, block, watch)) return 0;
+        if (!transfer_block(unit, block, watch)) return 0;
         watch.done_before += watch.block_bytes;
         watch.block_bytes = 0;
         if (i + 1 < image.blocks.size()) {
@@ -131,14 +134,18 @@ using namespace wexo::firmware;
 extern "C" int ZuWexoPicFirmwareUpdate(int index, int address, const unsigned char* data, int count) {
     return api_call("ZuWexoPicFirmwareUpdate", 0, [&] {
         set_error(kOk);
-        return transfer_allowed(index) ? transfer(index, address, data, count) : 0;
+        if (!transfer_allowed(index)) return 0;
+        UnitContext unit = UnitContext::of(index);
+        return transfer(unit, address, data, count);
     });
 }
 
 extern "C" int ZuWexoPicFirmwareUpdateIntelHex(int index, const char* text) {
     return api_call("ZuWexoPicFirmwareUpdateIntelHex", 0, [&] {
         set_error(kOk);
-        return update_from_hex(index, text, nullptr, nullptr);
+        if (!transfer_allowed(index)) return 0;
+        UnitContext unit = UnitContext::of(index);
+        return update_from_hex(unit, text, nullptr, nullptr);
     });
 }
 
@@ -146,7 +153,9 @@ extern "C" int wexo_pic_firmware_update_hex(int index, const char* text, wexo_pr
                                             void* user) {
     return api_call("wexo_pic_firmware_update_hex", 0, [&] {
         set_error(kOk);
-        return update_from_hex(index, text, progress, user);
+        if (!transfer_allowed(index)) return 0;
+        UnitContext unit = UnitContext::of(index);
+        return update_from_hex(unit, text, progress, user);
     });
 }
 

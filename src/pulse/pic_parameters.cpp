@@ -8,7 +8,8 @@
 
 #include "core/call.hpp"
 #include "core/capabilities.hpp"
-#include "net/exchange.hpp"
+#include "wire/exchange.hpp"
+#include "session/unit_context.hpp"
 
 namespace wexo {
 
@@ -43,34 +44,35 @@ bool frame_length_ok(int length) { return length >= 1 && length <= kMaxParameter
 
 }  // namespace
 
-int setPICparameter_(int index, int code, int value) {
+int setPICparameter_(UnitContext& unit, int code, int value) {
     const uint8_t request[] = {static_cast<uint8_t>(code), static_cast<uint8_t>(value)};
     Reply reply;
-    return exchange(index, kSetParameter, request, reply) ? 1 : 0;
+    return exchange(unit.link, kSetParameter, request, reply) ? 1 : 0;
 }
 
-int getPICparameter_(int index, int code, int argument, uint32_t& value) {
+int getPICparameter_(UnitContext& unit, int code, int argument, uint32_t& value) {
     const uint8_t request[] = {static_cast<uint8_t>(code), static_cast<uint8_t>(argument)};
     Reply reply;
-    if (!exchange(index, kGetParameter, request, reply)) return 0;
+    if (!exchange(unit.link, kGetParameter, request, reply)) return 0;
     value = reply.byte(1);
     return 1;
 }
 
-int getPICparameter2_(int index, std::span<const uint8_t> request, std::span<uint8_t> reply) {
+int getPICparameter2_(UnitContext& unit, std::span<const uint8_t> request,
+                      std::span<uint8_t> reply) {
     Command command = kGetParameter2;
     command.reply = ReplyShape::binary(static_cast<int>(reply.size()), 1);
     Reply got;
-    if (!exchange(index, command, request, got)) return 0;
+    if (!exchange(unit.link, command, request, got)) return 0;
     std::copy_n(got.view().bytes().begin(), reply.size(), reply.begin());
     return 1;
 }
 
-int setPICparameter2_(int index, std::span<const uint8_t> request) {
+int setPICparameter2_(UnitContext& unit, std::span<const uint8_t> request) {
     output_log(kLogTrace, "setPICparameter2...");
     std::array<uint8_t, kMaxParameterFrame> reply{};
     const std::span<uint8_t> echo(reply.data(), request.size());
-    if (!getPICparameter2_(index, request, echo)) return 0;
+    if (!getPICparameter2_(unit, request, echo)) return 0;
     if (!std::equal(request.begin() + 1, request.end(), echo.begin() + 1)) {
         set_error(kBadReply);
         output_log(kLogError, "setPICparameter2 chk error.");
@@ -102,36 +104,44 @@ using namespace wexo;
 // parameter memory themselves; called from outside they check the unit and
 // the lengths first, as every other call does.
 extern "C" int setPICparameter(int index, int code, int value) {
-    return guarded(0, [&] { return check_common(index, 1) ? setPICparameter_(index, code, value) : 0; });
+    return guarded(0, [&] {
+        return with_unit(index, [&](UnitContext& unit) {
+            return setPICparameter_(unit, code, value);
+        });
+    });
 }
 
 extern "C" int getPICparameter(int index, int code, int argument, unsigned int* value) {
     return guarded(0, [&] {
-        if (!check_common(index, 1) || !outputs_given(value)) return 0;
-        uint32_t got = 0;
-        if (!getPICparameter_(index, code, argument, got)) return 0;
-        *value = got;
-        return 1;
+        return with_unit(index, [&](UnitContext& unit) {
+            if (!outputs_given(value)) return 0;
+            uint32_t got = 0;
+            if (!getPICparameter_(unit, code, argument, got)) return 0;
+            *value = got;
+            return 1;
+        });
     });
 }
 
 extern "C" int getPICparameter2(int index, const unsigned char* request, int request_length,
                                 unsigned char* reply, int reply_length) {
     return guarded(0, [&] {
-        if (!check_common(index, 1) || !outputs_given(request, reply) ||
-            !offered(frame_length_ok(request_length) && frame_length_ok(reply_length))) {
-            return 0;
-        }
-        return getPICparameter2_(index, {request, static_cast<std::size_t>(request_length)},
-                                 {reply, static_cast<std::size_t>(reply_length)});
+        return with_unit(index, [&](UnitContext& unit) {
+            if (!outputs_given(request, reply) ||
+                !offered(frame_length_ok(request_length) && frame_length_ok(reply_length))) {
+                return 0;
+            }
+            return getPICparameter2_(unit, {request, static_cast<std::size_t>(request_length)},
+                                     {reply, static_cast<std::size_t>(reply_length)});
+        });
     });
 }
 
 extern "C" int setPICparameter2(int index, const unsigned char* request, int length) {
     return guarded(0, [&] {
-        if (!check_common(index, 1) || !outputs_given(request) || !offered(frame_length_ok(length))) {
-            return 0;
-        }
-        return setPICparameter2_(index, {request, static_cast<std::size_t>(length)});
+        return with_unit(index, [&](UnitContext& unit) {
+            if (!outputs_given(request) || !offered(frame_length_ok(length))) return 0;
+            return setPICparameter2_(unit, {request, static_cast<std::size_t>(length)});
+        });
     });
 }

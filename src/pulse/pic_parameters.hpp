@@ -4,6 +4,8 @@
 // settings kept in parameters.
 #pragma once
 
+#include "session/unit_context.hpp"
+
 #include <array>
 #include <cstdint>
 #include <span>
@@ -15,10 +17,11 @@ constexpr int kMaxParameterFrame = 16;
 
 // On a validated, connected unit: 1, or 0 with the code set and the
 // routine's error line written.
-int setPICparameter_(int index, int code, int value);
-int getPICparameter_(int index, int code, int argument, uint32_t& value);
-int getPICparameter2_(int index, std::span<const uint8_t> request, std::span<uint8_t> reply);
-int setPICparameter2_(int index, std::span<const uint8_t> request);
+int setPICparameter_(UnitContext& unit, int code, int value);
+int getPICparameter_(UnitContext& unit, int code, int argument, uint32_t& value);
+int getPICparameter2_(UnitContext& unit, std::span<const uint8_t> request,
+                      std::span<uint8_t> reply);
+int setPICparameter2_(UnitContext& unit, std::span<const uint8_t> request);
 
 // A 32-bit value as six bytes of six bits, most significant first (the top
 // group holds bits 30 and 31), and back as a signed 32-bit value.

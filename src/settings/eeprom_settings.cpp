@@ -9,8 +9,9 @@
 
 #include "core/call.hpp"
 #include "core/capabilities.hpp"
-#include "net/exchange.hpp"
+#include "wire/exchange.hpp"
 #include "pulse/pic_parameters.hpp"
+#include "session/unit_context.hpp"
 
 namespace wexo::settings {
 
@@ -65,8 +66,8 @@ struct Place {
     int address = -1;
     int inputs = 0;
 };
-std::optional<Place> place_of(int index, const Setting& setting) {
-    const auto board = Board::of(index);
+std::optional<Place> place_of(UnitContext& unit, const Setting& setting) {
+    const auto board = unit.board();
     if (!board) return std::nullopt;
     Place place;
     place.inputs = board->inputs();
@@ -86,7 +87,7 @@ bool layout1_mask(const Setting& setting, const Place& place) {
 
 }  // namespace
 
-int get_EEPROM_MR(int index, int address, uint8_t* buffer, int count) {
+int get_EEPROM_MR(UnitContext& unit, int address, uint8_t* buffer, int count) {
     const Frame request = Frame::ascii('M', 'R')
                               .push_hex(static_cast<uint32_t>(address), 3)
                               .push_hex(static_cast<uint32_t>(count), 1)
@@ -94,7 +95,7 @@ int get_EEPROM_MR(int index, int address, uint8_t* buffer, int count) {
     const int bytes = count & 0x0F;
     Reply reply;
     // The data must be there: two digits per byte after six bytes of header.
-    if (!exchange(index, kMR.at_least(7 + 2 * bytes), request, reply)) return 0;
+    if (!exchange(unit.link, kMR.at_least(7 + 2 * bytes), request, reply)) return 0;
     // Every byte's digits are judged before any is stored.
     std::array<uint8_t, 15> read{};
     for (int i = 0; i < bytes && i < count; ++i) {
@@ -106,13 +107,13 @@ int get_EEPROM_MR(int index, int address, uint8_t* buffer, int count) {
     return 1;
 }
 
-int set_EEPROM_MW(int index, int address, const uint8_t* data, int count) {
+int set_EEPROM_MW(UnitContext& unit, int address, const uint8_t* data, int count) {
     Frame request = Frame::ascii('M', 'W');
     request.push_hex(static_cast<uint32_t>(address), 3).push_hex(static_cast<uint32_t>(count), 1);
     for (int i = 0; i < (count & 0x0F); ++i) request.push_hex(data[i], 2);
     request.terminate();
     Reply reply;
-    if (!exchange(index, kMW, request, reply)) return 0;
+    if (!exchange(unit.link, kMW, request, reply)) return 0;
     if (reply.byte(2) == 'O' && reply.byte(3) == 'K') return 1;
     set_error(kBadReply);
     // Only the bytes that came between the letters and the terminator.
@@ -124,24 +125,25 @@ int set_EEPROM_MW(int index, int address, const uint8_t* data, int count) {
 
 namespace {
 
-int read_byte(int index, int address, uint32_t& value) {
+int read_byte(UnitContext& unit, int address, uint32_t& value) {
     uint8_t byte = 0;
-    if (!get_EEPROM_MR(index, address, &byte, 1)) return 0;
+    if (!get_EEPROM_MR(unit, address, &byte, 1)) return 0;
     value = byte;
     return 1;
 }
 
-int write_byte(int index, int address, uint32_t value) {
+int write_byte(UnitContext& unit, int address, uint32_t value) {
     const auto byte = static_cast<uint8_t>(value);
-    return set_EEPROM_MW(index, address, &byte, 1);
+    return set_EEPROM_MW(unit, address, &byte, 1);
 }
 
-int get_setting(int index, const Setting& setting, uint32_t& value) {
-    const auto place = place_of(index, setting);
+int get_setting(UnitContext& unit, const Setting& setting, uint32_t& value) {
+    const auto place = place_of(unit, setting);
     if (!place) return 0;
     uint32_t byte = 0;
-    const bool read = place->parameters ? getPICparameter_(index, kReadSetting, setting.selector, byte)
-                                        : read_byte(index, place->address, byte);
+    const bool read = place->parameters
+                          ? getPICparameter_(unit, kReadSetting, setting.selector, byte)
+                          : read_byte(unit, place->address, byte);
     if (!read) return 0;
     switch (setting.packing) {
         case Packing::kLowNibble: value = byte & 0x0F; break;
@@ -152,7 +154,7 @@ int get_setting(int index, const Setting& setting, uint32_t& value) {
             if (layout1_mask(setting, *place)) {
                 if (place->inputs > 8) {
                     uint32_t high = 0;
-                    if (!read_byte(index, setting.high_byte, high)) return 0;
+                    if (!read_byte(unit, setting.high_byte, high)) return 0;
                     value += high << 16;
                 } else if (place->inputs <= 4) {
                     value = byte >> 4;
@@ -176,37 +178,39 @@ bool mask_fits(const Setting& setting, const Place& place, int value) {
     return (static_cast<uint32_t>(value) & ~carried) == 0;
 }
 
-int set_setting(int index, const Setting& setting, int value) {
+int set_setting(UnitContext& unit, const Setting& setting, int value) {
     // Masks are judged by their low byte; a negative time is refused too.
     const int judged = setting.packing == Packing::kMask ? (value & 0xFF) : value;
     if (!in_range(judged, setting.lowest, setting.highest)) return 0;
-    const auto place = place_of(index, setting);
+    const auto place = place_of(unit, setting);
     if (!place || !offered(setting.packing != Packing::kMask || mask_fits(setting, *place, value))) {
         return 0;
     }
     const auto v = static_cast<uint32_t>(value);
     const uint32_t byte = setting.packing == Packing::kHighNibble ? (v & 0x0F) * 16 + 15 : v;
-    if (place->parameters) return setPICparameter_(index, setting.write_code, static_cast<int>(byte));
-    if (!layout1_mask(setting, *place)) return write_byte(index, place->address, byte);
+    if (place->parameters) {
+        return setPICparameter_(unit, setting.write_code, static_cast<int>(byte));
+    }
+    if (!layout1_mask(setting, *place)) return write_byte(unit, place->address, byte);
     const uint32_t first = place->inputs >= 5 ? (v & 0xFF) : (v & 0x0F) * 16;
-    if (!write_byte(index, place->address, first)) return 0;
-    return place->inputs > 8 ? write_byte(index, setting.high_byte, v >> 16) : 1;
+    if (!write_byte(unit, place->address, first)) return 0;
+    return place->inputs > 8 ? write_byte(unit, setting.high_byte, v >> 16) : 1;
 }
 
 // The exported getter and setter of one setting.
 int getter(int index, const Setting& setting, unsigned int* out) {
-    return unit_call(setting.getter, index, [&] {
+    return on_unit(setting.getter, index, [&](UnitContext& unit) {
         uint32_t value = 0;
-        if (!outputs_given(out) || !get_setting(index, setting, value)) return 0;
+        if (!outputs_given(out) || !get_setting(unit, setting, value)) return 0;
         *out = value;
-        return result_line("%s:%d:%d", setting.getter, index, static_cast<int>(value));
+        return result_line("%s:%d:%d", setting.getter, unit.index, static_cast<int>(value));
     });
 }
 
 int setter(int index, const Setting& setting, int value) {
-    return unit_call(setting.setter, index, [&] {
-        if (!set_setting(index, setting, value)) return 0;
-        return result_line("%s:%d:%d", setting.setter, index, value);
+    return on_unit(setting.setter, index, [&](UnitContext& unit) {
+        if (!set_setting(unit, setting, value)) return 0;
+        return result_line("%s:%d:%d", setting.setter, unit.index, value);
     });
 }
 
@@ -238,8 +242,9 @@ using namespace wexo::settings;
 extern "C" int ZuWexoReadEEPROM(int index, int address, int count, unsigned char* buffer) {
     return api_call("ZuWexoReadEEPROM", 0, [&] {
         if (!raw_call_allowed(index, buffer, count) || !inside_eeprom(address, count)) return 0;
+        UnitContext unit = UnitContext::of(index);
         for (int i = 0; i < count; ++i) {
-            if (!get_EEPROM_MR(index, address + i, buffer + i, 1)) return 0;
+            if (!get_EEPROM_MR(unit, address + i, buffer + i, 1)) return 0;
         }
         return 1;
     });
@@ -248,8 +253,9 @@ extern "C" int ZuWexoReadEEPROM(int index, int address, int count, unsigned char
 extern "C" int ZuWexoWriteEEPROM(int index, int address, int count, const unsigned char* data) {
     return api_call("ZuWexoWriteEEPROM", 0, [&] {
         if (!raw_call_allowed(index, data, count) || !inside_eeprom(address, count)) return 0;
+        UnitContext unit = UnitContext::of(index);
         for (int i = 0; i < count; ++i) {
-            if (!set_EEPROM_MW(index, address + i, data + i, 1)) return 0;
+            if (!set_EEPROM_MW(unit, address + i, data + i, 1)) return 0;
         }
         return 1;
     });
@@ -269,11 +275,11 @@ extern "C" int ZuWexoGetDiMailEnable(int index, unsigned int* mask) { return get
 extern "C" int ZuWexoSetDiMailEnable(int index, int mask) { return setter(index, kDiMailEnable, mask); }
 
 extern "C" int ZuWexoGetAnalogInputADCsps(int index, int* code) {
-    return unit_call("ZuWexoGetAnalogInputADCsps", index, [&] {
-        const auto board = Board::of(index);
+    return on_unit("ZuWexoGetAnalogInputADCsps", index, [&](UnitContext& unit) {
+        const auto board = unit.board();
         if (!board || !outputs_given(code) || !offered(board->analog_inputs() > 0)) return 0;
         uint8_t byte = 0;
-        if (!get_EEPROM_MR(index, kSamplingRateByte, &byte, 1)) return 0;
+        if (!get_EEPROM_MR(unit, kSamplingRateByte, &byte, 1)) return 0;
         *code = byte;
         return result_line("current sps : %d", *code);
     });

@@ -8,7 +8,8 @@
 #include <vector>
 
 #include "core/state.hpp"
-#include "net/unit_socket.hpp"
+#include "session/unit_context.hpp"
+#include "wire/unit_socket.hpp"
 #include "test_support.hpp"
 #include "wexosim.hpp"
 

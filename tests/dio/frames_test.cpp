@@ -10,7 +10,7 @@
 #include "dio/digital_input.hpp"
 #include "dio/digital_output.hpp"
 #include "dio_fixture.hpp"
-#include "xport/configurable_pins.hpp"
+#include "module/configurable_pins.hpp"
 
 using namespace wexo;
 using namespace wexo::dio;

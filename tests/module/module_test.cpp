@@ -14,8 +14,8 @@
 
 #include "../net/sim_fixture.hpp"
 #include "firmware/intel_hex.hpp"
-#include "net/unit_socket.hpp"
-#include "xport/module_config.hpp"
+#include "wire/unit_socket.hpp"
+#include "module/module_config.hpp"
 
 using namespace nettest;
 using wexosim::Bytes;

@@ -12,9 +12,10 @@
 #include <vector>
 
 #include "core/state.hpp"
-#include "net/command_channel.hpp"
-#include "net/exchange.hpp"
-#include "net/unit_socket.hpp"
+#include "session/unit_context.hpp"
+#include "wire/command_channel.hpp"
+#include "wire/exchange.hpp"
+#include "wire/unit_socket.hpp"
 #include "test_support.hpp"
 #include "wexosim.hpp"
 
@@ -49,7 +50,7 @@ TEST_F(LibraryTest, SocketConnectRefusedAtOnce) {
     Listener closed_port("127.0.0.2");
     const uint16_t port = closed_port.port;
     closed_port.socket.reset();
-    EXPECT_EQ(socketconnect(&fd, i, port), 0);
+    EXPECT_EQ(socketconnect(&fd, xportset[i].unit_addr, xportset[i].timeout_ms, port), 0);
     EXPECT_EQ(error, 10000u + ECONNREFUSED);
     EXPECT_EQ(open_fd_count(), fds);
 }
@@ -60,7 +61,7 @@ TEST_F(LibraryTest, SocketConnectTimesOutWith10110) {
     xportset[i].timeout_ms = 150;
     const int fds = open_fd_count();
     int fd = -1;
-    EXPECT_EQ(socketconnect(&fd, i, 10003), 0);
+    EXPECT_EQ(socketconnect(&fd, xportset[i].unit_addr, xportset[i].timeout_ms, 10003), 0);
     EXPECT_EQ(error, 10110u);
     EXPECT_EQ(open_fd_count(), fds);
 }
@@ -71,7 +72,7 @@ TEST_F(LibraryTest, SocketConnectBindsTheSelectedInterfaceAndSetsTimeouts) {
     xportset[i].timeout_ms = 1500;
     ASSERT_EQ(ZuWexoSelectNetworkDevice("127.0.0.5"), 1);
     int fd = -1;
-    ASSERT_EQ(socketconnect(&fd, i, listener.port), 1);
+    ASSERT_EQ(socketconnect(&fd, xportset[i].unit_addr, xportset[i].timeout_ms, listener.port), 1);
     Socket client(fd);
     sockaddr_in local{};
     socklen_t len = sizeof(local);
@@ -111,7 +112,7 @@ TEST_F(LibraryTest, ABindToAVanishedInterfaceFailsTheConnection) {
     g_fSet_addr = 1;
     const int fds = open_fd_count();
     int fd = -1;
-    EXPECT_EQ(socketconnect(&fd, i, listener.port), 0);
+    EXPECT_EQ(socketconnect(&fd, xportset[i].unit_addr, xportset[i].timeout_ms, listener.port), 0);
     EXPECT_EQ(error, 10000u + EADDRNOTAVAIL);
     EXPECT_EQ(open_fd_count(), fds);
 }
@@ -122,7 +123,7 @@ TEST_F(LibraryTest, CloseReleasesTheChannelOnce) {
     EXPECT_EQ(ZuWexoClose(i), 0);  // not connected: 0 with code 0
     EXPECT_EQ(error, 0u);
     const int fds = open_fd_count();
-    ASSERT_EQ(socketconnect(&xportset[i].sock, i, listener.port), 1);
+    ASSERT_EQ(socketconnect(&xportset[i].sock, xportset[i].unit_addr, xportset[i].timeout_ms, listener.port), 1);
     xportset[i].connected = 1;
     ZuWexoSetLogLevel(3);
     StdoutCapture out;
@@ -175,9 +176,9 @@ protected:
     // Sends "DI" and reads the reply with max bytes.
     int read_di(std::vector<uint8_t>& reply, int max = kMaxAsciiReply) {
         const uint8_t request[] = {'D', 'I', 0xC8};
-        EXPECT_TRUE(send_request(index, request, nullptr));
+        EXPECT_TRUE(send_request(unit_link(index), request, nullptr));
         reply.assign(static_cast<size_t>(max), 0);
-        return receive_until_0xc8(index, reply.data(), max, request);
+        return receive_until_0xc8(unit_link(index), reply.data(), max, request);
     }
     // Bytes left for the next reader, read and counted: those the channel
     // already received and those still in the socket.
@@ -233,7 +234,7 @@ TEST_F(ReaderTest, BytesAfterAReplyWaitForTheNextReader) {
     ASSERT_EQ(read_di(reply), 4);
     EXPECT_EQ(reply[2], 0x25);
     const uint8_t request[] = {'D', 'I', 0xC8};
-    ASSERT_EQ(receive_until_0xc8(index, reply.data(), kMaxAsciiReply, request), 4);
+    ASSERT_EQ(receive_until_0xc8(unit_link(index), reply.data(), kMaxAsciiReply, request), 4);
     EXPECT_EQ(reply[2], 0x2A);
     uint8_t two[2] = {};
     ASSERT_EQ(receive_some(unit_link(index), two, 2), 2);
@@ -301,7 +302,7 @@ TEST_F(ReaderTest, ReceiveDataWaitsForATricklingReply) {
     split.pause = wexosim::Millis{5};
     sim.inject(0, wexosim::Endpoint::Data, split);
     const uint8_t request[] = {'D', 'I', 0xC8};
-    ASSERT_TRUE(send_request(index, request, nullptr));
+    ASSERT_TRUE(send_request(unit_link(index), request, nullptr));
     uint8_t reply[4] = {};
     EXPECT_EQ(receivedata(unit_link(index), reply, 4), 4);
     EXPECT_EQ(reply[0], 'd');
@@ -332,9 +333,9 @@ TEST_F(ReaderTest, ExchangeHelpersWriteTheirErrorLines) {
     Reply reply;
     const uint8_t request[] = {'D', 'I', 0xC8};
     const Command di{.name = "get_di_DI", .drain = Drain::kYes, .reply = ReplyShape::ascii()};
-    EXPECT_FALSE(exchange(index, di, request, reply));
+    EXPECT_FALSE(exchange(unit_link(index), di, request, reply));
     shutdown(xportset[index].sock, SHUT_WR);
-    EXPECT_FALSE(send_request(index, request, "get_di_DI"));
+    EXPECT_FALSE(send_request(unit_link(index), request, "get_di_DI"));
     EXPECT_EQ(error, 10000u + EPIPE);
     EXPECT_EQ(out.stop(), "get_di_DI recv error.\nget_di_DI send error.\n");
 }

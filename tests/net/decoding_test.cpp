@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "net/discovery.hpp"
-#include "net/identification.hpp"
+#include "session/discovery.hpp"
+#include "session/identification.hpp"
 
 using namespace wexo;
 

@@ -8,9 +8,10 @@
 #include <thread>
 
 #include "core/state.hpp"
-#include "net/command_channel.hpp"
-#include "net/module_udp.hpp"
-#include "net/unit_socket.hpp"
+#include "session/unit_context.hpp"
+#include "wire/command_channel.hpp"
+#include "wire/module_udp.hpp"
+#include "wire/unit_socket.hpp"
 #include "test_support.hpp"
 
 using namespace wexo;
@@ -154,7 +155,7 @@ TEST_F(DrippingUnit, RepliesToOtherCommandsCannotHoldTheAsciiReader) {
     start({'a', 'i', 0x20, 0xC8}, 100);
     const uint8_t request[] = {'D', 'I', 0xC8};
     uint8_t reply[kMaxAsciiReply];
-    EXPECT_EQ(receive_until_0xc8(index, reply, kMaxAsciiReply, request), 0);
+    EXPECT_EQ(receive_until_0xc8(unit_link(index), reply, kMaxAsciiReply, request), 0);
     EXPECT_EQ(error, 10000u + EAGAIN);
     EXPECT_FALSE(gave_up);  // ended by its own deadline, not by the peer
 }

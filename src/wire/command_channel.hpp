@@ -12,6 +12,7 @@
 #include <span>
 
 #include "core/deadline.hpp"
+#include "core/state.hpp"
 
 namespace wexo {
 
@@ -71,15 +72,22 @@ private:
     bool socket_waits_ = false;
 };
 
-// A connection as the readers see it: its socket and its inbox.
+// A connection as the readers and senders see it: its socket, its inbox, the
+// unit number its trace lines show, and where its codes and log lines go.
 struct Link {
     int sock;
     Inbox& inbox;
+    int unit = -1;
+    Sink sink{};
 };
 
 // The command channel of record index (its sock) with the unit's inbox.
-// An inbox attached to another descriptor starts afresh on this one.
-Link unit_link(int index);
+// An inbox attached to another descriptor starts afresh on this one. The
+// one place a link is resolved from the table (see session/unit_context).
+Link unit_link(int index, Sink sink = {});
+// The same for a channel whose descriptor the caller holds (a search
+// worker's copy of the record).
+Link unit_link(int index, int sock, Sink sink);
 // Forgets what the unit's inbox holds: its channel sock was just opened with
 // the given time-out.
 void reset_unit_inbox(int index, int sock, int timeout_ms);
@@ -90,13 +98,13 @@ void reset_unit_inbox(int index, int sock, int timeout_ms);
 // the channel's time-out).
 int receivedata(Link link, uint8_t* buffer, int n);
 
-// Reads one ASCII reply of unit index answering request's two letters into
+// Reads one ASCII reply on link answering request's two letters into
 // buffer (at most max bytes, terminator included). Frames answering other
 // letters are skipped. Returns the frame's length or 0 (code 9 for a frame of
 // max bytes without terminator, errno + 10000 after eleven failed receives,
 // EAGAIN + 10000 when no answering frame is complete within eleven times the
 // channel's time-out, ECONNRESET + 10000 at end of stream).
-int receive_until_0xc8(int index, uint8_t* buffer, int max, const uint8_t* request);
+int receive_until_0xc8(Link link, uint8_t* buffer, int max, const uint8_t* request);
 
 // One receive of at most size bytes, waiting at most the channel's
 // time-out: the bytes already waiting in the inbox and what the socket has
@@ -158,10 +166,10 @@ enum class Drain { kNo, kYes };
 
 // Sends bytes on sock in one send. On failure: code errno + 10000 and, when
 // name is given, the error line "<name> send error.".
-bool send_bytes(int sock, std::span<const uint8_t> bytes, const char* name);
+bool send_bytes(int sock, std::span<const uint8_t> bytes, const char* name, Sink sink = {});
 
-// Sends request on the unit's command channel. On failure: code errno +
-// 10000 and, when name is given, the error line "<name> send error.".
-bool send_request(int index, std::span<const uint8_t> request, const char* name);
+// Sends request on link. On failure: code errno + 10000 and, when name is
+// given, the error line "<name> send error.", both to the link's sink.
+bool send_request(Link link, std::span<const uint8_t> request, const char* name);
 
 }  // namespace wexo

@@ -1,4 +1,4 @@
-#include "xport/configurable_pins.hpp"
+#include "module/configurable_pins.hpp"
 
 #include <sys/socket.h>
 
@@ -7,9 +7,10 @@
 
 #include "core/call.hpp"
 #include "core/state.hpp"
-#include "net/command_channel.hpp"
-#include "net/exchange.hpp"
-#include "net/unit_socket.hpp"
+#include "wire/command_channel.hpp"
+#include "wire/exchange.hpp"
+#include "wire/unit_socket.hpp"
+#include "session/unit_context.hpp"
 
 namespace wexo {
 
@@ -25,11 +26,11 @@ constexpr int kGreetingMax = 7;
 // One pin exchange on a connection of its own: greeting (short form),
 // request, fixed-length reply, trace line "<name> <request> -> <index> -> <reply>".
 // Only byte 1 of a reply (the state) means anything; the rest is not judged.
-bool pin_exchange(int index, bool long_form, const Frame& request, uint8_t* reply,
+bool pin_exchange(UnitContext& unit, bool long_form, const Frame& request, uint8_t* reply,
                   const char* name) {
     const int reply_length = cp_reply_length(long_form);
 
-    Socket sock = open_unit_connection(index, record(index).cp_port);
+    Socket sock = open_unit_connection(unit, unit.rec.cp_port);
     if (!sock.valid()) return false;
     Inbox inbox = Inbox::for_socket(sock.get());
     const Link link{sock.get(), inbox};
@@ -50,7 +51,7 @@ bool pin_exchange(int index, bool long_form, const Frame& request, uint8_t* repl
         output_log(kLogError, "%s recv error.", name);
         return false;
     }
-    trace_request_reply(name, index, request,
+    trace_request_reply(name, unit.index, request,
                         ReplyView({reply, static_cast<std::size_t>(reply_length)}));
     return true;
 }
@@ -78,21 +79,21 @@ uint8_t cp_state(int cp1, int cp2, int cp3) {
     return static_cast<uint8_t>((cp1 != 0 ? 1 : 0) | (cp2 != 0 ? 2 : 0) | (cp3 != 0 ? 4 : 0));
 }
 
-int getcp(int index, int* cp1, int* cp2, int* cp3) {
-    const bool long_form = cp_long_form(record(index));
+int getcp(UnitContext& unit, int* cp1, int* cp2, int* cp3) {
+    const bool long_form = cp_long_form(unit.rec);
     uint8_t reply[5] = {};
-    if (!pin_exchange(index, long_form, cp_read_request(long_form), reply, "getcp")) return 0;
+    if (!pin_exchange(unit, long_form, cp_read_request(long_form), reply, "getcp")) return 0;
     *cp1 = reply[1] & 1;
     *cp2 = (reply[1] >> 1) & 1;
     *cp3 = (reply[1] >> 2) & 1;
     return 1;
 }
 
-int setcp(int index, int cp1, int cp2, int cp3) {
-    const bool long_form = cp_long_form(record(index));
+int setcp(UnitContext& unit, int cp1, int cp2, int cp3) {
+    const bool long_form = cp_long_form(unit.rec);
     const Frame request = cp_write_request(long_form, cp_state(cp1, cp2, cp3));
     uint8_t reply[5] = {};
-    return pin_exchange(index, long_form, request, reply, "setcp") ? 1 : 0;
+    return pin_exchange(unit, long_form, request, reply, "setcp") ? 1 : 0;
 }
 
 }  // namespace wexo
@@ -100,11 +101,13 @@ int setcp(int index, int cp1, int cp2, int cp3) {
 using namespace wexo;
 
 extern "C" int ZuWexoInCP(int index, int* cp1, int* cp2, int* cp3) {
-    return record_call("ZuWexoInCP", index, [&] {
-        return outputs_given(cp1, cp2, cp3) ? getcp(index, cp1, cp2, cp3) : 0;
+    return on_record("ZuWexoInCP", index, [&](UnitContext& unit) {
+        return outputs_given(cp1, cp2, cp3) ? getcp(unit, cp1, cp2, cp3) : 0;
     });
 }
 
 extern "C" int ZuWexoOutCP(int index, int cp1, int cp2, int cp3) {
-    return record_call("ZuWexoOutCP", index, [&] { return setcp(index, cp1, cp2, cp3); });
+    return on_record("ZuWexoOutCP", index, [&](UnitContext& unit) {
+        return setcp(unit, cp1, cp2, cp3);
+    });
 }

@@ -5,9 +5,10 @@
 #include <string_view>
 
 #include "core/call.hpp"
-#include "net/command_channel.hpp"
-#include "net/unit_socket.hpp"
-#include "xport/module_config.hpp"
+#include "wire/command_channel.hpp"
+#include "wire/unit_socket.hpp"
+#include "module/module_config.hpp"
+#include "session/unit_context.hpp"
 
 namespace wexo {
 
@@ -73,8 +74,8 @@ int waitstring(Link link, const char* pattern) {
 
 namespace {
 
-int set_factory_defaults(int index) {
-    Socket setup = open_unit_connection(index, kSetupPort);
+int set_factory_defaults(UnitContext& unit) {
+    Socket setup = open_unit_connection(unit, kSetupPort);
     if (!setup.valid()) return 0;
     Inbox inbox = Inbox::for_socket(setup.get());
     const Link menu{setup.get(), inbox};
@@ -94,7 +95,7 @@ int set_factory_defaults(int index) {
 using namespace wexo;
 
 extern "C" int ZuWexoSetXPortDefault(int index) {
-    return record_call("ZuWexoSetXPortDefault", index, [&] {
-        return set_factory_defaults(index) ? result_line("ZuWexoSetXPortDefault:%d", index) : 0;
+    return on_record("ZuWexoSetXPortDefault", index, [&](UnitContext& unit) {
+        return set_factory_defaults(unit) ? result_line("ZuWexoSetXPortDefault:%d", index) : 0;
     });
 }

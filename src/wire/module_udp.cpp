@@ -1,4 +1,4 @@
-#include "net/module_udp.hpp"
+#include "wire/module_udp.hpp"
 
 #include <arpa/inet.h>
 #include <sys/socket.h>
@@ -9,6 +9,65 @@
 #include "core/state.hpp"
 
 namespace wexo {
+
+namespace {
+
+// Copies a datagram into a zeroed buffer of the size its layout needs, so
+// that offsets past the end of a short datagram read as zero.
+template <std::size_t N>
+std::array<uint8_t, N> padded(std::span<const uint8_t> datagram) {
+    std::array<uint8_t, N> bytes{};
+    std::copy_n(datagram.begin(), std::min(datagram.size(), N), bytes.begin());
+    return bytes;
+}
+
+uint16_t little_endian16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+
+}  // namespace
+
+DiscoveryReply decode_discovery_reply(std::span<const uint8_t> datagram) {
+    const auto bytes = padded<kDiscoveryReplySize>(datagram);
+    DiscoveryReply reply;
+    std::copy_n(bytes.begin() + 24, reply.mac.size(), reply.mac.begin());
+    reply.firm_major = static_cast<uint8_t>(bytes[5] >> 4);
+    reply.firm_minor = static_cast<uint8_t>(bytes[6] >> 4);
+    reply.firm_type = {static_cast<char>(bytes[8]), static_cast<char>(bytes[9])};
+    return reply;
+}
+
+SerialSetup decode_setup_record(std::span<const uint8_t> record_bytes, SetupLayout layout) {
+    const auto bytes = padded<kSetupRecordSize>(record_bytes);
+    const std::size_t base = layout == SetupLayout::kFirst ? 20 : 68;
+    SerialSetup setup;
+    setup.serial_flags = bytes[base];
+    setup.baud_code = bytes[base + 1];
+    setup.flow_control = bytes[base + 2];
+    setup.data_port = little_endian16(&bytes[base + 4]);
+    return setup;
+}
+
+uint16_t setup_record_data_port(std::span<const uint8_t> record_bytes) {
+    return decode_setup_record(record_bytes, SetupLayout::kFirst).data_port;
+}
+
+bool id_text_has_gc(std::span<const uint8_t> reply) {
+    const auto bytes = padded<kIdTextReplySize>(reply);
+    // The text is at most 16 bytes with its NUL; a module that fills all 16
+    // is read no further than byte 31.
+    const auto begin = bytes.begin() + 16;
+    const auto end = std::find(begin, begin + 16, uint8_t{0});
+    const uint8_t gc[] = {'G', 'C'};
+    return std::search(begin, end, std::begin(gc), std::end(gc)) != end;
+}
+
+CpConfig decode_cp_block(std::span<const uint8_t> datagram) {
+    CpConfig config;
+    config.block = padded<kCpBlockSize>(datagram);
+    config.modes = {config.block[4], config.block[5], config.block[6]};
+    config.flag = config.block[129] != 0 ? 1 : 0;
+    return config;
+}
+
 
 sockaddr_in config_broadcast() {
     sockaddr_in to{};
@@ -23,17 +82,17 @@ bool same_host(const sockaddr_in& a, const sockaddr_in& b) {
            a.sin_addr.s_addr == b.sin_addr.s_addr;
 }
 
-ModuleSocket ModuleSocket::open(Broadcast broadcast) {
+ModuleSocket ModuleSocket::open(Broadcast broadcast, Sink sink) {
     Socket udp(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
     if (!udp.valid()) {
-        set_system_error(errno);
+        sink.set_system_error(errno);
         return ModuleSocket(Socket());
     }
-    if (!bind_local_interface(udp.get())) return ModuleSocket(Socket());
+    if (!bind_local_interface(udp.get(), sink)) return ModuleSocket(Socket());
     const int on = 1;
     if (broadcast == Broadcast::kYes &&
         ::setsockopt(udp.get(), SOL_SOCKET, SO_BROADCAST, &on, sizeof(on)) < 0) {
-        set_system_error(errno);
+        sink.set_system_error(errno);
         return ModuleSocket(Socket());
     }
     return ModuleSocket(std::move(udp));

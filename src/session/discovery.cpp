@@ -1,5 +1,5 @@
 // Device discovery (ZuWexoSearch) and the network module configuration queries.
-#include "net/discovery.hpp"
+#include "session/discovery.hpp"
 
 #include <arpa/inet.h>
 #include <poll.h>
@@ -14,31 +14,22 @@
 #include "core/call.hpp"
 #include "core/state.hpp"
 #include "core/worker.hpp"
-#include "net/identification.hpp"
-#include "net/unit_socket.hpp"
+#include "session/connections.hpp"
+#include "session/identification.hpp"
+#include "session/unit_context.hpp"
+#include "wire/unit_socket.hpp"
 
 namespace wexo {
 
 namespace {
 
-// Copies a datagram into a zeroed buffer of the size its layout needs, so
-// that offsets past the end of a short datagram read as zero.
-template <std::size_t N>
-std::array<uint8_t, N> padded(std::span<const uint8_t> datagram) {
-    std::array<uint8_t, N> bytes{};
-    std::copy_n(datagram.begin(), std::min(datagram.size(), N), bytes.begin());
-    return bytes;
-}
-
-uint16_t little_endian16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-
 // One configuration query to the record's module; the reply's source becomes
 // the record's address, as the module may answer from another port.
 bool config_exchange(const ModuleSocket& socket, wexo_device& rec, std::span<const uint8_t> query,
-                     std::span<uint8_t> reply, std::size_t held, int timeout_ms) {
+                     std::span<uint8_t> reply, std::size_t held, int timeout_ms, Sink sink) {
     sockaddr_in from{};
     if (socket.query(rec.unit_addr, query, reply, held, &from, timeout_ms) < 0) {
-        set_system_error(errno);
+        sink.set_system_error(errno);
         return false;
     }
     rec.unit_addr = from;
@@ -81,17 +72,20 @@ constexpr int kIdentifyWorkers = WEXO_MAX_DEVICES;
 void configure_found_units(const ModuleSocket& udp, int timeout_ms) {
     std::vector<Deferred> config(static_cast<std::size_t>(xportcount));
     for (std::size_t i = 0; i < config.size(); ++i) config[i].index = static_cast<int>(i);
-    run_deferred(config, [timeout_ms] {
+    run_deferred(config, [timeout_ms](Deferred& slot) {
         // Each unit is asked over a socket of its own, so that replies are
         // told apart by socket.
-        const ModuleSocket own = ModuleSocket::open(Broadcast::kNo);
-        return own.valid() ? get_xport_information2(own, t_deferred->index, timeout_ms) : -1;
+        const Sink sink(slot);
+        const ModuleSocket own = ModuleSocket::open(Broadcast::kNo, sink);
+        return own.valid() ? get_xport_information2(own, slot.rec, timeout_ms, sink) : -1;
     }, kConfigWorkers);
     for (Deferred& slot : config) {
         if (slot.result >= 0) continue;
         // No socket of its own (out of descriptors): the search's socket serves.
         slot.error_set = false;
-        run_here(slot, [&] { return get_xport_information2(udp, slot.index, timeout_ms); });
+        run_here(slot, [&](Deferred& own) {
+            return get_xport_information2(udp, own.rec, timeout_ms, Sink(own));
+        });
     }
 
     // The table as the sequential removals leave it, and the identifications
@@ -109,7 +103,10 @@ void configure_found_units(const ModuleSocket& udp, int timeout_ms) {
         }
         ++position;
     }
-    run_deferred(identify, [] { return identify_as_requested(t_deferred->index); }, kIdentifyWorkers);
+    run_deferred(identify, [](Deferred& slot) {
+        UnitContext unit = UnitContext::of(slot);
+        return identify_as_requested(unit);
+    }, kIdentifyWorkers);
 
     // Codes and log lines in the sequential order.
     auto next = identify.begin();
@@ -126,49 +123,6 @@ void configure_found_units(const ModuleSocket& udp, int timeout_ms) {
 }
 
 }  // namespace
-
-DiscoveryReply decode_discovery_reply(std::span<const uint8_t> datagram) {
-    const auto bytes = padded<kDiscoveryReplySize>(datagram);
-    DiscoveryReply reply;
-    std::copy_n(bytes.begin() + 24, reply.mac.size(), reply.mac.begin());
-    reply.firm_major = static_cast<uint8_t>(bytes[5] >> 4);
-    reply.firm_minor = static_cast<uint8_t>(bytes[6] >> 4);
-    reply.firm_type = {static_cast<char>(bytes[8]), static_cast<char>(bytes[9])};
-    return reply;
-}
-
-SerialSetup decode_setup_record(std::span<const uint8_t> record_bytes, SetupLayout layout) {
-    const auto bytes = padded<kSetupRecordSize>(record_bytes);
-    const std::size_t base = layout == SetupLayout::kFirst ? 20 : 68;
-    SerialSetup setup;
-    setup.serial_flags = bytes[base];
-    setup.baud_code = bytes[base + 1];
-    setup.flow_control = bytes[base + 2];
-    setup.data_port = little_endian16(&bytes[base + 4]);
-    return setup;
-}
-
-uint16_t setup_record_data_port(std::span<const uint8_t> record_bytes) {
-    return decode_setup_record(record_bytes, SetupLayout::kFirst).data_port;
-}
-
-bool id_text_has_gc(std::span<const uint8_t> reply) {
-    const auto bytes = padded<kIdTextReplySize>(reply);
-    // The text is at most 16 bytes with its NUL; a module that fills all 16
-    // is read no further than byte 31.
-    const auto begin = bytes.begin() + 16;
-    const auto end = std::find(begin, begin + 16, uint8_t{0});
-    const uint8_t gc[] = {'G', 'C'};
-    return std::search(begin, end, std::begin(gc), std::end(gc)) != end;
-}
-
-CpConfig decode_cp_block(std::span<const uint8_t> datagram) {
-    CpConfig config;
-    config.block = padded<kCpBlockSize>(datagram);
-    config.modes = {config.block[4], config.block[5], config.block[6]};
-    config.flag = config.block[129] != 0 ? 1 : 0;
-    return config;
-}
 
 int get_xport_information(const ModuleSocket& socket, sockaddr_in* address, int index) {
     std::array<uint8_t, kDiscoveryReplySize> datagram{};
@@ -192,10 +146,12 @@ int get_xport_information(const ModuleSocket& socket, sockaddr_in* address, int 
     return 1;
 }
 
-int get_xport_information2(const ModuleSocket& socket, int index, int timeout_ms) {
-    wexo_device& rec = record(index);
+int get_xport_information2(const ModuleSocket& socket, wexo_device& rec, int timeout_ms,
+                           Sink sink) {
     std::array<uint8_t, kSetupRecordSize> setup{};
-    if (!config_exchange(socket, rec, kSetupQuery, setup, kSetupRecordHeld, timeout_ms)) return 0;
+    if (!config_exchange(socket, rec, kSetupQuery, setup, kSetupRecordHeld, timeout_ms, sink)) {
+        return 0;
+    }
 
     const char type0 = rec.firm_type[0];
     const char type1 = rec.firm_type[1];
@@ -215,7 +171,9 @@ int get_xport_information2(const ModuleSocket& socket, int index, int timeout_ms
     SetupLayout layout = SetupLayout::kFirst;
     if (type0 == 'X' && type1 == '6') {
         std::array<uint8_t, kIdTextReplySize> text{};
-        if (!config_exchange(socket, rec, kIdTextQuery, text, kIdTextHeld, timeout_ms)) return 0;
+        if (!config_exchange(socket, rec, kIdTextQuery, text, kIdTextHeld, timeout_ms, sink)) {
+            return 0;
+        }
         layout = x6_layout(text);
     }
     const SerialSetup serial = decode_setup_record(setup, layout);
@@ -225,7 +183,7 @@ int get_xport_information2(const ModuleSocket& socket, int index, int timeout_ms
     rec.data_port = serial.data_port;
 
     std::array<uint8_t, kCpBlockSize> block{};
-    if (!config_exchange(socket, rec, kCpQuery, block, kCpBlockHeld, timeout_ms)) return 0;
+    if (!config_exchange(socket, rec, kCpQuery, block, kCpBlockHeld, timeout_ms, sink)) return 0;
     const CpConfig cp = decode_cp_block(block);
     std::copy(cp.block.begin(), cp.block.end(), rec.cp_block);
     std::copy(cp.modes.begin(), cp.modes.end(), rec.cp_mode);

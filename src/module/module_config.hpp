@@ -7,7 +7,8 @@
 #include <cstdint>
 #include <span>
 
-#include "net/command_channel.hpp"
+#include "wire/command_channel.hpp"
+#include "session/unit_context.hpp"
 
 namespace wexo {
 
@@ -33,7 +34,7 @@ uint8_t serial_flags_of(int data_bits, int parity, int stop_bits);
 
 // 1 once the module accepts a connection on its setup port again (20
 // attempts a second apart), else 0 with the code of the last attempt.
-int wait_restart(int index);
+int wait_restart(UnitContext& unit);
 
 // Reads text chunks of the setup menu until one holds pattern: 1, or 0 with
 // code errno + 10000 (EAGAIN when the module fell silent or the deadline of

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <utility>
 
+#include "core/state.hpp"
+
 namespace wexo {
 
 // Owns one descriptor and closes it on every path.
@@ -38,7 +40,7 @@ private:
 // Binds fd to the selected local interface (port 0) when one is selected.
 // A failed bind fails the socket (code errno + 10000): traffic must not
 // leave silently through another interface than the one the caller chose.
-bool bind_local_interface(int fd);
+bool bind_local_interface(int fd, Sink sink = {});
 
 // 0 when a socket can be bound to address on this host, else the errno.
 int probe_local_address(in_addr_t address);
@@ -47,16 +49,12 @@ int probe_local_address(in_addr_t address);
 // code (errno + 10000; 10110 when the connection did not complete in time).
 uint32_t connect2(int sock, const sockaddr_in& address, int timeout_ms);
 
-// Opens one TCP connection to the unit of record index at port, with the
-// record's time-out for the connect and as send and receive time-outs. The
-// descriptor is stored through sock. Returns 1, or 0 with the code set and
-// no descriptor left open.
-int socketconnect(int* sock, int index, uint16_t port);
-
-// Closes the command channel of record index: the steps of ZuWexoClose
-// after its entry line. 1 when closed, 0 otherwise (code 0 when the unit was
-// not connected).
-int close_channel(int index);
+// Opens one TCP connection to the unit at address, port, with timeout_ms for
+// the connect and as send and receive time-outs. The descriptor is stored
+// through sock. Returns 1, or 0 with the code set (to sink) and no
+// descriptor left open.
+int socketconnect(int* sock, const sockaddr_in& address, int timeout_ms, uint16_t port,
+                  Sink sink = {});
 
 // The work of ZuWexoSelectNetworkDevice after its entry line.
 int select_network_device(const char* text);
@@ -64,13 +62,10 @@ int select_network_device(const char* text);
 // Sets SO_RCVTIMEO or SO_SNDTIMEO to ms; returns 0 or -1 with errno.
 int set_socket_timeout(int fd, int option, int ms);
 
-// Opens the command channel of record index: a connection to its data port
-// stored in its sock field, with an empty inbox. 1, or 0 with the code set.
-int open_command_channel(int index);
-
-// Opens a short connection to the unit's port, owned by the returned Socket
-// (invalid, with the code set, on failure). For exchanges that open and close
-// their own connection (pins, setup menu).
-Socket open_unit_connection(int index, uint16_t port);
+// Opens a short connection to the unit at address, port, owned by the
+// returned Socket (invalid, with the code set, on failure). For exchanges
+// that open and close their own connection (pins, setup menu).
+Socket open_unit_connection(const sockaddr_in& address, int timeout_ms, uint16_t port,
+                            Sink sink = {});
 
 }  // namespace wexo

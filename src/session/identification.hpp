@@ -9,6 +9,8 @@
 
 namespace wexo {
 
+struct UnitContext;
+
 // Board ID and model code from the 2-byte reply to 0x55 0x55.
 struct BinaryId {
     uint8_t board_id;
@@ -46,21 +48,22 @@ constexpr int mi_reply_length(uint8_t byte3) {
 // nothing when the letters "mi" or the terminator are not where expected.
 std::optional<MiId> decode_mi_id(std::span<const uint8_t> reply);
 
-// The MI identification on the record's open socket: stores board_id,
-// model_code and unit_kind in record index. Returns 1, or 0 with the code set
+// The MI identification on the unit's open channel: stores board_id,
+// model_code and unit_kind in its record. Returns 1, or 0 with the code set
 // (errno + 10000 on send or receive failure, 9 for a malformed reply).
-int RequestIdModel_MI(int index);
+int RequestIdModel_MI(UnitContext& unit);
 
-// Body of ZuWexoRequestIdModel after validation: identifies unit index over
+// Body of ZuWexoRequestIdModel after validation: identifies the unit over
 // its command channel, or over a temporary connection when unconnected.
-int request_id_model(int index, int* id, int* model);
+int request_id_model(UnitContext& unit, int* id, int* model);
 
 // The unit kind a record has once identification found model_code; kind is
 // the record's kind before (what the module's firmware type gave).
 int32_t identified_kind(int32_t model_code, int32_t kind);
 
 // What the search and the connect calls run to identify a unit: the steps of
-// ZuWexoRequestIdModel, its entry line included. 1, or 0 with the code set.
-int identify_as_requested(int index);
+// ZuWexoRequestIdModel, its entry line included, with codes and lines going
+// to the unit's sink. 1, or 0 with the code set.
+int identify_as_requested(UnitContext& unit);
 
 }  // namespace wexo

@@ -4,8 +4,9 @@
 
 #include <cstdint>
 
-#include "net/command_channel.hpp"
+#include "wire/command_channel.hpp"
 #include "wexo.h"
+#include "session/unit_context.hpp"
 
 namespace wexo {
 
@@ -25,7 +26,7 @@ uint8_t cp_state(int cp1, int cp2, int cp3);
 
 // Read (0 or 1 per pin) or set the three pins. 1, or 0 with the code set;
 // the connection is closed on every path.
-int getcp(int index, int* cp1, int* cp2, int* cp3);
-int setcp(int index, int cp1, int cp2, int cp3);
+int getcp(UnitContext& unit, int* cp1, int* cp2, int* cp3);
+int setcp(UnitContext& unit, int cp1, int cp2, int cp3);
 
 }  // namespace wexo

@@ -1,5 +1,5 @@
 // Reading replies on the command channel, draining stale input, hex fields.
-#include "net/command_channel.hpp"
+#include "wire/command_channel.hpp"
 
 #include <poll.h>
 #include <sys/socket.h>
@@ -32,7 +32,7 @@ constexpr int kLongestReceiveMs = INT32_MAX / kMaxConsecutiveFailures;
 
 // The unit closed the connection: nothing more will come, so the readers stop
 // at once instead of retrying.
-void set_end_of_stream() { set_system_error(ECONNRESET); }
+void set_end_of_stream(Sink sink) { sink.set_system_error(ECONNRESET); }
 
 // The time a reader may spend: each receive waits at most the channel's
 // time-out, and the whole read at most the reader's failure budget of eleven
@@ -104,11 +104,12 @@ long Inbox::fill(int sock, const Deadline& overall) {
     return got;
 }
 
-Link unit_link(int index) {
-    const int sock = record(index).sock;
+Link unit_link(int index, Sink sink) { return unit_link(index, record(index).sock, sink); }
+
+Link unit_link(int index, int sock, Sink sink) {
     Inbox& inbox = unit_inboxes[index];
     if (inbox.sock() != sock) inbox.attach(sock);
-    return Link{sock, inbox};
+    return Link{sock, inbox, index, sink};
 }
 
 void reset_unit_inbox(int index, int sock, int timeout_ms) {
@@ -137,16 +138,16 @@ int receivedata(Link link, uint8_t* buffer, int n) {
         // Still short after every attempt, or out of time: the reply did not
         // come in time, which the caller learns like a receive time-out.
         if (attempts == 0 || overall.expired()) {
-            set_system_error(EAGAIN);
+            link.sink.set_system_error(EAGAIN);
             return 0;
         }
         const long got = link.inbox.fill(link.sock, overall);
         if (got < 0) {
-            set_system_error(errno);
+            link.sink.set_system_error(errno);
             return 0;
         }
         if (got == 0) {
-            set_end_of_stream();
+            set_end_of_stream(link.sink);
             return 0;
         }
         count += static_cast<int>(link.inbox.take(buffer + count, static_cast<std::size_t>(n - count)));
@@ -155,12 +156,11 @@ int receivedata(Link link, uint8_t* buffer, int n) {
     return n;
 }
 
-int receive_until_0xc8(int index, uint8_t* buffer, int max, const uint8_t* request) {
+int receive_until_0xc8(Link link, uint8_t* buffer, int max, const uint8_t* request) {
     // Taken first: request may be the same memory as buffer.
     const auto expected0 = static_cast<uint8_t>(request[0] + 0x20);
     const auto expected1 = static_cast<uint8_t>(request[1] + 0x20);
-    set_error(kOk);
-    const Link link = unit_link(index);
+    link.sink.set_error(kOk);
     Inbox& inbox = link.inbox;
     const Deadline overall = read_deadline(inbox);
     int count = 0;
@@ -175,22 +175,22 @@ int receive_until_0xc8(int index, uint8_t* buffer, int max, const uint8_t* reque
                 if (count >= 2 && buffer[0] == expected0 && buffer[1] == expected1) return count;
                 count = 0;  // a reply to another command: skip it
             } else if (count == max) {
-                set_error(kBadReply);
+                link.sink.set_error(kBadReply);
                 return 0;
             }
         }
         if (overall.expired()) {
-            set_system_error(EAGAIN);
+            link.sink.set_system_error(EAGAIN);
             return 0;
         }
         const long got = inbox.fill(link.sock, overall);
         if (got == 0) {
-            set_end_of_stream();
+            set_end_of_stream(link.sink);
             return 0;
         }
         if (got < 0) {
             if (++failures >= kMaxConsecutiveFailures) {
-                set_system_error(errno);
+                link.sink.set_system_error(errno);
                 return 0;
             }
             Sleep(kReceivePauseMs);
@@ -283,17 +283,17 @@ Frame& Frame::push_hex(uint32_t value, int width) {
     return *this;
 }
 
-bool send_bytes(int sock, std::span<const uint8_t> bytes, const char* name) {
+bool send_bytes(int sock, std::span<const uint8_t> bytes, const char* name, Sink sink) {
     if (send(sock, bytes.data(), bytes.size(), MSG_NOSIGNAL) < 0) {
-        set_system_error(errno);
-        if (name != nullptr) output_log(kLogError, "%s send error.", name);
+        sink.set_system_error(errno);
+        if (name != nullptr) sink.log(kLogError, "%s send error.", name);
         return false;
     }
     return true;
 }
 
-bool send_request(int index, std::span<const uint8_t> request, const char* name) {
-    return send_bytes(record(index).sock, request, name);
+bool send_request(Link link, std::span<const uint8_t> request, const char* name) {
+    return send_bytes(link.sock, request, name, link.sink);
 }
 
 }  // namespace wexo

@@ -1,12 +1,13 @@
 // Board identification (ZuWexoRequestIdModel).
-#include "net/identification.hpp"
+#include "session/identification.hpp"
 
 #include <array>
 
 #include "core/call.hpp"
 #include "core/state.hpp"
-#include "net/command_channel.hpp"
-#include "net/unit_socket.hpp"
+#include "wire/command_channel.hpp"
+#include "session/unit_context.hpp"
+#include "wire/unit_socket.hpp"
 
 namespace wexo {
 
@@ -56,30 +57,30 @@ std::optional<MiId> decode_mi_id(std::span<const uint8_t> reply) {
     return id;
 }
 
-int RequestIdModel_MI(int index) {
-    wexo_device& rec = record(index);
-    const Link link = unit_link(index);
+int RequestIdModel_MI(UnitContext& unit) {
+    wexo_device& rec = unit.rec;
+    const Link link = unit.link;
     ClearReceiveBuffer(link);
 
     const Frame request = Frame::ascii('M', 'I').terminate();
-    if (!send_request(index, request.bytes(), "requestid MI")) return 0;
+    if (!send_request(link, request.bytes(), "requestid MI")) return 0;
 
     std::array<uint8_t, kMiExtendedLength> reply{};
     if (receivedata(link, reply.data(), kMiBasicLength) != kMiBasicLength) {
-        output_log(kLogError, "requestid MI receive error 1.");
+        unit.sink.log(kLogError, "requestid MI receive error 1.");
         return 0;
     }
     const int length = mi_reply_length(reply[3]);
     if (length == kMiExtendedLength && receivedata(link, reply.data() + kMiBasicLength, 1) != 1) {
-        output_log(kLogError, "requestid MI receive error 2.");
+        unit.sink.log(kLogError, "requestid MI receive error 2.");
         return 0;
     }
 
     const auto id = decode_mi_id(std::span<const uint8_t>(reply.data(), length));
     if (!id) {
-        output_log(kLogError, "requestid MI check error.%02x %02x %02x", reply[0], reply[1],
-                   reply[length - 1]);
-        set_error(kBadReply);
+        unit.sink.log(kLogError, "requestid MI check error.%02x %02x %02x", reply[0], reply[1],
+                      reply[length - 1]);
+        unit.sink.set_error(kBadReply);
         return 0;
     }
 
@@ -87,51 +88,52 @@ int RequestIdModel_MI(int index) {
     rec.model_code = id->model_code;
     rec.unit_kind = id->unit_kind;
     if (length == kMiExtendedLength) {
-        output_log(kLogTrace, "requestid %02x%02x -> %d -> %02x%02x%02x%02x%02x", request[0],
-                   request[1], index, reply[0], reply[1], reply[2], reply[3], reply[4]);
+        unit.sink.log(kLogTrace, "requestid %02x%02x -> %d -> %02x%02x%02x%02x%02x", request[0],
+                      request[1], unit.index, reply[0], reply[1], reply[2], reply[3], reply[4]);
     } else {
-        output_log(kLogTrace, "requestid %02x%02x -> %d -> %02x%02x%02x%02x", request[0],
-                   request[1], index, reply[0], reply[1], reply[2], reply[3]);
+        unit.sink.log(kLogTrace, "requestid %02x%02x -> %d -> %02x%02x%02x%02x", request[0],
+                      request[1], unit.index, reply[0], reply[1], reply[2], reply[3]);
     }
     return 1;
 }
 
-int request_id_model(int index, int* id, int* model) {
-    wexo_device& rec = record(index);
+int request_id_model(UnitContext& unit, int* id, int* model) {
+    wexo_device& rec = unit.rec;
     Sleep(100);
 
     // An unconnected unit is asked over a connection of its own, kept in the
     // record's sock field for the exchanges and closed on every way out.
     Socket temporary;
     if (!rec.connected) {
-        if (!open_command_channel(index)) return 0;
+        if (!open_command_channel(unit)) return 0;
         temporary = Socket(rec.sock);
     }
-    const Link link = unit_link(index);
+    const Link link = unit.link;
     ClearReceiveBuffer(link);
 
     const Frame request{kIdRequest, kIdRequest};
-    if (!send_request(index, request.bytes(), "requestid")) return 0;
+    if (!send_request(link, request.bytes(), "requestid")) return 0;
 
     std::array<uint8_t, 2> reply{};
     if (receivedata(link, reply.data(), 2) == 2) {
-        output_log(kLogTrace, "requestid %02x%02x -> %d -> %02x%02x", request[0], request[1],
-                   index, reply[0], reply[1]);
+        unit.sink.log(kLogTrace, "requestid %02x%02x -> %d -> %02x%02x", request[0], request[1],
+                      unit.index, reply[0], reply[1]);
         const BinaryId decoded = decode_binary_id(reply[0], reply[1]);
         rec.board_id = decoded.board_id;
         rec.model_code = decoded.model_code;
     } else {
         // Boards of the ASCII generation do not answer 0x55 0x55; their
         // silence is expected and is not what the caller should see.
-        set_error(kOk);
+        unit.sink.set_error(kOk);
         Sleep(50);
-        if (!RequestIdModel_MI(index)) return 0;
+        if (!RequestIdModel_MI(unit)) return 0;
     }
     if (id) *id = rec.board_id;
     if (model) *model = rec.model_code;
 
     temporary.reset();
-    output_log(kLogResult, "ZuWexoRequestIdModel:%d:%d:%d", index, rec.board_id, rec.model_code);
+    unit.sink.log(kLogResult, "ZuWexoRequestIdModel:%d:%d:%d", unit.index, rec.board_id,
+                  rec.model_code);
     return 1;
 }
 
@@ -145,16 +147,16 @@ int32_t identified_kind(int32_t model_code, int32_t kind) {
     return kind;
 }
 
-int identify_as_requested(int index) {
-    entry_line("ZuWexoRequestIdModel");
-    return check_common(index, 0) ? request_id_model(index, nullptr, nullptr) : 0;
+int identify_as_requested(UnitContext& unit) {
+    unit.sink.log(kLogEntry, "%s", "ZuWexoRequestIdModel");
+    return check_common(unit.index, 0, unit.sink) ? request_id_model(unit, nullptr, nullptr) : 0;
 }
 
 }  // namespace wexo
 
 extern "C" WEXO_API int ZuWexoRequestIdModel(int index, int* id, int* model) {
-    return wexo::record_call("ZuWexoRequestIdModel", index, [&] {
-        return wexo::outputs_given(id, model) ? wexo::request_id_model(index, id, model) : 0;
+    return wexo::on_record("ZuWexoRequestIdModel", index, [&](wexo::UnitContext& unit) {
+        return wexo::outputs_given(id, model) ? wexo::request_id_model(unit, id, model) : 0;
     });
 }
 

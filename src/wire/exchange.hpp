@@ -6,7 +6,7 @@
 //   constexpr Command kGetDiDI{.name = "get_di_DI", .drain = Drain::kYes,
 //                              .reply = ReplyShape::ascii(), .trace = trace_di};
 //   Reply reply;
-//   if (!exchange(index, kGetDiDI.at_least(3 + groups), request, reply)) return 0;
+//   if (!exchange(unit.link, kGetDiDI.at_least(3 + groups), request, reply)) return 0;
 #pragma once
 
 #include <array>
@@ -15,7 +15,7 @@
 #include <span>
 #include <string>
 
-#include "net/command_channel.hpp"
+#include "wire/command_channel.hpp"
 
 namespace wexo {
 
@@ -132,8 +132,9 @@ bool echo_matches(const ReplyShape& shape, std::span<const uint8_t> request,
 // One exchange on the command channel of a validated unit: drain when the
 // command says so, send, read by the reply shape within the channel's
 // deadline, trace, then check length and echo. true with reply filled, or
-// false with the code set and the command's error line written.
-bool exchange(int index, const Command& command, std::span<const uint8_t> request, Reply& reply);
+// false with the code set and the command's error line written (to the
+// link's sink).
+bool exchange(Link link, const Command& command, std::span<const uint8_t> request, Reply& reply);
 
 // Lower-case hex of reply bytes from..from+count-1, two digits each, no
 // separators: only bytes the reply holds, so a line never shows bytes that

@@ -1,5 +1,5 @@
 // Connect calls (ZuWexoConnect and its variants).
-#include "net/connections.hpp"
+#include "session/connections.hpp"
 
 #include <arpa/inet.h>
 #include <netdb.h>
@@ -12,10 +12,12 @@
 
 #include "core/call.hpp"
 #include "core/state.hpp"
-#include "net/identification.hpp"
-#include "net/module_udp.hpp"
-#include "net/discovery.hpp"
-#include "net/unit_socket.hpp"
+#include "session/identification.hpp"
+#include "wire/module_udp.hpp"
+#include "session/discovery.hpp"
+#include "session/unit_context.hpp"
+#include "wire/command_channel.hpp"
+#include "wire/unit_socket.hpp"
 
 namespace wexo {
 
@@ -100,7 +102,7 @@ int add_over_masquerade(const char* host, int timeout_ms, int data_port, int udp
     set_fresh_record(slot.index, timeout_ms);
     sockaddr_in from{};
     if (!get_xport_information(udp, &from, slot.index) ||
-        !get_xport_information2(udp, slot.index, timeout_ms)) {
+        !get_xport_information2(udp, record(slot.index), timeout_ms)) {
         set_error(kNoMatch);
         return -1;
     }
@@ -207,16 +209,37 @@ int connect_(int index, int cp_port) {
         set_error(kAlready);
         return -1;
     }
-    if (rec.model_code == -1 && !identify_as_requested(index)) return -1;
+    UnitContext unit = UnitContext::of(index);
+    if (rec.model_code == -1 && !identify_as_requested(unit)) return -1;
     // The module needs a moment between the identification's connection
     // and the next one.
     Sleep(100);
-    if (!open_command_channel(index)) return -1;
+    if (!open_command_channel(unit)) return -1;
     rec.connected = 1;
     rec.cp_port = static_cast<uint16_t>(cp_port);
     output_log(kLogResult, "connecting...:%d:%s:%02x%02x%02x", index, rec.ip_text,
                rec.mac_address[3], rec.mac_address[4], rec.mac_address[5]);
     return index;
+}
+
+int close_channel(int index) {
+    if (!check_initialized_index(index)) return 0;
+    wexo_device& d = record(index);
+    if (d.connected == 0) return 0;
+    if (shutdown(d.sock, SHUT_RDWR) != 0) set_system_error(errno);
+    // One close only: on Linux the descriptor is released even when close
+    // reports an error, and a second close could hit an unrelated descriptor
+    // that reused the number.
+    const int rc = closesocket(d.sock);
+    const int close_errno = errno;
+    reset_unit_inbox(index, -1, d.timeout_ms);  // the descriptor number may come back
+    d.connected = 0;
+    if (rc != 0 && close_errno != EINTR && close_errno != EINPROGRESS) {
+        set_system_error(close_errno);
+        return 0;
+    }
+    set_error(kOk);
+    return result_line("ZuWexoClose:%d", index);
 }
 
 }  // namespace wexo
@@ -295,5 +318,30 @@ extern "C" WEXO_API int ZuWexoConnectDirect2(const char* host, int timeout_ms, i
     return wexo::initialized_call("ZuWexoConnectDirect2", -1, [&] {
         if (!ports_allowed({{data_port, 0}})) return -1;
         return wexo::connect_direct2(host, timeout_ms, data_port);
+    });
+}
+
+extern "C" WEXO_API int ZuWexoClose(int index) {
+    return wexo::api_call("ZuWexoClose", 0, [&] {
+        // Under the lock while the library runs: a direct connect call on
+        // another thread may choose this record as soon as it is closed.
+        // Without it (not initialised, or ZuWexoEnd under way) it closes all
+        // the same.
+        const wexo::TableLock lock;
+        return wexo::close_channel(index);
+    });
+}
+
+extern "C" WEXO_API int ZuWexoSelectNetworkDevice(const char* text) {
+    return wexo::api_call("ZuWexoSelectNetworkDevice", 0,
+                          [&] { return wexo::select_network_device(text); });
+}
+
+extern "C" WEXO_API int ZuWexoEnd(void) {
+    return wexo::api_call("ZuWexoEnd", 0, [] {
+        return wexo::end_library([](int index) {
+            wexo::entry_line("ZuWexoClose");
+            wexo::close_channel(index);
+        });
     });
 }

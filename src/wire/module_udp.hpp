@@ -19,7 +19,7 @@
 #include <span>
 
 #include "core/deadline.hpp"
-#include "net/unit_socket.hpp"
+#include "wire/unit_socket.hpp"
 
 namespace wexo {
 
@@ -47,11 +47,55 @@ bool same_host(const sockaddr_in& a, const sockaddr_in& b);
 
 enum class Broadcast { kNo, kYes };
 
+// Receive sizes of the replies.
+constexpr std::size_t kDiscoveryReplySize = 30;
+constexpr std::size_t kSetupRecordSize = 124;
+constexpr std::size_t kIdTextReplySize = 33;
+constexpr std::size_t kCpBlockSize = 130;
+
+// What a discovery reply tells about the module. Bytes beyond the end of a
+// short datagram read as zero.
+struct DiscoveryReply {
+    std::array<uint8_t, 6> mac{};
+    uint8_t firm_major = 0;
+    uint8_t firm_minor = 0;
+    std::array<char, 2> firm_type{};
+};
+DiscoveryReply decode_discovery_reply(std::span<const uint8_t> datagram);
+
+// The serial settings and data port of a setup record. Modules keep them at
+// offset 20 (first layout) or, in some 'X' '6' firmware, at offset 68.
+enum class SetupLayout { kFirst, kSecond };
+struct SerialSetup {
+    uint8_t serial_flags = 0;
+    uint8_t baud_code = 0;
+    uint8_t flow_control = 0;
+    uint16_t data_port = 0;
+};
+SerialSetup decode_setup_record(std::span<const uint8_t> record, SetupLayout layout);
+// The data port alone (offset 24), which is all '_' 'L' and '_' 'W' modules give.
+uint16_t setup_record_data_port(std::span<const uint8_t> record);
+
+// Whether the text at bytes 16..31 of the identification text reply holds "GC".
+bool id_text_has_gc(std::span<const uint8_t> reply);
+// Layout of the setup record of an 'X' '6' module, from its identification text.
+inline SetupLayout x6_layout(std::span<const uint8_t> id_text_reply) {
+    return id_text_has_gc(id_text_reply) ? SetupLayout::kFirst : SetupLayout::kSecond;
+}
+
+// The CP configuration block as the record keeps it.
+struct CpConfig {
+    std::array<uint8_t, kCpBlockSize> block{};
+    std::array<int32_t, 3> modes{};
+    int32_t flag = 0;
+};
+CpConfig decode_cp_block(std::span<const uint8_t> datagram);
+
 class ModuleSocket {
 public:
     // A datagram socket bound to the selected local interface, allowed to
-    // broadcast when asked. Invalid, with the code set, on failure.
-    static ModuleSocket open(Broadcast broadcast);
+    // broadcast when asked. Invalid, with the code set (to sink), on failure.
+    static ModuleSocket open(Broadcast broadcast, Sink sink = {});
 
     bool valid() const { return socket_.valid(); }
     int fd() const { return socket_.get(); }

@@ -1,6 +1,6 @@
 // Network module configuration (ZuWexoSetIpAddress, ZuWexoFirstFoundSetIpAddress,
 // ZuWexoSetPerformance, ZuWexoReset, ZuWexoSetCPMode, ZuWexoSetSerialParameter).
-#include "xport/module_config.hpp"
+#include "module/module_config.hpp"
 
 #include <arpa/inet.h>
 #include <sys/socket.h>
@@ -10,9 +10,11 @@
 #include <cstring>
 
 #include "core/call.hpp"
-#include "net/command_channel.hpp"
-#include "net/module_udp.hpp"
-#include "net/unit_socket.hpp"
+#include "wire/command_channel.hpp"
+#include "wire/module_udp.hpp"
+#include "wire/unit_socket.hpp"
+#include "session/connections.hpp"
+#include "session/unit_context.hpp"
 
 namespace wexo {
 
@@ -27,10 +29,10 @@ constexpr int kWriteReplySize = 4;
 constexpr uint8_t kRestartCode = 0x58;
 
 // The command channel is closed before the module is changed under it.
-void close_channel_first(int index) {
-    if (record(index).connected) {
+void close_channel_first(UnitContext& unit) {
+    if (unit.rec.connected) {
         entry_line("ZuWexoClose");
-        close_channel(index);
+        close_channel(unit.index);
     }
 }
 
@@ -79,14 +81,14 @@ int first_found_set_ip(int timeout_ms, const uint8_t (&ip)[4]) {
     return 1;
 }
 
-int set_performance(int index, int on) {
-    close_channel_first(index);
+int set_performance(UnitContext& unit, int on) {
+    close_channel_first(unit);
     ModuleSocket udp = ModuleSocket::open(Broadcast::kNo);
     if (!udp.valid()) return 0;
-    const sockaddr_in module = record(index).unit_addr;
+    const sockaddr_in module = unit.rec.unit_addr;
     std::array<uint8_t, kWriteReplySize> reply{};
     if (udp.query(module, performance_packet(on != 0), reply, kAcknowledgement, nullptr,
-                  record(index).timeout_ms) < 0) {
+                  unit.rec.timeout_ms) < 0) {
         set_system_error(errno);
         return 0;
     }
@@ -107,13 +109,13 @@ int set_performance(int index, int on) {
     return 0;
 }
 
-int reset_module(int index) {
-    close_channel_first(index);
+int reset_module(UnitContext& unit) {
+    close_channel_first(unit);
     ModuleSocket udp = ModuleSocket::open(Broadcast::kNo);
     if (!udp.valid()) return 0;
-    const char type = record(index).firm_type[1];
+    const char type = unit.rec.firm_type[1];
     const uint8_t packet[] = {0x00, 0x00, 0x03, kRestartCode, static_cast<uint8_t>(type)};
-    if (int err = udp.send(packet, record(index).unit_addr)) {
+    if (int err = udp.send(packet, unit.rec.unit_addr)) {
         set_system_error(err);
         return 0;
     }
@@ -133,13 +135,13 @@ bool read_pin_block(const wexo_device& rec, std::array<uint8_t, kPinModePacketSi
     return true;
 }
 
-int set_cp_mode(int index, int cp1, int cp2, int cp3, int option) {
-    close_channel_first(index);
-    wexo_device& rec = record(index);
+int set_cp_mode(UnitContext& unit, int cp1, int cp2, int cp3, int option) {
+    close_channel_first(unit);
+    wexo_device& rec = unit.rec;
     std::array<uint8_t, kPinModePacketSize> block{};
     if (!read_pin_block(rec, block)) return 0;
     // The pin block goes to the module's configuration port over TCP.
-    Socket tcp = open_unit_connection(index, ntohs(rec.unit_addr.sin_port));
+    Socket tcp = open_unit_connection(unit, ntohs(rec.unit_addr.sin_port));
     if (!tcp.valid()) return 0;
     const auto packet = pin_mode_packet(block, cp1, cp2, cp3, option);
     uint8_t reply[kWriteReplySize];
@@ -154,13 +156,13 @@ int set_cp_mode(int index, int cp1, int cp2, int cp3, int option) {
     rec.cp_mode[2] = cp3;
     rec.cp_flag = option;
     tcp.reset();
-    return wait_restart(index);
+    return wait_restart(unit);
 }
 
-int set_serial_parameter(int index, int baud, int data_bits, int parity, int stop_bits, int flow,
-                         int port) {
-    close_channel_first(index);
-    wexo_device& rec = record(index);
+int set_serial_parameter(UnitContext& unit, int baud, int data_bits, int parity, int stop_bits,
+                         int flow, int port) {
+    close_channel_first(unit);
+    wexo_device& rec = unit.rec;
     ModuleSocket udp = ModuleSocket::open(Broadcast::kNo);
     if (!udp.valid()) return 0;
     std::array<uint8_t, kSerialPacketSize> packet{};
@@ -191,7 +193,7 @@ int set_serial_parameter(int index, int baud, int data_bits, int parity, int sto
     rec.baud_code = packet[21];
     rec.flow_control = packet[22];
     udp.close();
-    return wait_restart(index);
+    return wait_restart(unit);
 }
 
 }  // namespace
@@ -254,11 +256,11 @@ uint8_t serial_flags_of(int data_bits, int parity, int stop_bits) {
     return static_cast<uint8_t>(flags);
 }
 
-int wait_restart(int index) {
+int wait_restart(UnitContext& unit) {
     for (int attempt = 0; attempt < kRestartAttempts; ++attempt) {
         // A fresh connection each time (one whose connect failed cannot be
         // reused); a failed attempt leaves its code, the last one stays.
-        if (open_unit_connection(index, kSetupPort).valid()) {
+        if (open_unit_connection(unit, kSetupPort).valid()) {
             set_error(kOk);  // the refusals while it restarted are no failure
             return 1;
         }
@@ -294,29 +296,30 @@ extern "C" int ZuWexoFirstFoundSetIpAddress(int timeout_ms, unsigned int ip1, un
 }
 
 extern "C" int ZuWexoSetPerformance(int index, int on) {
-    return record_call("ZuWexoSetPerformance", index, [&] {
-        return set_performance(index, on) ? result_line("ZuWexoSetPerformance:%d:%d", index, on) : 0;
+    return on_record("ZuWexoSetPerformance", index, [&](UnitContext& unit) {
+        return set_performance(unit, on) ? result_line("ZuWexoSetPerformance:%d:%d", index, on) : 0;
     });
 }
 
 extern "C" int ZuWexoReset(int index) {
-    return record_call("ZuWexoReset", index,
-                       [&] { return reset_module(index) ? result_line("ZuWexoReset:%d", index) : 0; });
+    return on_record("ZuWexoReset", index, [&](UnitContext& unit) {
+        return reset_module(unit) ? result_line("ZuWexoReset:%d", index) : 0;
+    });
 }
 
 extern "C" int ZuWexoSetCPMode(int index, int cp1_mode, int cp2_mode, int cp3_mode, int option) {
-    return record_call("ZuWexoSetCPMode", index, [&] {
-        if (!set_cp_mode(index, cp1_mode, cp2_mode, cp3_mode, option)) return 0;
+    return on_record("ZuWexoSetCPMode", index, [&](UnitContext& unit) {
+        if (!set_cp_mode(unit, cp1_mode, cp2_mode, cp3_mode, option)) return 0;
         return result_line("ZuWexoSetCPMode:%d:%d:%d:%d:%d", index, cp1_mode, cp2_mode, cp3_mode, option);
     });
 }
 
 extern "C" int ZuWexoSetSerialParameter(int index, int baud, int data_bits, int parity,
                                         int stop_bits, int flow, int port) {
-    return record_call("ZuWexoSetSerialParameter", index, [&] {
+    return on_record("ZuWexoSetSerialParameter", index, [&](UnitContext& unit) {
         // A data port must fit 16 bits; another port would be written instead.
         if (!in_range(port, 0, 65535)) return 0;
-        if (!set_serial_parameter(index, baud, data_bits, parity, stop_bits, flow, port)) return 0;
+        if (!set_serial_parameter(unit, baud, data_bits, parity, stop_bits, flow, port)) return 0;
         return result_line("ZuWexoSetSerialParameter:%d:%d:%d:%d:%d:%d:%d", index, baud, data_bits,
                            parity, stop_bits, flow, port);
     });

@@ -1,6 +1,6 @@
 // TCP connections to a unit, the local interface selection, and closing a
 // unit's command channel.
-#include "net/unit_socket.hpp"
+#include "wire/unit_socket.hpp"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -14,11 +14,8 @@
 #include <chrono>
 #include <cstring>
 
-#include "core/call.hpp"
 #include "core/deadline.hpp"
 #include "core/state.hpp"
-#include "net/command_channel.hpp"
-#include "net/discovery.hpp"
 
 namespace wexo {
 
@@ -45,10 +42,10 @@ int probe_local_address(in_addr_t address) {
     return bind_to(probe.get(), address);
 }
 
-bool bind_local_interface(int fd) {
+bool bind_local_interface(int fd, Sink sink) {
     if (g_fSet_addr == 0) return true;
     if (const int err = bind_to(fd, g_lanaddr)) {
-        set_system_error(err);
+        sink.set_system_error(err);
         return false;
     }
     return true;
@@ -102,68 +99,40 @@ uint32_t connect2(int sock, const sockaddr_in& address, int timeout_ms) {
     return result;
 }
 
-int socketconnect(int* sock, int index, uint16_t port) {
-    const wexo_device& d = record(index);
-    sockaddr_in target = d.unit_addr;
+int socketconnect(int* sock, const sockaddr_in& address, int timeout_ms, uint16_t port, Sink sink) {
+    sockaddr_in target = address;
     target.sin_family = AF_INET;
     target.sin_port = htons(port);
 
     Socket s(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     if (!s.valid()) {
-        set_system_error(errno);
+        sink.set_system_error(errno);
         return 0;
     }
     *sock = s.get();
-    if (!bind_local_interface(s.get())) return 0;
-    const uint32_t code = connect2(s.get(), target, d.timeout_ms);
+    if (!bind_local_interface(s.get(), sink)) return 0;
+    const uint32_t code = connect2(s.get(), target, timeout_ms);
     if (code != 0) {
-        set_error(code);
+        sink.set_error(code);
         return 0;
     }
     // Every connection to a unit is request and reply: without TCP_NODELAY a
     // request sent right after another waits for the peer's delayed ACK.
     const int one = 1;
-    if (set_socket_timeout(s.get(), SO_SNDTIMEO, d.timeout_ms) != 0 ||
-        set_socket_timeout(s.get(), SO_RCVTIMEO, d.timeout_ms) != 0 ||
+    if (set_socket_timeout(s.get(), SO_SNDTIMEO, timeout_ms) != 0 ||
+        set_socket_timeout(s.get(), SO_RCVTIMEO, timeout_ms) != 0 ||
         setsockopt(s.get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one)) != 0) {
-        set_system_error(errno);
+        sink.set_system_error(errno);
         return 0;
     }
     s.release();
     return 1;
 }
 
-int open_command_channel(int index) {
-    wexo_device& rec = record(index);
-    if (!socketconnect(&rec.sock, index, rec.data_port)) return 0;
-    reset_unit_inbox(index, rec.sock, rec.timeout_ms);
-    return 1;
-}
-
-Socket open_unit_connection(int index, uint16_t port) {
+Socket open_unit_connection(const sockaddr_in& address, int timeout_ms, uint16_t port, Sink sink) {
     int fd = -1;
-    if (!socketconnect(&fd, index, port)) return Socket();
+    if (!socketconnect(&fd, address, timeout_ms, port, sink)) return Socket();
     return Socket(fd);
-}
-
-int close_channel(int index) {
-    if (!check_initialized_index(index)) return 0;
-    wexo_device& d = record(index);
-    if (d.connected == 0) return 0;
-    if (shutdown(d.sock, SHUT_RDWR) != 0) set_system_error(errno);
-    // One close only: on Linux the descriptor is released even when close
-    // reports an error, and a second close could hit an unrelated descriptor
-    // that reused the number.
-    const int rc = closesocket(d.sock);
-    const int close_errno = errno;
-    reset_unit_inbox(index, -1, d.timeout_ms);  // the descriptor number may come back
-    d.connected = 0;
-    if (rc != 0 && close_errno != EINTR && close_errno != EINPROGRESS) {
-        set_system_error(close_errno);
-        return 0;
-    }
-    set_error(kOk);
-    return result_line("ZuWexoClose:%d", index);
 }
 
 int select_network_device(const char* text) {
@@ -188,20 +157,3 @@ int select_network_device(const char* text) {
 }
 
 }  // namespace wexo
-
-using namespace wexo;
-
-extern "C" WEXO_API int ZuWexoClose(int index) {
-    return api_call("ZuWexoClose", 0, [&] {
-        // Under the lock while the library runs: a direct connect call on
-        // another thread may choose this record as soon as it is closed.
-        // Without it (not initialised, or ZuWexoEnd under way) it closes all
-        // the same.
-        const TableLock lock;
-        return close_channel(index);
-    });
-}
-
-extern "C" WEXO_API int ZuWexoSelectNetworkDevice(const char* text) {
-    return api_call("ZuWexoSelectNetworkDevice", 0, [&] { return select_network_device(text); });
-}

@@ -1,5 +1,5 @@
 // The exchange helper every board command goes through.
-#include "net/exchange.hpp"
+#include "wire/exchange.hpp"
 
 #include <algorithm>
 #include <cstdio>
@@ -22,19 +22,19 @@ void hex_text(std::span<const uint8_t> bytes, char (&out)[N]) {
     }
 }
 
-void recv_line(const Command& command, int length) {
+void recv_line(Sink sink, const Command& command, int length) {
     if (command.name != nullptr && command.recv_line != nullptr) {
-        output_log(kLogError, command.recv_line, command.name, length);
+        sink.log(kLogError, command.recv_line, command.name, length);
     }
 }
 
 // A reply that came but cannot be taken: code 9 and the family's line.
-bool refuse_reply(const Command& command, int length, bool too_short) {
-    set_error(kBadReply);
+bool refuse_reply(Sink sink, const Command& command, int length, bool too_short) {
+    sink.set_error(kBadReply);
     if (command.errors == ReplyErrors::kBadReply) {
-        if (too_short) recv_line(command, length);
+        if (too_short) recv_line(sink, command, length);
     } else if (command.name != nullptr) {
-        output_log(kLogError, "%s chk error.", command.name);
+        sink.log(kLogError, "%s chk error.", command.name);
     }
     return false;
 }
@@ -79,31 +79,32 @@ bool echo_matches(const ReplyShape& shape, std::span<const uint8_t> request,
                       reply.begin() + static_cast<long>(from));
 }
 
-bool exchange(int index, const Command& command, std::span<const uint8_t> request, Reply& reply) {
-    const Link link = unit_link(index);
+bool exchange(Link link, const Command& command, std::span<const uint8_t> request, Reply& reply) {
     const ReplyShape& shape = command.reply;
     if (command.drain == Drain::kYes) ClearReceiveBuffer(link);
-    if (!send_bytes(link.sock, request, command.name)) return false;
+    if (!send_request(link, request, command.name)) return false;
 
     int length = 0;
     if (shape.is_binary()) {
         length = receivedata(link, reply.data(), std::min(shape.length, kMaxAsciiReply));
     } else {
-        length = receive_until_0xc8(index, reply.data(), std::min(shape.max, kMaxAsciiReply),
+        length = receive_until_0xc8(link, reply.data(), std::min(shape.max, kMaxAsciiReply),
                                     request.data());
     }
     reply.set_length(length);
     if (length == 0) {
-        recv_line(command, 0);
-        if (command.errors == ReplyErrors::kBadReply) set_error(kBadReply);
+        recv_line(link.sink, command, 0);
+        if (command.errors == ReplyErrors::kBadReply) link.sink.set_error(kBadReply);
         return false;
     }
     // Built only when shown: a call without tracing costs no formatting.
     if (command.trace != nullptr && (output_loglevel & kLogTrace) != 0) {
-        command.trace(command.name, index, request, reply.view());
+        command.trace(command.name, link.unit, request, reply.view());
     }
-    if (length < shape.min) return refuse_reply(command, length, true);
-    if (!echo_matches(shape, request, reply.view().bytes())) return refuse_reply(command, length, false);
+    if (length < shape.min) return refuse_reply(link.sink, command, length, true);
+    if (!echo_matches(shape, request, reply.view().bytes())) {
+        return refuse_reply(link.sink, command, length, false);
+    }
     return true;
 }
 

@@ -30,6 +30,11 @@ struct DirectSlot {
 };
 DirectSlot choose_direct_slot();
 
+// Closes the command channel of record index: the steps of ZuWexoClose
+// after its entry line. 1 when closed, 0 otherwise (code 0 when the unit was
+// not connected).
+int close_channel(int index);
+
 // Gives record index the values of a directly addressed, unknown unit.
 void set_fresh_record(int index, int timeout_ms);
 

@@ -1,6 +1,6 @@
 // Serial pass-through: raw bytes on a unit's command channel
 // (ZuWexoSendSerialData, ZuWexoReceiveSerialData).
-#include "net/serial_data.hpp"
+#include "session/serial_data.hpp"
 
 #include <sys/socket.h>
 
@@ -10,7 +10,8 @@
 
 #include "core/call.hpp"
 #include "core/state.hpp"
-#include "net/command_channel.hpp"
+#include "session/unit_context.hpp"
+#include "wire/command_channel.hpp"
 
 namespace wexo {
 
@@ -46,8 +47,8 @@ bool check_serial_call(int index, const void* bytes, int count) {
 
 }  // namespace
 
-int send_serial_data(int index, const uint8_t* data, int length, bool quick) {
-    const Link link = unit_link(index);
+int send_serial_data(UnitContext& unit, const uint8_t* data, int length, bool quick) {
+    const Link link = unit.link;
     if (quick) {
         DiscardWaiting(link);
     } else {
@@ -59,20 +60,20 @@ int send_serial_data(int index, const uint8_t* data, int length, bool quick) {
         return 0;
     }
     output_log(kLogTrace, "sendserial %d:%s... -> %d", length, TraceBytes(data, sent).text,
-               index);
+               unit.index);
     return static_cast<int>(sent);
 }
 
-int receive_serial_data(int index, uint8_t* buffer, int size) {
+int receive_serial_data(UnitContext& unit, uint8_t* buffer, int size) {
     // One receive, bounded by the time-out the channel was opened with
     // (EAGAIN when it runs out).
-    const long received = receive_some(unit_link(index), buffer, static_cast<std::size_t>(size));
+    const long received = receive_some(unit.link, buffer, static_cast<std::size_t>(size));
     if (received < 0) {
         set_system_error(errno);
         return 0;
     }
     // received == 0: the unit closed the connection, which is no error.
-    output_log(kLogTrace, "recvserial %d -> %d:%s...", index, size,
+    output_log(kLogTrace, "recvserial %d -> %d:%s...", unit.index, size,
                TraceBytes(buffer, received).text);
     return static_cast<int>(received);
 }
@@ -82,13 +83,15 @@ int receive_serial_data(int index, uint8_t* buffer, int size) {
 extern "C" WEXO_API int ZuWexoSendSerialData(int index, const unsigned char* data, int length) {
     return wexo::api_call("ZuWexoSendSerialData", 0, [&] {
         if (!wexo::check_serial_call(index, data, length)) return 0;
-        return wexo::send_serial_data(index, data, length);
+        wexo::UnitContext unit = wexo::UnitContext::of(index);
+        return wexo::send_serial_data(unit, data, length);
     });
 }
 
 extern "C" WEXO_API int ZuWexoReceiveSerialData(int index, unsigned char* buffer, int size) {
     return wexo::api_call("ZuWexoReceiveSerialData", 0, [&] {
         if (!wexo::check_serial_call(index, buffer, size)) return 0;
-        return wexo::receive_serial_data(index, buffer, size);
+        wexo::UnitContext unit = wexo::UnitContext::of(index);
+        return wexo::receive_serial_data(unit, buffer, size);
     });
 }
