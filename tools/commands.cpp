@@ -1,27 +1,33 @@
 // The command table: each command file registers its own commands and
 // options; this list only orders the files as the overview shows them. A new
-// command file adds its register_X here (declaration and call) and to
-// CMakeLists.txt.
+// command file cmd_X.cpp defines register_X and adds one line here (the build
+// takes every tools/cmd_*.cpp).
 #include "cli.hpp"
+
+// One line per command file, in the order of the overview.
+#define WEXO_COMMAND_FILES(FILE)                                                   \
+    FILE(search)     /* cmd_search.cpp */                                          \
+    FILE(unit)       /* cmd_unit.cpp: info, identify, connect */                   \
+    FILE(serial)     /* cmd_serial.cpp */                                          \
+    FILE(dio)        /* cmd_dio.cpp: di, do */                                     \
+    FILE(cp)         /* cmd_cp.cpp */                                              \
+    FILE(autoswitch) /* cmd_autoswitch.cpp */                                      \
+    FILE(ai)         /* cmd_ai.cpp */                                              \
+    FILE(ao)         /* cmd_ao.cpp */                                              \
+    FILE(tc)         /* cmd_tc.cpp */                                              \
+    FILE(threshold)  /* cmd_threshold.cpp */                                       \
+    FILE(pulse)      /* cmd_pulse.cpp */                                           \
+    FILE(eeprom)     /* cmd_eeprom.cpp */                                          \
+    FILE(settings)   /* cmd_settings.cpp */                                        \
+    FILE(net)        /* cmd_net.cpp */                                             \
+    FILE(fw)         /* cmd_fw.cpp */                                              \
+    FILE(main)       /* main.cpp: version, help */
 
 namespace wexo::cli {
 
-void register_search(Registry& registry);     // cmd_search.cpp
-void register_unit(Registry& registry);       // cmd_unit.cpp: info, identify, connect
-void register_serial(Registry& registry);     // cmd_serial.cpp
-void register_dio(Registry& registry);        // cmd_dio.cpp: di, do
-void register_cp(Registry& registry);         // cmd_cp.cpp
-void register_autoswitch(Registry& registry); // cmd_autoswitch.cpp
-void register_ai(Registry& registry);         // cmd_ai.cpp
-void register_ao(Registry& registry);         // cmd_ao.cpp
-void register_tc(Registry& registry);         // cmd_tc.cpp
-void register_threshold(Registry& registry);  // cmd_threshold.cpp
-void register_pulse(Registry& registry);      // cmd_pulse.cpp
-void register_eeprom(Registry& registry);     // cmd_eeprom.cpp
-void register_settings(Registry& registry);   // cmd_settings.cpp
-void register_net(Registry& registry);        // cmd_net.cpp
-void register_fw(Registry& registry);         // cmd_fw.cpp
-void register_main(Registry& registry);       // main.cpp: version, help
+#define WEXO_DECLARE_REGISTER(name) void register_##name(Registry& registry);
+WEXO_COMMAND_FILES(WEXO_DECLARE_REGISTER)
+#undef WEXO_DECLARE_REGISTER
 
 namespace {
 
@@ -30,11 +36,9 @@ namespace {
 const Registry& registry() {
     static const Registry all = [] {
         Registry registry;
-        for (auto add : {register_search, register_unit, register_serial, register_dio, register_cp,
-                         register_autoswitch, register_ai, register_ao, register_tc, register_threshold,
-                         register_pulse, register_eeprom, register_settings, register_net, register_fw,
-                         register_main})
-            add(registry);
+#define WEXO_CALL_REGISTER(name) register_##name(registry);
+        WEXO_COMMAND_FILES(WEXO_CALL_REGISTER)
+#undef WEXO_CALL_REGISTER
         return registry;
     }();
     return all;

@@ -1,6 +1,4 @@
 // wexo: find, inspect and drive WEXO I/O units from a shell.
-#include <arpa/inet.h>
-#include <netdb.h>
 
 #include <algorithm>
 #include <exception>
@@ -120,7 +118,10 @@ const char* unit_forms =
     "  A.B.C.D                      the unit at this IP address, reached directly (no broadcast)\n"
     "  xx:xx:xx:xx:xx:xx            the unit with this MAC address\n"
     "  id=N,model=M                 board ID and model code (either may be left out)\n"
-    "  --host NAME [--data-port P]  a unit addressed directly, without broadcast\n";
+    "  --host NAME [--data-port P]  a unit addressed directly, without broadcast\n"
+    "  host=NAME[,port=P][,id=N,model=M]\n"
+    "                               the same in one word, as the gateway's configuration\n"
+    "                               names units; with the model the board is not asked\n";
 
 const char* first_contact =
     "The first command on an ASCII or analog board costs about one --timeout more: the board\n"
@@ -205,20 +206,6 @@ std::string subcommands(const std::string& family) {
         out += (out.empty() ? "'" : " or '") + name.substr(family.size() + 1) + "'";
     }
     return out;
-}
-
-// The library reads a name that does not resolve as a host it cannot reach;
-// the name is looked up here first so that the report says what happened.
-void check_resolves(const std::string& host) {
-    in_addr address{};
-    if (host.empty() || inet_pton(AF_INET, host.c_str(), &address) == 1) return;
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    addrinfo* found = nullptr;
-    const int status = getaddrinfo(host.c_str(), nullptr, &hints, &found);
-    if (found != nullptr) freeaddrinfo(found);
-    if (status != 0)
-        fail_not_found("cannot resolve '" + host + "' to an IPv4 address: " + gai_strerror(status));
 }
 
 int run(int argc, char** argv) {

@@ -129,12 +129,13 @@ bool all_digits(const std::string& text) {
     fail_usage("'" + text + "' is not a unit: expected id=N,model=M");
 }
 
+} // namespace
+
 // The library reads a name that does not resolve as a host it cannot reach;
-// the name is looked up first so that the report says what happened (as for
-// --host).
+// the name is looked up first so that the report says what happened.
 void check_resolves(const std::string& host) {
     in_addr address{};
-    if (inet_pton(AF_INET, host.c_str(), &address) == 1) return;
+    if (host.empty() || inet_pton(AF_INET, host.c_str(), &address) == 1) return;
     addrinfo hints{};
     hints.ai_family = AF_INET;
     addrinfo* found = nullptr;
@@ -143,8 +144,6 @@ void check_resolves(const std::string& host) {
     if (status != 0)
         fail_not_found("cannot resolve '" + host + "' to an IPv4 address: " + gai_strerror(status));
 }
-
-} // namespace
 
 UnitSelector parse_unit(const std::string& text) {
     const wexo::result<wexo::UnitAddress> address = wexo::UnitAddress::parse(text);

@@ -54,6 +54,10 @@ struct Unit {
     bool identity_cached = false; // board ID and model came from the cache, not the board
 };
 
+// Fails with "cannot resolve" (not found) when host is a name that does not
+// resolve to an IPv4 address; dotted addresses and "" pass.
+void check_resolves(const std::string& host);
+
 // Takes the unit from --index / --host or the first positional word
 // (removing it). Commands call it before checking their other arguments.
 UnitSelector take_unit(Context& ctx);
