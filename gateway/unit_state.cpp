@@ -31,17 +31,6 @@ bool analog(Kind k) { return k == Kind::kAI || k == Kind::kAO; }
 
 }  // namespace
 
-std::string rfc3339(Clock::time_point ts) {
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(ts.time_since_epoch()).count();
-    const std::time_t secs = static_cast<std::time_t>(ms / 1000);
-    std::tm tm{};
-    gmtime_r(&secs, &tm);
-    char text[64];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", tm.tm_year + 1900, tm.tm_mon + 1,
-                  tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, static_cast<int>(ms % 1000));
-    return text;
-}
-
 AuditLog::AuditLog(const std::string& path) : path_(path) {}
 
 void AuditLog::record(const WriteRequest& r, const WriteResult& result) {

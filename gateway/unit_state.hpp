@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "config.hpp"
+#include "rfc3339.hpp"
 #include "wexo.hpp"
 
 namespace wexo::gateway {
@@ -152,7 +153,6 @@ private:
     int next_listener_ = 1;
 };
 
-// RFC 3339 UTC with milliseconds: "2026-01-02T03:04:05.678Z".
-std::string rfc3339(Clock::time_point ts);
+using wexo::text::rfc3339;
 
 }  // namespace wexo::gateway

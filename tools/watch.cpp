@@ -9,6 +9,7 @@
 #include <ctime>
 
 #include "output.hpp"
+#include "rfc3339.hpp"
 #include "wexo.h"
 
 namespace wexo::cli {
@@ -102,18 +103,6 @@ Format read_format(const Context& ctx, const std::string& command) {
     return csv ? Format::csv : ctx.globals.json ? Format::json : Format::table;
 }
 
-std::string utc_now() {
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                        std::chrono::system_clock::now().time_since_epoch()).count();
-    const auto seconds = static_cast<std::time_t>(ms / 1000);
-    std::tm tm{};
-    gmtime_r(&seconds, &tm);
-    char buf[48];
-    std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", tm.tm_year + 1900, tm.tm_mon + 1,
-                  tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, static_cast<int>(ms % 1000));
-    return buf;
-}
-
 void print_csv_header(const std::vector<std::string>& columns) {
     std::string line = "time,t_ms";
     for (const auto& column : columns) line += "," + column;
@@ -121,7 +110,7 @@ void print_csv_header(const std::vector<std::string>& columns) {
 }
 
 void print_csv_row(long long t_ms, const std::vector<std::string>& fields) {
-    std::string line = utc_now() + "," + std::to_string(t_ms);
+    std::string line = text::rfc3339(std::chrono::system_clock::now()) + "," + std::to_string(t_ms);
     for (const auto& field : fields) line += "," + field;
     print_line(line);
 }

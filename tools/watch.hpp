@@ -34,9 +34,6 @@ void run_watch(const Watch& watch, const Unit& unit, const std::function<void(lo
 enum class Format { table, json, csv };
 Format read_format(const Context& ctx, const std::string& command);
 
-// "2026-12-08T15:50:01.123Z": spreadsheets and plotting tools read it.
-std::string utc_now();
-
 // CSV of every reading command: a header "time,t_ms,COLUMNS...", then one
 // row per reading: the UTC time, the milliseconds since the start, FIELDS.
 void print_csv_header(const std::vector<std::string>& columns);
