@@ -12,8 +12,6 @@ namespace wexo::gateway {
 
 namespace {
 
-constexpr const char* kKindNames[] = {"di", "do", "ai", "ao", "counter"};
-
 // Checks one table: every key known, every value of the right type and range.
 class Reader {
 public:
@@ -299,8 +297,6 @@ UnitConfig read_unit(const toml::table& t, const std::string& file, int index) {
 }
 
 }  // namespace
-
-const char* kind_name(Kind kind) { return kKindNames[static_cast<int>(kind)]; }
 
 std::optional<Kind> kind_from_name(const std::string& name) {
     for (Kind k : kKinds)

@@ -20,10 +20,12 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// The kinds of channel a unit has, as they appear in topics ("di", "do", ...).
+// The kinds of channel a unit has, and their names in topics, metrics and
+// the plant view's data ("di", "do", ...).
 enum class Kind { kDI, kDO, kAI, kAO, kCounter };
 inline constexpr std::array<Kind, 5> kKinds = {Kind::kDI, Kind::kDO, Kind::kAI, Kind::kAO, Kind::kCounter};
-const char* kind_name(Kind kind);
+inline constexpr std::array<const char*, kKinds.size()> kKindNames = {"di", "do", "ai", "ao", "counter"};
+inline const char* kind_name(Kind kind) { return kKindNames[static_cast<std::size_t>(kind)]; }
 std::optional<Kind> kind_from_name(const std::string& name);
 
 // One output named as "do/0" or "ao/1".
