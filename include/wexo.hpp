@@ -475,11 +475,12 @@ struct UnitAddress {
     friend bool operator!=(const UnitAddress& a, const UnitAddress& b) { return !(a == b); }
 };
 
-namespace detail {
-
-// A number of an address, read as the command line reads numbers: optional
-// sign, decimal, 0x hex or 0b binary; nothing else, not even blanks.
-inline std::optional<int> address_number(std::string_view text, long long low, long long high) {
+// A whole number as unit addresses and the tools' options write it: an
+// optional sign, then decimal, 0x hex or 0b binary digits; nothing else, not
+// even blanks. Fails with std::errc::invalid_argument when text is no such
+// number, std::errc::result_out_of_range when it lies outside low..high.
+inline result<long long> parse_number(std::string_view text, long long low, long long high) {
+    const auto not_a_number = std::make_error_code(std::errc::invalid_argument);
     std::string digits(text);
     bool negative = false;
     if (!digits.empty() && (digits[0] == '-' || digits[0] == '+')) {
@@ -495,14 +496,24 @@ inline std::optional<int> address_number(std::string_view text, long long low, l
         digits.erase(0, 2);
     }
     // strtoull takes its own sign and blanks; they are refused here.
-    if (digits.empty() || std::isxdigit(static_cast<unsigned char>(digits[0])) == 0) return std::nullopt;
+    if (digits.empty() || std::isxdigit(static_cast<unsigned char>(digits[0])) == 0) return not_a_number;
     errno = 0;
     char* end = nullptr;
     const unsigned long long magnitude = std::strtoull(digits.c_str(), &end, base);
-    if (*end != '\0' || errno == ERANGE || magnitude > 0x7fffffffffffffffULL) return std::nullopt;
+    if (*end != '\0') return not_a_number;
+    if (errno == ERANGE || magnitude > 0x7fffffffffffffffULL)
+        return std::make_error_code(std::errc::result_out_of_range);
     const long long number = negative ? -static_cast<long long>(magnitude) : static_cast<long long>(magnitude);
-    if (number < low || number > high) return std::nullopt;
-    return static_cast<int>(number);
+    if (number < low || number > high) return std::make_error_code(std::errc::result_out_of_range);
+    return number;
+}
+
+namespace detail {
+
+inline std::optional<int> address_number(std::string_view text, long long low, long long high) {
+    const result<long long> number = parse_number(text, low, high);
+    if (!number) return std::nullopt;
+    return static_cast<int>(*number);
 }
 
 inline int hex_digit(char c) {

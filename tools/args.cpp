@@ -114,34 +114,12 @@ Args tokenize(int argc, char** argv) {
 
 long long parse_number(const std::string& text, const std::string& what, long long min,
                        long long max) {
-    std::string digits = text;
-    bool negative = false;
-    if (!digits.empty() && (digits[0] == '-' || digits[0] == '+')) {
-        negative = digits[0] == '-';
-        digits.erase(0, 1);
-    }
-    int base = 10;
-    if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
-        base = 16;
-        digits.erase(0, 2);
-    } else if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'b' || digits[1] == 'B')) {
-        base = 2;
-        digits.erase(0, 2);
-    }
-    // strtoull accepts its own sign and spaces; refuse them here.
-    if (digits.empty() || !std::isxdigit(static_cast<unsigned char>(digits[0])))
-        fail_usage(what + ": '" + text + "' is not a number");
-    errno = 0;
-    char* end = nullptr;
-    const unsigned long long magnitude = std::strtoull(digits.c_str(), &end, base);
-    if (*end != '\0') fail_usage(what + ": '" + text + "' is not a number");
-    const bool too_big = errno == ERANGE || magnitude > 0x7fffffffffffffffULL;
-    const long long number =
-        too_big ? 0 : (negative ? -static_cast<long long>(magnitude) : static_cast<long long>(magnitude));
-    if (too_big || number < min || number > max)
+    const wexo::result<long long> number = wexo::parse_number(text, min, max);
+    if (number) return *number;
+    if (number.error() == std::errc::result_out_of_range)
         fail_usage(what + ": " + text + " is out of range (" + std::to_string(min) + " to " +
                    std::to_string(max) + ")");
-    return number;
+    fail_usage(what + ": '" + text + "' is not a number");
 }
 
 double parse_decimal(const std::string& text, const std::string& what, double min, double max) {
