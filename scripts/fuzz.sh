@@ -5,15 +5,21 @@
 # new paths are kept in build-fuzz/corpus/<target>/, crashes in
 # build-fuzz/artifacts/. Prints the executions of each target; exits non-zero
 # when a target fails.
-#   scripts/fuzz.sh [--build-only | --no-build] [seconds-per-target] [target...]
+#   scripts/fuzz.sh [--build-only | --no-build | --tree DIR] [seconds-per-target] [target...]
+# --tree DIR runs the fuzzers a clang tree built with -DWEXO_SANITIZE=ON
+# -DWEXO_BUILD_FUZZERS=ON holds (the test command's sanitizer tree), and keeps
+# their corpus and artifacts there.
 set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
 step=all
-case "${1:-}" in --build-only | --no-build) step=$1; shift ;; esac
+build=$top/build-fuzz
+case "${1:-}" in
+  --build-only | --no-build) step=$1; shift ;;
+  --tree) step=--no-build; build=$2; shift 2 ;;
+esac
 seconds=${1:-300}
 [ $# -gt 0 ] && shift
 targets=${*:-"fuzz_decoders fuzz_replies fuzz_reader fuzz_datagrams fuzz_intel_hex"}
-build=$top/build-fuzz
 jobs=$(nproc 2>/dev/null || echo 2)
 
 mkdir -p "$build"

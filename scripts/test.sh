@@ -1,8 +1,9 @@
 #!/bin/sh
-# shellcheck disable=SC2086 # $tests and $ctest hold one word per argument
+# shellcheck disable=SC2086 # $tests, $release and $ctest hold one word per argument
 # Builds everything with warnings as errors and runs the tests: all of them
 # in Release with gcc (with the benchmarks built), and again in Debug with
-# clang under AddressSanitizer and UndefinedBehaviorSanitizer. Then builds
+# clang under AddressSanitizer and UndefinedBehaviorSanitizer, where the fuzz
+# targets are built too. Then builds
 # the library as a user would where GoogleTest is missing, and runs the
 # stages of scripts/ci/: packages, Python bindings, valgrind,
 # ThreadSanitizer, a short soak and the fuzz targets. Installs what it needs.
@@ -70,8 +71,9 @@ tests="-DWEXO_BUILD_TESTS=ON -DWEXO_WERROR=ON"
 # twice as many run at once as there are CPUs.
 ctest="ctest --output-on-failure --no-label-summary -j$((jobs * 2)) --test-dir"
 
-stage release-build sh "$ci/build.sh" "$top/build-release" -DCMAKE_BUILD_TYPE=Release \
-  -DWEXO_BUILD_BENCHMARKS=ON $tests
+# Release at -O2, as Debian builds its packages (CMake's default is -O3).
+release="-DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE=-O2"
+stage release-build sh "$ci/build.sh" "$top/build-release" $release -DWEXO_BUILD_BENCHMARKS=ON $tests
 # The package check runs on the packages the packages stage leaves.
 queue release-tests $ctest "$top/build-release" -LE package
 queue packages sh "$ci/pkg.sh"
@@ -82,7 +84,7 @@ queue soak sh "$ci/soak.sh"
 # A user who wants only the library needs no GoogleTest. Configured as the
 # Release tree's library (with warnings as errors, which only makes it
 # stricter), it compiles nothing that ccache does not hold already.
-stage no-gtest-build sh "$ci/build.sh" "$top/build-nogtest" -DCMAKE_BUILD_TYPE=Release \
+stage no-gtest-build sh "$ci/build.sh" "$top/build-nogtest" $release \
   -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON -DWEXO_BUILD_TOOLS=OFF -DWEXO_WERROR=ON
 check
 
@@ -90,26 +92,25 @@ check
 # and a debugger's backtraces, and much less for the compiler to write. The
 # library keeps its full debug information (the ABI check reads it).
 debug_info="-DCMAKE_CXX_FLAGS_DEBUG=-g1"
-# One clang tree serves both the sanitizers and the second compiler: every
-# suite runs under AddressSanitizer and UndefinedBehaviorSanitizer there, but
-# the install check, which links an uninstrumented program against the
-# instrumented library (it runs in the Release tree).
+# One clang tree serves the sanitizers, the second compiler and the fuzz
+# targets: every suite runs under AddressSanitizer and UndefinedBehaviorSanitizer
+# there, but the install check, which links an uninstrumented program against
+# the instrumented library (it runs in the Release tree).
 stage sanitize-build sh "$ci/build.sh" "$top/build-sanitize" -DCMAKE_BUILD_TYPE=Debug $debug_info \
-  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DWEXO_SANITIZE=ON $tests
+  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DWEXO_SANITIZE=ON -DWEXO_BUILD_FUZZERS=ON $tests
 # The network suites run several times slower there, next to the other
 # stages: a suite that fails runs once more, and its first failure stays in
 # the stage's log.
 queue sanitize-tests env ASAN_OPTIONS=detect_leaks=1 \
   UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 $ctest "$top/build-sanitize" -E '^install$' \
   --repeat until-pass:2
+queue fuzz sh "$ci/fuzz.sh" --tree "$top/build-sanitize"
 check
 
 stage tsan-build sh "$ci/tsan.sh" build
 queue tsan-tests sh "$ci/tsan.sh" run
 check
 
-stage fuzz-build sh "$ci/fuzz.sh" --build-only
-queue fuzz sh "$ci/fuzz.sh" --no-build
 
 for pid in $queued; do
   wait "$pid" || true
