@@ -89,8 +89,7 @@ stage no-gtest-build sh "$ci/build.sh" "$top/build-nogtest" $release \
 check
 
 # The Debug tree carries line tables only (-g1): enough for the sanitizers'
-# and a debugger's backtraces, and much less for the compiler to write. The
-# library keeps its full debug information (the ABI check reads it).
+# and a debugger's backtraces, and much less for the compiler to write.
 debug_info="-DCMAKE_CXX_FLAGS_DEBUG=-g1"
 # One clang tree serves the sanitizers, the second compiler and the fuzz
 # targets: every suite runs under AddressSanitizer and UndefinedBehaviorSanitizer
