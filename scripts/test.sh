@@ -61,8 +61,12 @@ queue() {
 stage deps "$top/scripts/setup-deps.sh"
 # ccache keys objects by their content with paths relative to the checkout
 # and without the build directory, so that trees configured alike share them.
+# Its depend mode takes the headers from the compiler's dependency output
+# instead of preprocessing each source once more, which made a run with an
+# empty cache a sixth slower.
 if command -v ccache >/dev/null 2>&1; then
   export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$top}" CCACHE_NOHASHDIR="${CCACHE_NOHASHDIR:-true}"
+  export CCACHE_DEPEND="${CCACHE_DEPEND:-true}"
   export CMAKE_C_COMPILER_LAUNCHER=ccache CMAKE_CXX_COMPILER_LAUNCHER=ccache
 fi
 # Word lists, expanded unquoted below.
